@@ -1,0 +1,44 @@
+#pragma once
+
+#include <string>
+
+#include "platform/Ports.h"
+
+namespace kdu {
+
+struct Form1Controls {
+    ListBox& List1;  // the progress list the user reads
+    ListBox& List2;  // hidden; holds the message lines
+    PushButton& Command1;
+};
+
+struct Form1Services {
+    FileSystem& files;
+    TextDecoder& decoder;
+    Shell& shell;
+};
+
+// The main window's state and its event handlers, free of any window toolkit.
+class Form1 {
+public:
+    Form1(Form1Controls controls, Form1Services services);
+
+    // Start-up, run once before the window is first shown. A step that fails is skipped and
+    // the next one runs: the window always opens, Ready or Not found.
+    void OnLoad();
+
+    // Window-level fields.
+    std::wstring CertificateFile;
+    std::wstring PrivateKeyFile;
+    std::wstring InstallFolder;  // empty: no install folder was found
+
+private:
+    void ReadMessageFile();
+    void LookUpInstallFolder();
+    std::wstring MessageLine(int index) const;
+
+    Form1Controls controls_;
+    Form1Services services_;
+};
+
+}  // namespace kdu

@@ -1,0 +1,28 @@
+// KestovaDesktopUpdater: replaces the installed KestovaDesktop certificate and private key with
+// the ones shipped beside this executable.
+
+#include <windows.h>
+
+#include "app/win32/MainWindow.h"
+#include "resources/resource.h"
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
+    // Run from a Downloads folder, the program must never load a DLL planted beside it.
+    ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    ::SetDllDirectoryW(L"");
+    ::HeapSetInformation(nullptr, HeapEnableTerminationOnCorruption, nullptr, 0);
+
+    kdu::win32::MainWindow window{instance};
+    if (!window.Create()) return 1;
+    ::ShowWindow(window.Handle(), showCommand);
+    ::UpdateWindow(window.Handle());
+
+    MSG message{};
+    while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
+        if (!::IsDialogMessageW(window.Handle(), &message)) {
+            ::TranslateMessage(&message);
+            ::DispatchMessageW(&message);
+        }
+    }
+    return static_cast<int>(message.wParam);
+}

@@ -1,0 +1,163 @@
+#include "app/win32/MainWindow.h"
+
+#include <string>
+
+#include "app/Layout.h"
+#include "app/Texts.h"
+#include "resources/resource.h"
+
+namespace kdu::win32 {
+namespace {
+
+constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+constexpr DWORD kListStyle =
+    WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_TABSTOP | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT;
+
+void MoveTo(HWND control, layout::Rect twips, UINT dpi) {
+    const auto pixels = layout::ToPixels(twips, static_cast<int>(dpi));
+    ::SetWindowPos(control, nullptr, pixels.left, pixels.top, pixels.width, pixels.height,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+UniqueFont CreateMessageFont(UINT dpi) {
+    NONCLIENTMETRICSW metrics{};
+    metrics.cbSize = sizeof(metrics);
+    if (!::SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0, dpi)) {
+        return UniqueFont{};
+    }
+    return UniqueFont{::CreateFontIndirectW(&metrics.lfMessageFont)};
+}
+
+UniqueFont CreateLabelFont(UINT dpi) {
+    LOGFONTW font{};
+    font.lfHeight = layout::FontHeight(layout::kLabelFontHundredthsOfPoint, static_cast<int>(dpi));
+    font.lfWeight = layout::kLabelFontWeight;
+    font.lfCharSet = layout::kLabelFontCharset;
+    font.lfQuality = DEFAULT_QUALITY;
+    ::lstrcpynW(font.lfFaceName, layout::kLabelFontFace, LF_FACESIZE);
+    return UniqueFont{::CreateFontIndirectW(&font)};
+}
+
+void SetFont(HWND control, const UniqueFont& font) {
+    ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), TRUE);
+}
+
+}  // namespace
+
+MainWindow::MainWindow(HINSTANCE instance)
+    : instance_(instance),
+      form_(Form1Controls{list1Control_, list2Control_, command1Control_},
+            Form1Services{files_, decoder_, shell_}) {}
+
+bool MainWindow::Create() {
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof(windowClass);
+    windowClass.lpfnWndProc = WindowProcedure;
+    windowClass.hInstance = instance_;
+    windowClass.hIcon = static_cast<HICON>(
+        ::LoadImageW(instance_, MAKEINTRESOURCEW(IDI_APPLICATION_ICON), IMAGE_ICON,
+                     ::GetSystemMetrics(SM_CXICON), ::GetSystemMetrics(SM_CYICON), LR_SHARED));
+    windowClass.hIconSm = static_cast<HICON>(
+        ::LoadImageW(instance_, MAKEINTRESOURCEW(IDI_APPLICATION_ICON), IMAGE_ICON,
+                     ::GetSystemMetrics(SM_CXSMICON), ::GetSystemMetrics(SM_CYSMICON), LR_SHARED));
+    windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    windowClass.lpszClassName = KDU_WINDOW_CLASS;
+    if (!::RegisterClassExW(&windowClass)) return false;
+
+    const std::wstring caption{texts::kCaption};
+    return ::CreateWindowExW(0, KDU_WINDOW_CLASS, caption.c_str(), kWindowStyle, CW_USEDEFAULT,
+                             CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr,
+                             instance_, this) != nullptr;
+}
+
+LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_CREATE:
+            return OnCreate() ? 0 : -1;
+        case WM_COMMAND:
+            OnCommand(LOWORD(wParam), HIWORD(wParam));
+            return 0;
+        case WM_DPICHANGED:
+            OnDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+            return 0;
+        case WM_DESTROY:
+            OnDestroy();
+            return 0;
+        default:
+            return ::DefWindowProcW(hwnd_, message, wParam, lParam);
+    }
+}
+
+bool MainWindow::OnCreate() {
+    CreateControls();
+    ApplyLayout(::GetDpiForWindow(hwnd_));
+    form_.OnLoad();
+    return true;
+}
+
+void MainWindow::OnCommand(WORD id, WORD notification) {
+    if (id == IDC_COMMAND1 && notification == BN_CLICKED) {
+        // The click handler arrives with the update.
+    }
+}
+
+void MainWindow::OnDpiChanged(UINT dpi, const RECT& suggested) {
+    ::SetWindowPos(hwnd_, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                   suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    ApplyLayout(dpi);
+}
+
+void MainWindow::OnDestroy() { ::PostQuitMessage(0); }
+
+HWND MainWindow::CreateChild(const wchar_t* className, const wchar_t* text, DWORD style,
+                             DWORD exStyle, int id) {
+    return ::CreateWindowExW(exStyle, className, text, style, 0, 0, 0, 0, hwnd_,
+                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance_, nullptr);
+}
+
+// Created in tab order: List1, Command1, List2, then Label1; Image1 takes no focus.
+void MainWindow::CreateControls() {
+    const std::wstring startButton{texts::kStartButton};
+    const std::wstring notice{texts::kNotice};
+    list1_ = CreateChild(L"LISTBOX", L"", kListStyle, WS_EX_CLIENTEDGE, IDC_LIST1);
+    command1_ = CreateChild(L"BUTTON", startButton.c_str(),
+                            WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 0, IDC_COMMAND1);
+    list2_ = CreateChild(L"LISTBOX", L"", kListStyle, WS_EX_CLIENTEDGE, IDC_LIST2);
+    label1_ = CreateChild(L"STATIC", notice.c_str(), WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX,
+                          0, IDC_LABEL1);
+    image1_ = CreateChild(L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_BITMAP | SS_REALSIZECONTROL, 0,
+                          IDC_IMAGE1);
+
+    list1Control_ = ListBoxControl{list1_};
+    list2Control_ = ListBoxControl{list2_};
+    command1Control_ = ButtonControl{command1_};
+
+    picture_.reset(static_cast<HBITMAP>(::LoadImageW(instance_, MAKEINTRESOURCEW(IDB_IMAGE1),
+                                                     IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR)));
+    ::SendMessageW(image1_, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(picture_.get()));
+}
+
+void MainWindow::ApplyLayout(UINT dpi) {
+    const auto client = layout::ToPixels(layout::kClientArea, static_cast<int>(dpi));
+    RECT frame{0, 0, client.width, client.height};
+    ::AdjustWindowRectExForDpi(&frame, kWindowStyle, FALSE, 0, dpi);
+    ::SetWindowPos(hwnd_, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
+                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+
+    MoveTo(list1_, layout::kList1, dpi);
+    MoveTo(command1_, layout::kCommand1, dpi);
+    MoveTo(list2_, layout::kList2, dpi);
+    MoveTo(image1_, layout::kImage1, dpi);
+    MoveTo(label1_, layout::kLabel1, dpi);
+
+    // The controls take the new fonts before the old ones are deleted.
+    auto messageFont = CreateMessageFont(dpi);
+    auto labelFont = CreateLabelFont(dpi);
+    for (HWND control : {list1_, command1_, list2_}) SetFont(control, messageFont);
+    SetFont(label1_, labelFont);
+    messageFont_ = std::move(messageFont);
+    labelFont_ = std::move(labelFont);
+}
+
+}  // namespace kdu::win32

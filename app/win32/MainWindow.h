@@ -1,0 +1,55 @@
+#pragma once
+
+#include <windows.h>
+
+#include "app/Form1.h"
+#include "platform/win32/Controls.h"
+#include "platform/win32/UniqueHandle.h"
+#include "platform/win32/Win32FileSystem.h"
+#include "platform/win32/Window.h"
+#include "platform/win32/WshShell.h"
+
+namespace kdu::win32 {
+
+// Form1 on the screen: the Win32 window with its controls, hosting the toolkit-free handlers.
+class MainWindow final : public Window {
+public:
+    explicit MainWindow(HINSTANCE instance);
+
+    // Creates the window and runs start-up; the window is not shown yet. False if the
+    // system could not create it.
+    bool Create();
+
+private:
+    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+
+    bool OnCreate();
+    void OnCommand(WORD id, WORD notification);
+    void OnDpiChanged(UINT dpi, const RECT& suggested);
+    void OnDestroy();
+
+    void CreateControls();
+    void ApplyLayout(UINT dpi);
+    HWND CreateChild(const wchar_t* className, const wchar_t* text, DWORD style, DWORD exStyle,
+                     int id);
+
+    HINSTANCE instance_;
+    HWND list1_ = nullptr;
+    HWND command1_ = nullptr;
+    HWND list2_ = nullptr;
+    HWND image1_ = nullptr;
+    HWND label1_ = nullptr;
+    UniqueFont messageFont_;
+    UniqueFont labelFont_;
+    UniqueBitmap picture_;
+
+    ListBoxControl list1Control_;
+    ListBoxControl list2Control_;
+    ButtonControl command1Control_;
+    Win32FileSystem files_;
+    Win32TextDecoder decoder_;
+    WshShell shell_;
+    Form1 form_;
+};
+
+}  // namespace kdu::win32

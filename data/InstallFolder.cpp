@@ -1,0 +1,22 @@
+#include "data/InstallFolder.h"
+
+#include <type_traits>
+
+namespace kdu {
+
+std::optional<std::wstring> TextOf(const RegistryValue& value) {
+    return std::visit(
+        [](const auto& held) -> std::optional<std::wstring> {
+            using Held = std::decay_t<decltype(held)>;
+            if constexpr (std::is_same_v<Held, std::wstring>) {
+                return held;
+            } else if constexpr (std::is_same_v<Held, NoTextForm>) {
+                return std::nullopt;
+            } else {
+                return std::to_wstring(held);
+            }
+        },
+        value);
+}
+
+}  // namespace kdu

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/Ports.h"
+
+namespace kdu {
+
+// Where the product records its install folder, as the shell object's RegRead takes it.
+inline constexpr std::wstring_view kInstallPathValue =
+    L"HKEY_CURRENT_USER\\SOFTWARE\\Kestova\\Desktop\\InstallPath";
+
+// The text of a value read from the registry: a string unchanged, a number as its decimal
+// text; nothing for a value with no text form (a list of strings, raw bytes).
+std::optional<std::wstring> TextOf(const RegistryValue& value);
+
+}  // namespace kdu

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <windows.h>
+
+#include "platform/Ports.h"
+
+namespace kdu::win32 {
+
+// A standard LISTBOX control, through its messages.
+class ListBoxControl final : public ListBox {
+public:
+    explicit ListBoxControl(HWND hwnd = nullptr) noexcept : hwnd_(hwnd) {}
+
+    void Append(std::wstring_view text) override;
+    int Count() const override;
+    std::wstring Text(int index) const override;
+    void Replace(int index, std::wstring_view text) override;
+    void Repaint() override;
+
+private:
+    HWND hwnd_;
+};
+
+// A standard BUTTON control.
+class ButtonControl final : public PushButton {
+public:
+    explicit ButtonControl(HWND hwnd = nullptr) noexcept : hwnd_(hwnd) {}
+    void Disable() override;
+
+private:
+    HWND hwnd_;
+};
+
+}  // namespace kdu::win32

@@ -1,0 +1,33 @@
+#include "platform/win32/SystemErrors.h"
+
+#include "platform/win32/UniqueHandle.h"
+
+namespace kdu::win32 {
+
+std::wstring SystemMessage(DWORD code) {
+    wchar_t* buffer = nullptr;
+    const DWORD length = ::FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    const UniqueLocalMemory owner{buffer};
+    if (length == 0) return {};
+    std::wstring message{buffer, length};
+    while (!message.empty() &&
+           (message.back() == L'\n' || message.back() == L'\r' || message.back() == L' ')) {
+        message.pop_back();
+    }
+    return message;
+}
+
+SystemError ErrorFromCode(DWORD code, const std::wstring& path) {
+    return SystemError{code, SystemMessage(code), path};
+}
+
+SystemError LastError(const std::wstring& path) { return ErrorFromCode(::GetLastError(), path); }
+
+SystemError ErrorFromHResult(HRESULT result, const std::wstring& path) {
+    const auto code = static_cast<DWORD>(result);
+    return SystemError{code, SystemMessage(code), path};
+}
+
+}  // namespace kdu::win32

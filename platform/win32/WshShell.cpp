@@ -1,0 +1,109 @@
+#include "platform/win32/WshShell.h"
+
+#include <objbase.h>
+#include <oleauto.h>
+#include <windows.h>
+
+#include "platform/win32/SystemErrors.h"
+#include "platform/win32/UniqueHandle.h"
+
+namespace kdu::win32 {
+namespace {
+
+// COM initialised on this thread for the lifetime of the object.
+class ComApartment {
+public:
+    ComApartment() {
+        const HRESULT result = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        if (FAILED(result) && result != RPC_E_CHANGED_MODE) throw ErrorFromHResult(result);
+        initialised_ = SUCCEEDED(result);
+    }
+    ComApartment(const ComApartment&) = delete;
+    ComApartment& operator=(const ComApartment&) = delete;
+    ~ComApartment() {
+        if (initialised_) ::CoUninitialize();
+    }
+
+private:
+    bool initialised_ = false;
+};
+
+RegistryValue ToRegistryValue(const VARIANT& value) {
+    switch (value.vt) {
+        case VT_BSTR:
+            return std::wstring{value.bstrVal, ::SysStringLen(value.bstrVal)};
+        case VT_I1:
+            return std::int64_t{value.cVal};
+        case VT_I2:
+            return std::int64_t{value.iVal};
+        case VT_I4:
+            return std::int64_t{value.lVal};
+        case VT_INT:
+            return std::int64_t{value.intVal};
+        case VT_I8:
+            return std::int64_t{value.llVal};
+        case VT_UI1:
+            return std::uint64_t{value.bVal};
+        case VT_UI2:
+            return std::uint64_t{value.uiVal};
+        case VT_UI4:
+            return std::uint64_t{value.ulVal};
+        case VT_UINT:
+            return std::uint64_t{value.uintVal};
+        case VT_UI8:
+            return std::uint64_t{value.ullVal};
+        default:
+            return NoTextForm{value.vt};
+    }
+}
+
+class WshShellObject final : public ShellObject {
+public:
+    WshShellObject() {
+        CLSID classId{};
+        HRESULT result = ::CLSIDFromProgID(L"WScript.Shell", &classId);
+        if (FAILED(result)) throw ErrorFromHResult(result);
+        result = ::CoCreateInstance(classId, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
+                                    IID_IDispatch, shell_.PutVoid());
+        if (FAILED(result)) throw ErrorFromHResult(result);
+    }
+
+    RegistryValue RegRead(const std::wstring& valuePath) override {
+        DISPID method = 0;
+        wchar_t name[] = L"RegRead";
+        LPOLESTR names[] = {name};
+        HRESULT result = shell_->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &method);
+        if (FAILED(result)) throw ErrorFromHResult(result);
+
+        const UniqueBstr path{
+            ::SysAllocStringLen(valuePath.data(), static_cast<UINT>(valuePath.size()))};
+        if (!path) throw ErrorFromHResult(E_OUTOFMEMORY);
+        VARIANT argument{};
+        argument.vt = VT_BSTR;
+        argument.bstrVal = path.get();
+        DISPPARAMS parameters{&argument, nullptr, 1, 0};
+
+        UniqueVariant value;
+        EXCEPINFO exception{};
+        result = shell_->Invoke(method, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &parameters,
+                                value.Put(), &exception, nullptr);
+        const UniqueBstr source{exception.bstrSource};
+        const UniqueBstr description{exception.bstrDescription};
+        const UniqueBstr helpFile{exception.bstrHelpFile};
+        if (result == DISP_E_EXCEPTION && FAILED(exception.scode)) result = exception.scode;
+        if (FAILED(result)) throw ErrorFromHResult(result, valuePath);
+        return ToRegistryValue(value.Get());
+    }
+
+private:
+    ComApartment apartment_;  // first in, last out: COM outlives the object
+    ComPtr<IDispatch> shell_;
+};
+
+}  // namespace
+
+std::unique_ptr<ShellObject> WshShell::CreateShellObject() {
+    return std::make_unique<WshShellObject>();
+}
+
+}  // namespace kdu::win32

@@ -1,0 +1,14 @@
+#pragma once
+
+#include "platform/Ports.h"
+
+namespace kdu::win32 {
+
+// The Windows Script Host shell object ("WScript.Shell"), reached late bound through
+// IDispatch. COM is initialised for as long as the object lives.
+class WshShell final : public Shell {
+public:
+    std::unique_ptr<ShellObject> CreateShellObject() override;
+};
+
+}  // namespace kdu::win32

@@ -1,0 +1,15 @@
+#pragma once
+
+// Resource identifiers, shared by the .rc and the code.
+#define IDI_APPLICATION_ICON 1
+#define IDB_IMAGE1 101
+
+// Control identifiers of the main window; UI-automation tools find the controls by them.
+#define IDC_LIST1 1001
+#define IDC_COMMAND1 1002
+#define IDC_LIST2 1003
+#define IDC_IMAGE1 1004
+#define IDC_LABEL1 1005
+
+// The main window's class name.
+#define KDU_WINDOW_CLASS L"KestovaDesktopUpdaterForm1"

@@ -1,0 +1,37 @@
+#include "app/Layout.h"
+
+#include <gtest/gtest.h>
+
+namespace kdu::layout {
+namespace {
+
+TEST(Layout, At96DpiAPixelIsFifteenTwips) {
+    EXPECT_EQ(ToPixels(kClientArea, 96), (Size{464, 231}));
+    EXPECT_EQ(ToPixels(kList1, 96), (Rect{8, 16, 361, 196}));
+    EXPECT_EQ(ToPixels(kCommand1, 96), (Rect{384, 16, 73, 33}));
+    EXPECT_EQ(ToPixels(kList2, 96), (Rect{496, 56, 33, 64}));
+    EXPECT_EQ(ToPixels(kImage1, 96), (Rect{384, 88, 59, 112}));
+    EXPECT_EQ(ToPixels(kLabel1, 96), (Rect{320, 216, 161, 25}));
+}
+
+TEST(Layout, At144DpiHalfPixelsAreDropped) {
+    EXPECT_EQ(ToPixels(kClientArea, 144), (Size{696, 346}));
+    EXPECT_EQ(ToPixels(kList1, 144), (Rect{12, 24, 541, 294}));
+    EXPECT_EQ(ToPixels(kCommand1, 144), (Rect{576, 24, 109, 49}));
+    EXPECT_EQ(ToPixels(kImage1, 144), (Rect{576, 132, 88, 168}));
+}
+
+TEST(Layout, List2LiesBeyondTheClientAreaAtAnyDpi) {
+    for (const int dpi : {96, 120, 144, 192, 288}) {
+        EXPECT_GE(ToPixels(kList2, dpi).left, ToPixels(kClientArea, dpi).width) << dpi;
+    }
+}
+
+TEST(Layout, LabelFontScalesWithDpi) {
+    EXPECT_EQ(FontHeight(kLabelFontHundredthsOfPoint, 96), -11);
+    EXPECT_EQ(FontHeight(kLabelFontHundredthsOfPoint, 144), -17);
+    EXPECT_EQ(FontHeight(kLabelFontHundredthsOfPoint, 192), -22);
+}
+
+}  // namespace
+}  // namespace kdu::layout
