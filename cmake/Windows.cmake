@@ -7,7 +7,7 @@ target_compile_definitions(kdu_win32_definitions INTERFACE
 target_link_libraries(kdu_core PUBLIC kdu_win32_definitions)
 
 # Everything linked in statically: the exe needs only Windows' own DLLs.
-add_link_options(-static -static-libgcc -static-libstdc++ -municode)
+add_link_options(-static -static-libgcc -static-libstdc++)
 
 add_library(kdu_win32 STATIC
     platform/win32/Controls.cpp
@@ -23,6 +23,7 @@ add_executable(KestovaDesktopUpdater WIN32
     resources/KestovaDesktopUpdater.rc)
 target_include_directories(KestovaDesktopUpdater PRIVATE resources)
 target_link_libraries(KestovaDesktopUpdater PRIVATE kdu_win32 kdu_warnings)
+target_link_options(KestovaDesktopUpdater PRIVATE -municode)
 set_property(SOURCE resources/KestovaDesktopUpdater.rc APPEND PROPERTY OBJECT_DEPENDS
     ${CMAKE_CURRENT_SOURCE_DIR}/resources/KestovaDesktopUpdater.ico
     ${CMAKE_CURRENT_SOURCE_DIR}/resources/Image1.bmp

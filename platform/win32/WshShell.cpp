@@ -1,8 +1,9 @@
 #include "platform/win32/WshShell.h"
 
+#include <windows.h>
+
 #include <objbase.h>
 #include <oleauto.h>
-#include <windows.h>
 
 #include "platform/win32/SystemErrors.h"
 #include "platform/win32/UniqueHandle.h"

@@ -1,0 +1,155 @@
+#include "tests/support/Win32TestSupport.h"
+
+#include <stdexcept>
+#include <vector>
+
+#include "platform/win32/SystemErrors.h"
+
+namespace kdu::testing {
+
+using win32::LastError;
+using win32::UniqueFile;
+using win32::UniqueKey;
+
+TempFolder::TempFolder(std::wstring_view nameHint) {
+    std::wstring base = Environment(L"KDU_TEST_WORK");
+    if (base.empty()) {
+        wchar_t temp[MAX_PATH + 1];
+        base.assign(temp, ::GetTempPathW(MAX_PATH + 1, temp));
+    }
+    if (!base.empty() && base.back() != L'\\') base += L'\\';
+    ::CreateDirectoryW(base.c_str(), nullptr);
+    for (unsigned attempt = 0;; ++attempt) {
+        path_ = base + std::wstring{nameHint} + L'-' + std::to_wstring(::GetCurrentProcessId()) +
+                L'-' + std::to_wstring(::GetTickCount() + attempt);
+        if (::CreateDirectoryW(path_.c_str(), nullptr)) return;
+        if (::GetLastError() != ERROR_ALREADY_EXISTS) throw LastError(path_);
+    }
+}
+
+TempFolder::~TempFolder() { DeleteTree(path_); }
+
+std::wstring TempFolder::operator/(std::wstring_view name) const {
+    return path_ + L'\\' + std::wstring{name};
+}
+
+void DeleteTree(const std::wstring& folder) {
+    WIN32_FIND_DATAW entry{};
+    HANDLE search = ::FindFirstFileW((folder + L"\\*").c_str(), &entry);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = entry.cFileName;
+            if (name == L"." || name == L"..") continue;
+            const std::wstring path = folder + L'\\' + name;
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                DeleteTree(path);
+            } else {
+                ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+                ::DeleteFileW(path.c_str());
+            }
+        } while (::FindNextFileW(search, &entry));
+        ::FindClose(search);
+    }
+    ::RemoveDirectoryW(folder.c_str());
+}
+
+void WriteFileBytes(const std::wstring& path, std::string_view bytes) {
+    const UniqueFile file{::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr)};
+    if (!file) throw LastError(path);
+    DWORD written = 0;
+    if (!::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                     nullptr) ||
+        written != bytes.size()) {
+        throw LastError(path);
+    }
+}
+
+std::string ReadFileBytes(const std::wstring& path) {
+    const UniqueFile file{::CreateFileW(path.c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, 0, nullptr)};
+    if (!file) throw LastError(path);
+    std::string content;
+    char buffer[65536];
+    DWORD read = 0;
+    while (::ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0) {
+        content.append(buffer, read);
+    }
+    return content;
+}
+
+bool FileExists(const std::wstring& path) {
+    return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+namespace {
+
+UniqueKey CreateKey(const std::wstring& key) {
+    HKEY handle = nullptr;
+    const LSTATUS status = ::RegCreateKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0,
+                                             KEY_SET_VALUE, nullptr, &handle, nullptr);
+    if (status != ERROR_SUCCESS) throw win32::ErrorFromCode(static_cast<DWORD>(status), key);
+    return UniqueKey{handle};
+}
+
+void SetValue(const std::wstring& key, const std::wstring& name, DWORD type, const void* data,
+              std::size_t size) {
+    const auto handle = CreateKey(key);
+    const LSTATUS status =
+        ::RegSetValueExW(handle.get(), name.c_str(), 0, type, static_cast<const BYTE*>(data),
+                         static_cast<DWORD>(size));
+    if (status != ERROR_SUCCESS) throw win32::ErrorFromCode(static_cast<DWORD>(status), key);
+}
+
+}  // namespace
+
+void SetStringValue(const std::wstring& key, const std::wstring& name, std::wstring_view value,
+                    DWORD type) {
+    std::wstring data{value};
+    if (type == REG_MULTI_SZ) data.push_back(L'\0');
+    SetValue(key, name, type, data.c_str(), (data.size() + 1) * sizeof(wchar_t));
+}
+
+void SetDwordValue(const std::wstring& key, const std::wstring& name, DWORD value) {
+    SetValue(key, name, REG_DWORD, &value, sizeof(value));
+}
+
+void SetBinaryValue(const std::wstring& key, const std::wstring& name, std::string_view bytes) {
+    SetValue(key, name, REG_BINARY, bytes.data(), bytes.size());
+}
+
+void DeleteValue(const std::wstring& key, const std::wstring& name) {
+    ::RegDeleteKeyValueW(HKEY_CURRENT_USER, key.c_str(), name.c_str());
+}
+
+std::wstring Wide(std::string_view utf8) {
+    if (utf8.empty()) return {};
+    const int size = static_cast<int>(utf8.size());
+    std::wstring text(
+        static_cast<std::size_t>(::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0)),
+        L'\0');
+    ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, text.data(),
+                          static_cast<int>(text.size()));
+    return text;
+}
+
+std::string Ansi(std::wstring_view text) {
+    if (text.empty()) return {};
+    const int size = static_cast<int>(text.size());
+    std::string bytes(static_cast<std::size_t>(::WideCharToMultiByte(CP_ACP, 0, text.data(), size,
+                                                                     nullptr, 0, nullptr, nullptr)),
+                      '\0');
+    ::WideCharToMultiByte(CP_ACP, 0, text.data(), size, bytes.data(),
+                          static_cast<int>(bytes.size()), nullptr, nullptr);
+    return bytes;
+}
+
+std::wstring Environment(const wchar_t* name) {
+    std::vector<wchar_t> value(32768);
+    const DWORD length =
+        ::GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size()));
+    return length > 0 && length < value.size() ? std::wstring{value.data(), length} : L"";
+}
+
+}  // namespace kdu::testing

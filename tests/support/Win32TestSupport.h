@@ -1,0 +1,49 @@
+#pragma once
+
+// Helpers the Windows tests share: real folders, files and registry values to test against.
+
+#include <windows.h>
+
+#include <string>
+#include <string_view>
+
+#include "platform/SystemError.h"
+#include "platform/win32/UniqueHandle.h"
+
+namespace kdu::testing {
+
+// A new, empty folder, deleted with everything in it when the object goes.
+class TempFolder {
+public:
+    explicit TempFolder(std::wstring_view nameHint = L"kdu");
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+    ~TempFolder();
+
+    const std::wstring& Path() const { return path_; }
+    std::wstring operator/(std::wstring_view name) const;
+
+private:
+    std::wstring path_;
+};
+
+void DeleteTree(const std::wstring& folder);
+void WriteFileBytes(const std::wstring& path, std::string_view bytes);
+std::string ReadFileBytes(const std::wstring& path);  // throws if the file cannot be read
+bool FileExists(const std::wstring& path);
+
+// Registry values under HKEY_CURRENT_USER.
+void SetStringValue(const std::wstring& key, const std::wstring& name, std::wstring_view value,
+                    DWORD type = REG_SZ);
+void SetDwordValue(const std::wstring& key, const std::wstring& name, DWORD value);
+void SetBinaryValue(const std::wstring& key, const std::wstring& name, std::string_view bytes);
+void DeleteValue(const std::wstring& key, const std::wstring& name);
+
+// UTF-8 to UTF-16 and to the ANSI code page, for writing test data.
+std::wstring Wide(std::string_view utf8);
+std::string Ansi(std::wstring_view text);
+
+// An environment variable, or the empty text.
+std::wstring Environment(const wchar_t* name);
+
+}  // namespace kdu::testing
