@@ -37,7 +37,7 @@ create_prefix() {
 
 case ${1:-} in
   start)
-    start_display
+    [[ -n ${KDU_KEEP_DISPLAY:-} ]] || start_display
     create_prefix
     # A persistent wineserver keeps the prefix warm for every test that follows.
     "$WINESERVER" -p >/dev/null 2>&1 </dev/null || true  # fails if one already runs

@@ -129,7 +129,7 @@ public:
     const VARIANT& Get() const noexcept { return value_; }
 
 private:
-    VARIANT value_;
+    VARIANT value_{};
 };
 
 }  // namespace kdu::win32

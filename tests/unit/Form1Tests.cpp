@@ -69,9 +69,9 @@ TEST_F(StartUp, NumberValueBecomesItsDecimalText) {
 
 TEST_F(StartUp, EveryWayOfNotFindingTheFolderEndsNotFound) {
     struct Case {
-        const char* name;
+        const char* name = "";
         std::optional<RegistryValue> value;
-        bool unavailable;
+        bool unavailable = false;
     };
     const Case cases[] = {
         {"absent", std::nullopt, false},

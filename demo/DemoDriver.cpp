@@ -1,0 +1,87 @@
+// Runs KestovaDesktopUpdater.exe the way a user would and prints what happens: the install
+// folder, what the window shows, and a screenshot of it.
+//
+//   DemoDriver.exe <updater.exe> <install folder> <screenshot name>
+
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+#include "resources/resource.h"
+#include "tests/e2e/UpdaterDriver.h"
+
+namespace {
+
+using kdu::testing::UpdaterWindow;
+
+void Print(const std::wstring& text) {
+    const std::wstring line = text + L"\n";
+    const int size = ::WideCharToMultiByte(CP_UTF8, 0, line.data(), static_cast<int>(line.size()),
+                                           nullptr, 0, nullptr, nullptr);
+    std::string utf8(static_cast<std::size_t>(size), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), utf8.data(), size,
+                          nullptr, nullptr);
+    std::fwrite(utf8.data(), 1, utf8.size(), stdout);
+    std::fflush(stdout);
+}
+
+// A short fingerprint of a file's content (FNV-1a), to see which files changed.
+std::wstring Fingerprint(const std::wstring& path) {
+    std::uint32_t hash = 2166136261u;
+    for (const unsigned char byte : kdu::testing::ReadFileBytes(path)) {
+        hash = (hash ^ byte) * 16777619u;
+    }
+    wchar_t text[16];
+    std::swprintf(text, 16, L"%08x", hash);
+    return text;
+}
+
+void PrintFolder(const std::wstring& folder) {
+    Print(L"  " + folder);
+    WIN32_FIND_DATAW entry{};
+    HANDLE search = ::FindFirstFileW((folder + L"\\*").c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+        const std::wstring name = entry.cFileName;
+        Print(L"    " + name + std::wstring(22 - std::min<std::size_t>(name.size(), 21), L' ') +
+              std::to_wstring(entry.nFileSizeLow) + L" bytes  fingerprint " +
+              Fingerprint(folder + L"\\" + name));
+    } while (::FindNextFileW(search, &entry));
+    ::FindClose(search);
+}
+
+void PrintWindow(const UpdaterWindow& window) {
+    Print(L"  caption:  " + window.Text(window.Window()));
+    Print(L"  List1:");
+    for (const auto& row : window.ListItems(IDC_LIST1)) Print(L"    | " + row);
+    Print(L"  Command1: \u300C" + window.Text(window.Control(IDC_COMMAND1)) + L"\u300D " +
+          (window.Enabled(IDC_COMMAND1) ? L"enabled" : L"disabled"));
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc != 4) {
+        Print(L"usage: DemoDriver.exe <updater.exe> <install folder> <screenshot name>");
+        return 2;
+    }
+    try {
+        Print(L"Install folder:");
+        PrintFolder(argv[2]);
+        UpdaterWindow window{argv[1]};
+        if (!window.Found()) {
+            Print(L"The window did not open.");
+            return 1;
+        }
+        Print(L"The window shows:");
+        PrintWindow(window);
+        window.SaveScreenshot(argv[3]);
+        return window.Close() == 0 ? 0 : 1;
+    } catch (const kdu::SystemError& error) {
+        Print(L"error " + std::to_wstring(error.Code()) + L": " + error.Description() + L" " +
+              error.Path());
+        return 1;
+    }
+}

@@ -1,0 +1,219 @@
+#include "tests/e2e/UpdaterDriver.h"
+
+#include "platform/win32/SystemErrors.h"
+#include "resources/resource.h"
+
+namespace kdu::testing {
+namespace {
+
+constexpr DWORD kStartTimeoutMs = 30000;
+constexpr DWORD kMessageTimeoutMs = 5000;
+
+struct Search {
+    DWORD processId;
+    HWND found;
+};
+
+HWND FindVisibleWindow(DWORD processId) {
+    Search search{processId, nullptr};
+    ::EnumWindows(
+        [](HWND hwnd, LPARAM context) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(context);
+            DWORD owner = 0;
+            ::GetWindowThreadProcessId(hwnd, &owner);
+            wchar_t className[64] = {};
+            ::GetClassNameW(hwnd, className, 64);
+            if (owner == s->processId && std::wstring_view{className} == KDU_WINDOW_CLASS &&
+                ::IsWindowVisible(hwnd)) {
+                s->found = hwnd;
+                return FALSE;
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+LRESULT Send(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    DWORD_PTR result = 0;
+    if (!::SendMessageTimeoutW(hwnd, message, wParam, lParam, SMTO_ABORTIFHUNG, kMessageTimeoutMs,
+                               &result)) {
+        throw win32::LastError();
+    }
+    return static_cast<LRESULT>(result);
+}
+
+std::vector<wchar_t> EnvironmentBlock(const std::vector<std::wstring>& additions) {
+    std::vector<wchar_t> block;
+    const wchar_t* own = ::GetEnvironmentStringsW();
+    for (const wchar_t* entry = own; *entry; entry += wcslen(entry) + 1) {
+        block.insert(block.end(), entry, entry + wcslen(entry) + 1);
+    }
+    ::FreeEnvironmentStringsW(const_cast<wchar_t*>(own));
+    for (const auto& addition : additions) {
+        block.insert(block.end(), addition.begin(), addition.end());
+        block.push_back(L'\0');
+    }
+    block.push_back(L'\0');
+    return block;
+}
+
+void WriteBitmap(const std::wstring& path, int width, int height, const void* pixels) {
+    const DWORD imageSize = static_cast<DWORD>(width * height * 4);
+    BITMAPFILEHEADER file{};
+    file.bfType = 0x4D42;
+    file.bfOffBits = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
+    file.bfSize = file.bfOffBits + imageSize;
+    BITMAPINFOHEADER info{};
+    info.biSize = sizeof(info);
+    info.biWidth = width;
+    info.biHeight = -height;
+    info.biPlanes = 1;
+    info.biBitCount = 32;
+    std::string bytes(reinterpret_cast<const char*>(&file), sizeof(file));
+    bytes.append(reinterpret_cast<const char*>(&info), sizeof(info));
+    bytes.append(static_cast<const char*>(pixels), imageSize);
+    WriteFileBytes(path, bytes);
+}
+
+}  // namespace
+
+std::wstring UpdaterExecutable() { return Environment(L"KDU_UPDATER_EXE"); }
+
+Deployment::Deployment(std::wstring_view folderName) : folder_(folderName) {
+    if (!::CopyFileW(UpdaterExecutable().c_str(), Executable().c_str(), FALSE)) {
+        throw win32::LastError(Executable());
+    }
+}
+
+void Deployment::WriteMessages(std::string_view bytes) const {
+    WriteFileBytes(folder_ / L"data3.bin", bytes);
+}
+
+UpdaterWindow::UpdaterWindow(const std::wstring& executable, const StartOptions& options) {
+    std::wstring commandLine = L"\"" + executable + L"\"";
+    std::wstring workingFolder = options.workingFolder;
+    if (workingFolder.empty()) {
+        wchar_t system[MAX_PATH];
+        workingFolder.assign(system, ::GetSystemDirectoryW(system, MAX_PATH));
+    }
+    auto environment = EnvironmentBlock(options.environment);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process{};
+    if (!::CreateProcessW(executable.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
+                          CREATE_UNICODE_ENVIRONMENT, environment.data(), workingFolder.c_str(),
+                          &startup, &process)) {
+        throw win32::LastError(executable);
+    }
+    process_.reset(process.hProcess);
+    ::CloseHandle(process.hThread);
+    processId_ = process.dwProcessId;
+
+    const ULONGLONG deadline = ::GetTickCount64() + kStartTimeoutMs;
+    while (!window_ && ::GetTickCount64() < deadline) {
+        if (::WaitForSingleObject(process_.get(), 50) == WAIT_OBJECT_0) break;
+        window_ = FindVisibleWindow(processId_);
+    }
+}
+
+UpdaterWindow::~UpdaterWindow() {
+    if (!process_) return;
+    if (::WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT) {
+        if (window_) ::PostMessageW(window_, WM_CLOSE, 0, 0);
+        if (::WaitForSingleObject(process_.get(), 10000) != WAIT_OBJECT_0) {
+            ::TerminateProcess(process_.get(), 1);
+            ::WaitForSingleObject(process_.get(), 5000);
+        }
+    }
+}
+
+std::vector<std::wstring> UpdaterWindow::ListItems(int id) const {
+    const HWND list = Control(id);
+    std::vector<std::wstring> items;
+    const auto count = Send(list, LB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count; ++i) {
+        const auto length = Send(list, LB_GETTEXTLEN, static_cast<WPARAM>(i), 0);
+        std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+        const auto copied = Send(list, LB_GETTEXT, static_cast<WPARAM>(i),
+                                 reinterpret_cast<LPARAM>(text.data()));
+        text.resize(static_cast<std::size_t>(copied < 0 ? 0 : copied));
+        items.push_back(text);
+    }
+    return items;
+}
+
+int UpdaterWindow::ListCount(int id) const {
+    return static_cast<int>(Send(Control(id), LB_GETCOUNT, 0, 0));
+}
+
+std::wstring UpdaterWindow::Text(HWND hwnd) const {
+    const auto length = Send(hwnd, WM_GETTEXTLENGTH, 0, 0);
+    std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+    const auto copied =
+        Send(hwnd, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
+    text.resize(static_cast<std::size_t>(copied));
+    return text;
+}
+
+RECT UpdaterWindow::ClientRect() const {
+    RECT rect{};
+    ::GetClientRect(window_, &rect);
+    return rect;
+}
+
+RECT UpdaterWindow::ControlRect(int id) const {
+    RECT rect{};
+    ::GetWindowRect(Control(id), &rect);
+    ::MapWindowPoints(nullptr, window_, reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+}
+
+void UpdaterWindow::SaveScreenshot(const std::wstring& name) const {
+    const std::wstring folder = Environment(L"KDU_SCREENSHOTS");
+    if (folder.empty() || !window_) return;
+    ::CreateDirectoryW(folder.c_str(), nullptr);
+    ::WaitForInputIdle(process_.get(), 5000);
+    ::Sleep(500);  // the X server shows what Wine painted a moment later
+
+    RECT frame{};
+    ::GetWindowRect(window_, &frame);
+    const int width = frame.right - frame.left;
+    const int height = frame.bottom - frame.top;
+    const HDC screen = ::GetDC(nullptr);
+    const HDC memory = ::CreateCompatibleDC(screen);
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    void* pixels = nullptr;
+    const win32::UniqueBitmap bitmap{
+        ::CreateDIBSection(screen, &info, DIB_RGB_COLORS, &pixels, nullptr, 0)};
+    const HGDIOBJ previous = ::SelectObject(memory, bitmap.get());
+    ::BitBlt(memory, 0, 0, width, height, screen, frame.left, frame.top, SRCCOPY);
+    ::GdiFlush();
+    // The screen leaves the fourth byte zero; make every pixel opaque for picture viewers.
+    auto* pixel = static_cast<DWORD*>(pixels);
+    for (int i = 0; i < width * height; ++i) pixel[i] |= 0xFF000000u;
+    WriteBitmap(folder + L"\\" + name + L".bmp", width, height, pixels);
+    ::SelectObject(memory, previous);
+    ::DeleteDC(memory);
+    ::ReleaseDC(nullptr, screen);
+}
+
+DWORD UpdaterWindow::Close() {
+    if (window_) ::PostMessageW(window_, WM_CLOSE, 0, 0);
+    return WaitForExit(10000);
+}
+
+DWORD UpdaterWindow::WaitForExit(DWORD milliseconds) {
+    if (!process_) return static_cast<DWORD>(-1);
+    if (::WaitForSingleObject(process_.get(), milliseconds) != WAIT_OBJECT_0) return STILL_ACTIVE;
+    DWORD code = 0;
+    ::GetExitCodeProcess(process_.get(), &code);
+    return code;
+}
+
+}  // namespace kdu::testing

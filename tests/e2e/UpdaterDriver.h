@@ -1,0 +1,73 @@
+#pragma once
+
+// Drives the real KestovaDesktopUpdater.exe from outside, as a user or a UI-automation tool
+// would: starts the process, finds its window, reads and presses its controls, takes pictures.
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/win32/UniqueHandle.h"
+#include "tests/support/Win32TestSupport.h"
+
+namespace kdu::testing {
+
+inline const std::wstring kProductKey = L"SOFTWARE\\Kestova\\Desktop";
+inline const std::wstring kInstallPathName = L"InstallPath";
+
+// The updater as the environment names it (KDU_UPDATER_EXE).
+std::wstring UpdaterExecutable();
+
+// An application folder as users get it: the executable with data files beside it.
+class Deployment {
+public:
+    explicit Deployment(std::wstring_view folderName = L"app");
+    const std::wstring& Folder() const { return folder_.Path(); }
+    std::wstring Executable() const { return folder_ / L"KestovaDesktopUpdater.exe"; }
+    std::wstring operator/(std::wstring_view name) const { return folder_ / name; }
+    void WriteMessages(std::string_view bytes) const;
+
+private:
+    TempFolder folder_;
+};
+
+struct StartOptions {
+    std::wstring workingFolder{};  // empty: a folder other than the application folder
+    std::vector<std::wstring> environment{};  // NAME=value entries added to the test's own
+};
+
+class UpdaterWindow {
+public:
+    // Starts the program and waits until its window is shown (Found() tells whether it was).
+    explicit UpdaterWindow(const std::wstring& executable, const StartOptions& options = {});
+    UpdaterWindow(const UpdaterWindow&) = delete;
+    UpdaterWindow& operator=(const UpdaterWindow&) = delete;
+    ~UpdaterWindow();
+
+    HWND Window() const { return window_; }
+    HWND Control(int id) const { return ::GetDlgItem(window_, id); }
+    bool Found() const { return window_ != nullptr; }
+
+    std::vector<std::wstring> ListItems(int id) const;
+    int ListCount(int id) const;
+    std::wstring Text(HWND hwnd) const;
+    bool Enabled(int id) const { return ::IsWindowEnabled(Control(id)) != FALSE; }
+    RECT ClientRect() const;
+    RECT ControlRect(int id) const;  // in the main window's client coordinates
+
+    // Saves what the screen shows of the window as <KDU_SCREENSHOTS>\name.bmp.
+    void SaveScreenshot(const std::wstring& name) const;
+
+    // Closes the window as a user would and waits for the process; its exit code.
+    DWORD Close();
+    // Waits for the process to end by itself; its exit code, or STILL_ACTIVE.
+    DWORD WaitForExit(DWORD milliseconds);
+
+private:
+    win32::UniqueKernelObject process_;
+    DWORD processId_ = 0;
+    HWND window_ = nullptr;
+};
+
+}  // namespace kdu::testing
