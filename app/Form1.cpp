@@ -6,11 +6,12 @@
 #include "data/InstallFolder.h"
 #include "data/MessageFile.h"
 #include "platform/Paths.h"
+#include "update/CredentialReplacement.h"
 
 namespace kdu {
 namespace {
 
-// Runs one start-up step; a step that fails is abandoned and start-up goes on, silently.
+// Runs one step; a step that fails is abandoned and the next one runs, silently.
 template <typename Step>
 void Try(Step&& step) noexcept {
     try {
@@ -19,7 +20,32 @@ void Try(Step&& step) noexcept {
     }
 }
 
+constexpr std::uint32_t kOutOfMemory = 14;  // ERROR_OUTOFMEMORY: the one other std::exception
+constexpr int kProgressRow = 3;             // below the three introductory lines
+constexpr unsigned kProgressPauseMs = 1000;
+
+// Message lines by their 0-based position in List2.
+constexpr int kClosingLine = 3;
+constexpr int kClosingLine2 = 4;
+constexpr int kFailureLine = 5;
+
+std::wstring ErrorNumberText(std::uint32_t code) {
+    if (code <= 0xFFFF) return std::to_wstring(code);
+    static constexpr wchar_t kDigits[] = L"0123456789ABCDEF";
+    std::wstring text = L"0x";
+    for (int shift = 28; shift >= 0; shift -= 4) text.push_back(kDigits[(code >> shift) & 0xF]);
+    return text;  // an HRESULT, written as Windows writes them
+}
+
 }  // namespace
+
+std::wstring ErrorMessageText(const SystemError& error) {
+    std::wstring text{texts::kErrorIntroduction};
+    text.append(L"\n\n").append(texts::kErrorNumber).append(ErrorNumberText(error.Code()));
+    if (!error.Description().empty()) text.append(L" ").append(error.Description());
+    if (!error.Path().empty()) text.append(L"\n").append(texts::kErrorFile).append(error.Path());
+    return text;
+}
 
 Form1::Form1(Form1Controls controls, Form1Services services)
     : controls_(controls), services_(services) {}
@@ -38,6 +64,47 @@ void Form1::OnLoad() {
         Try([&] { controls_.List1.Append(texts::kInstallFolderNotFound); });
         Try([&] { controls_.Command1.Disable(); });
     }
+}
+
+void Form1::OnCommand1Click() {
+    CertificateReplaced = false;
+    PrivateKeyReplaced = false;
+    try {
+        for (int step = 0; step < 3; ++step) ShowProgress(step);
+        RunReplacement();
+    } catch (const SystemError& error) {
+        services_.errorBox.Show(error);
+    } catch (const std::exception&) {
+        services_.errorBox.Show(SystemError{kOutOfMemory, {}});
+    }
+
+    if (CertificateReplaced) {
+        Try([&] { controls_.List1.Append(MessageLine(kClosingLine)); });
+        Try([&] { controls_.List1.Append(L""); });
+        Try([&] { controls_.List1.Append(MessageLine(kClosingLine2)); });
+    } else {
+        Try([&] { controls_.List1.Append(MessageLine(kFailureLine)); });
+    }
+    Try([&] { controls_.Command1.Disable(); });
+}
+
+void Form1::ShowProgress(int step) {
+    if (step == 0) {
+        controls_.List1.Append(texts::kProgress[0]);
+    } else {
+        controls_.List1.Replace(kProgressRow, texts::kProgress[step]);
+    }
+    controls_.List1.Repaint();
+    services_.pause.Sleep(kProgressPauseMs);
+}
+
+// Replaces the pair; the flags tell how far it got (both, or neither: a failed run is undone).
+void Form1::RunReplacement() {
+    const auto applicationFolder = FolderOf(services_.files.ExecutablePath());
+    ReplaceCredentials(services_.files, ComposePaths(applicationFolder, InstallFolder,
+                                                     CertificateFile, PrivateKeyFile));
+    CertificateReplaced = true;
+    PrivateKeyReplaced = true;
 }
 
 void Form1::ReadMessageFile() {

@@ -16,7 +16,12 @@ struct Form1Services {
     FileSystem& files;
     TextDecoder& decoder;
     Shell& shell;
+    Pause& pause;
+    ErrorBox& errorBox;
 };
+
+// The text of the error box for a failure.
+std::wstring ErrorMessageText(const SystemError& error);
 
 // The main window's state and its event handlers, free of any window toolkit.
 class Form1 {
@@ -27,14 +32,23 @@ public:
     // the next one runs: the window always opens, Ready or Not found.
     void OnLoad();
 
+    // The start button: three seconds of growing progress row, then the replacement run.
+    // A failure is shown in the error box and ends in message line 6; either way the button
+    // is disabled afterwards.
+    void OnCommand1Click();
+
     // Window-level fields.
     std::wstring CertificateFile;
     std::wstring PrivateKeyFile;
-    std::wstring InstallFolder;  // empty: no install folder was found
+    std::wstring InstallFolder;        // empty: no install folder was found
+    bool CertificateReplaced = false;  // the run's certificate step completed
+    bool PrivateKeyReplaced = false;   // the run's private key step completed
 
 private:
     void ReadMessageFile();
     void LookUpInstallFolder();
+    void ShowProgress(int step);
+    void RunReplacement();
     std::wstring MessageLine(int index) const;
 
     Form1Controls controls_;

@@ -11,6 +11,15 @@ inline constexpr std::wstring_view kInstallFolderNotFound = L"並未發現Kestov
 // The notice under the picture; deployment artwork, like the picture itself.
 inline constexpr std::wstring_view kNotice = L"Kestova 憑證更新工具";
 
+// The progress row, growing once a second while the update waits to start.
+inline constexpr std::wstring_view kProgress[] = {L"更新中...", L"更新中... ...",
+                                                  L"更新中... ... ..."};
+
+// The error box: what failed, the system's number and description, and the file.
+inline constexpr std::wstring_view kErrorIntroduction = L"更新時發生錯誤。";
+inline constexpr std::wstring_view kErrorNumber = L"錯誤碼：";
+inline constexpr std::wstring_view kErrorFile = L"檔案：";
+
 inline constexpr std::wstring_view kCertificateFile = L"Certificate.pem";
 inline constexpr std::wstring_view kPrivateKeyFile = L"PrivateKey.pem";
 

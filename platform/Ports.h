@@ -10,6 +10,8 @@
 #include <string_view>
 #include <variant>
 
+#include "platform/SystemError.h"
+
 namespace kdu {
 
 // Raw file content.
@@ -47,7 +49,37 @@ public:
     virtual ~FileSystem() = default;
     // The full path of the running executable, as the system reports it.
     virtual std::wstring ExecutablePath() = 0;
+    // A whole (small) file.
     virtual Bytes ReadAll(const std::wstring& path) = 0;
+
+    // The size of a file that can be opened for reading.
+    virtual std::uint64_t SizeOf(const std::wstring& path) = 0;
+    // Whether two files hold exactly the same bytes.
+    virtual bool SameContent(const std::wstring& first, const std::wstring& second) = 0;
+    virtual bool Exists(const std::wstring& path) = 0;
+    // Fails unless the existing file can be replaced: not read-only, not held open by others.
+    virtual void CheckReplaceable(const std::wstring& path) = 0;
+    // Copies source to a new file, overwriting one that is there, and flushes it to the disk.
+    virtual void CopyToNewFile(const std::wstring& source, const std::wstring& destination) = 0;
+    // Renames a file over another in the same folder, in one step; a read-only target is
+    // refused.
+    virtual void MoveReplacing(const std::wstring& from, const std::wstring& to) = 0;
+    // Deletes a file; one that is not there is no failure.
+    virtual void Remove(const std::wstring& path) = 0;
+};
+
+class Pause {
+public:
+    virtual ~Pause() = default;
+    // Blocks the calling (UI) thread.
+    virtual void Sleep(unsigned milliseconds) = 0;
+};
+
+// A failure, told to the user in a modal message box owned by the window.
+class ErrorBox {
+public:
+    virtual ~ErrorBox() = default;
+    virtual void Show(const SystemError& error) = 0;
 };
 
 // What a registry read through the shell object returned.

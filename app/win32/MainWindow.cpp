@@ -4,6 +4,7 @@
 
 #include "app/Layout.h"
 #include "app/Texts.h"
+#include "platform/win32/SystemErrors.h"
 #include "resources/resource.h"
 
 namespace kdu::win32 {
@@ -47,7 +48,7 @@ void SetFont(HWND control, const UniqueFont& font) {
 MainWindow::MainWindow(HINSTANCE instance)
     : instance_(instance),
       form_(Form1Controls{list1Control_, list2Control_, command1Control_},
-            Form1Services{files_, decoder_, shell_}) {}
+            Form1Services{files_, decoder_, shell_, pause_, *this}) {}
 
 bool MainWindow::Create() {
     WNDCLASSEXW windowClass{};
@@ -97,9 +98,17 @@ bool MainWindow::OnCreate() {
 }
 
 void MainWindow::OnCommand(WORD id, WORD notification) {
-    if (id == IDC_COMMAND1 && notification == BN_CLICKED) {
-        // The click handler arrives with the update.
-    }
+    if (id == IDC_COMMAND1 && notification == BN_CLICKED) form_.OnCommand1Click();
+}
+
+void MainWindow::Show(const SystemError& error) {
+    const SystemError described{
+        error.Code(),
+        error.Description().empty() ? SystemMessage(error.Code()) : error.Description(),
+        error.Path()};
+    const std::wstring caption{texts::kCaption};
+    ::MessageBoxW(hwnd_, ErrorMessageText(described).c_str(), caption.c_str(),
+                  MB_OK | MB_ICONERROR);
 }
 
 void MainWindow::OnDpiChanged(UINT dpi, const RECT& suggested) {

@@ -12,7 +12,7 @@
 namespace kdu::win32 {
 
 // Form1 on the screen: the Win32 window with its controls, hosting the toolkit-free handlers.
-class MainWindow final : public Window {
+class MainWindow final : public Window, private ErrorBox {
 public:
     explicit MainWindow(HINSTANCE instance);
 
@@ -22,6 +22,7 @@ public:
 
 private:
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+    void Show(const SystemError& error) override;  // the modal error box
 
     bool OnCreate();
     void OnCommand(WORD id, WORD notification);
@@ -49,6 +50,7 @@ private:
     Win32FileSystem files_;
     Win32TextDecoder decoder_;
     WshShell shell_;
+    Win32Pause pause_;
     Form1 form_;
 };
 

@@ -2,7 +2,9 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <limits>
+#include <vector>
 
 #include "platform/win32/SystemErrors.h"
 #include "platform/win32/UniqueHandle.h"
@@ -13,8 +15,62 @@ namespace {
 // Files this program reads whole are small; anything larger is refused rather than exhausting a
 // 32-bit address space.
 constexpr LONGLONG kLargestFileRead = 64LL * 1024 * 1024;
+constexpr DWORD kCopyBlock = 1024 * 1024;
+
+UniqueFile OpenForReading(const std::wstring& path) {
+    UniqueFile file{::CreateFileW(FileApiPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr)};
+    if (!file) throw LastError(path);
+    return file;
+}
+
+std::uint64_t SizeOfOpenFile(const UniqueFile& file, const std::wstring& path) {
+    LARGE_INTEGER size{};
+    if (!::GetFileSizeEx(file.get(), &size)) throw LastError(path);
+    return static_cast<std::uint64_t>(size.QuadPart);
+}
+
+// Reads up to buffer's size; fewer bytes only at the end of the file.
+DWORD ReadBlock(const UniqueFile& file, std::vector<char>& buffer, const std::wstring& path) {
+    DWORD filled = 0;
+    while (filled < buffer.size()) {
+        DWORD read = 0;
+        if (!::ReadFile(file.get(), buffer.data() + filled,
+                        static_cast<DWORD>(buffer.size()) - filled, &read, nullptr)) {
+            throw LastError(path);
+        }
+        if (read == 0) break;
+        filled += read;
+    }
+    return filled;
+}
+
+void WriteBlock(const UniqueFile& file, const char* data, DWORD size, const std::wstring& path) {
+    while (size > 0) {
+        DWORD written = 0;
+        if (!::WriteFile(file.get(), data, size, &written, nullptr)) throw LastError(path);
+        data += written;
+        size -= written;
+    }
+}
+
+DWORD Attributes(const std::wstring& path) {
+    return ::GetFileAttributesW(FileApiPath(path).c_str());
+}
 
 }  // namespace
+
+std::wstring FileApiPath(const std::wstring& path) {
+    if (path.size() < MAX_PATH || path.starts_with(L"\\\\?\\")) return path;
+    const DWORD size = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (size == 0) return path;
+    std::wstring full(size, L'\0');
+    const DWORD length = ::GetFullPathNameW(path.c_str(), size, full.data(), nullptr);
+    if (length == 0 || length >= size) return path;
+    full.resize(length);
+    if (full.starts_with(L"\\\\")) return L"\\\\?\\UNC\\" + full.substr(2);
+    return L"\\\\?\\" + full;
+}
 
 std::wstring Win32FileSystem::ExecutablePath() {
     std::wstring path(MAX_PATH, L'\0');
@@ -31,15 +87,11 @@ std::wstring Win32FileSystem::ExecutablePath() {
 }
 
 Bytes Win32FileSystem::ReadAll(const std::wstring& path) {
-    const UniqueFile file{::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                        OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr)};
-    if (!file) throw LastError(path);
+    const auto file = OpenForReading(path);
+    const auto size = SizeOfOpenFile(file, path);
+    if (size > kLargestFileRead) throw ErrorFromCode(ERROR_FILE_TOO_LARGE, path);
 
-    LARGE_INTEGER size{};
-    if (!::GetFileSizeEx(file.get(), &size)) throw LastError(path);
-    if (size.QuadPart > kLargestFileRead) throw ErrorFromCode(ERROR_FILE_TOO_LARGE, path);
-
-    Bytes content(static_cast<std::size_t>(size.QuadPart), '\0');
+    Bytes content(static_cast<std::size_t>(size), '\0');
     std::size_t filled = 0;
     while (filled < content.size()) {
         DWORD read = 0;
@@ -53,6 +105,81 @@ Bytes Win32FileSystem::ReadAll(const std::wstring& path) {
     content.resize(filled);
     return content;
 }
+
+std::uint64_t Win32FileSystem::SizeOf(const std::wstring& path) {
+    return SizeOfOpenFile(OpenForReading(path), path);
+}
+
+bool Win32FileSystem::SameContent(const std::wstring& first, const std::wstring& second) {
+    const auto a = OpenForReading(first);
+    const auto b = OpenForReading(second);
+    if (SizeOfOpenFile(a, first) != SizeOfOpenFile(b, second)) return false;
+    std::vector<char> blockA(kCopyBlock);
+    std::vector<char> blockB(kCopyBlock);
+    for (;;) {
+        const DWORD readA = ReadBlock(a, blockA, first);
+        const DWORD readB = ReadBlock(b, blockB, second);
+        if (readA != readB || !std::equal(blockA.begin(), blockA.begin() + readA, blockB.begin())) {
+            return false;
+        }
+        if (readA < kCopyBlock) return true;
+    }
+}
+
+bool Win32FileSystem::Exists(const std::wstring& path) {
+    return Attributes(path) != INVALID_FILE_ATTRIBUTES;
+}
+
+void Win32FileSystem::CheckReplaceable(const std::wstring& path) {
+    const DWORD attributes = Attributes(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) throw LastError(path);
+    if (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) {
+        throw ErrorFromCode(ERROR_ACCESS_DENIED, path);
+    }
+    // Replacing renames over the file: that needs write and delete access, which another
+    // process holding it open without sharing them denies.
+    const UniqueFile file{::CreateFileW(FileApiPath(path).c_str(), GENERIC_WRITE | DELETE,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, 0, nullptr)};
+    if (!file) throw LastError(path);
+}
+
+void Win32FileSystem::CopyToNewFile(const std::wstring& source, const std::wstring& destination) {
+    const auto from = OpenForReading(source);
+    const UniqueFile to{::CreateFileW(FileApiPath(destination).c_str(), GENERIC_WRITE, 0, nullptr,
+                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)};
+    if (!to) throw LastError(destination);
+    std::vector<char> block(kCopyBlock);
+    for (;;) {
+        const DWORD read = ReadBlock(from, block, source);
+        WriteBlock(to, block.data(), read, destination);
+        if (read < kCopyBlock) break;
+    }
+    // On the disk before it is renamed into place: a crash leaves the old file or the new one.
+    if (!::FlushFileBuffers(to.get())) throw LastError(destination);
+}
+
+void Win32FileSystem::MoveReplacing(const std::wstring& from, const std::wstring& to) {
+    // Windows refuses to rename over a read-only file; Wine does not. Refuse it everywhere.
+    const DWORD attributes = Attributes(to);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+        throw ErrorFromCode(ERROR_ACCESS_DENIED, to);
+    }
+    if (!::MoveFileExW(FileApiPath(from).c_str(), FileApiPath(to).c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        throw LastError(to);
+    }
+}
+
+void Win32FileSystem::Remove(const std::wstring& path) {
+    if (::DeleteFileW(FileApiPath(path).c_str())) return;
+    const DWORD error = ::GetLastError();
+    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+        throw ErrorFromCode(error, path);
+    }
+}
+
+void Win32Pause::Sleep(unsigned milliseconds) { ::Sleep(milliseconds); }
 
 std::wstring Win32TextDecoder::Decode(std::string_view bytes, Encoding encoding) {
     if (bytes.empty()) return {};

@@ -8,7 +8,23 @@ class Win32FileSystem final : public FileSystem {
 public:
     std::wstring ExecutablePath() override;
     Bytes ReadAll(const std::wstring& path) override;
+    std::uint64_t SizeOf(const std::wstring& path) override;
+    bool SameContent(const std::wstring& first, const std::wstring& second) override;
+    bool Exists(const std::wstring& path) override;
+    void CheckReplaceable(const std::wstring& path) override;
+    void CopyToNewFile(const std::wstring& source, const std::wstring& destination) override;
+    void MoveReplacing(const std::wstring& from, const std::wstring& to) override;
+    void Remove(const std::wstring& path) override;
 };
+
+class Win32Pause final : public Pause {
+public:
+    void Sleep(unsigned milliseconds) override;
+};
+
+// The path as the file functions take it: paths of MAX_PATH or more get the "\\?\" form, so
+// that they work without the system's long-path setting.
+std::wstring FileApiPath(const std::wstring& path);
 
 class Win32TextDecoder final : public TextDecoder {
 public:

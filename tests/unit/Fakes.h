@@ -16,10 +16,14 @@ namespace kdu::testing {
 
 inline constexpr std::uint32_t kFileNotFound = 2;
 
+// What the fakes were asked to do, in order, for tests of exact sequences.
+using Journal = std::vector<std::wstring>;
+
 class FakeListBox : public ListBox {
 public:
     void Append(std::wstring_view text) override {
         if (failingTexts.contains(std::wstring{text})) throw SystemError{8, L"no memory"};
+        Note(L"Append " + std::wstring{text});
         items.emplace_back(text);
     }
     int Count() const override { return static_cast<int>(items.size()); }
@@ -29,32 +33,119 @@ public:
     }
     void Replace(int index, std::wstring_view text) override {
         if (index < 0 || index >= Count()) throw SystemError{1413, L"invalid index"};
+        Note(L"Replace " + std::to_wstring(index) + L" " + std::wstring{text});
         items[static_cast<std::size_t>(index)] = text;
     }
-    void Repaint() override { ++repaints; }
+    void Repaint() override { Note(L"Repaint"); }
 
     std::vector<std::wstring> items;
     std::set<std::wstring> failingTexts;  // Append of these fails
-    int repaints = 0;
+    Journal* journal = nullptr;
+    std::wstring name = L"List1";
+
+private:
+    void Note(const std::wstring& what) {
+        if (journal) journal->push_back(name + L"." + what);
+    }
 };
 
 class FakeButton : public PushButton {
 public:
-    void Disable() override { enabled = false; }
+    void Disable() override {
+        if (journal) journal->push_back(L"Command1.Disable");
+        enabled = false;
+    }
     bool enabled = true;
+    Journal* journal = nullptr;
 };
 
+class FakePause : public Pause {
+public:
+    void Sleep(unsigned milliseconds) override {
+        if (journal) journal->push_back(L"Sleep " + std::to_wstring(milliseconds));
+        total += milliseconds;
+    }
+    unsigned total = 0;
+    Journal* journal = nullptr;
+};
+
+class FakeErrorBox : public ErrorBox {
+public:
+    void Show(const SystemError& error) override { shown.push_back(error); }
+    std::vector<SystemError> shown;
+};
+
+inline constexpr std::uint32_t kAccessDenied = 5;
+inline constexpr std::uint32_t kSharingViolation = 32;
+inline constexpr std::uint32_t kInjected = 1117;  // ERROR_IO_DEVICE
+
+// Files in memory. Every operation but Exists counts as one step; failAt makes that step fail
+// (a failing copy leaves half a file behind, as a crash or a full disk would).
 class FakeFileSystem : public FileSystem {
 public:
     std::wstring ExecutablePath() override { return executablePath; }
-    Bytes ReadAll(const std::wstring& path) override {
-        const auto file = files.find(path);
-        if (file == files.end()) throw SystemError{kFileNotFound, L"not found", path};
-        return file->second;
+    Bytes ReadAll(const std::wstring& path) override { return Readable(path); }
+
+    std::uint64_t SizeOf(const std::wstring& path) override {
+        Step(L"SizeOf " + path);
+        return Readable(path).size();
+    }
+    bool SameContent(const std::wstring& first, const std::wstring& second) override {
+        Step(L"SameContent " + first + L" " + second);
+        return Readable(first) == Readable(second);
+    }
+    bool Exists(const std::wstring& path) override { return files.contains(path); }
+    void CheckReplaceable(const std::wstring& path) override {
+        Step(L"CheckReplaceable " + path);
+        Readable(path);
+        if (readOnly.contains(path)) throw SystemError{kAccessDenied, L"", path};
+    }
+    void CopyToNewFile(const std::wstring& source, const std::wstring& destination) override {
+        const Bytes content = Readable(source);
+        if (readOnly.contains(destination) || locked.contains(destination)) {
+            throw SystemError{kAccessDenied, L"", destination};
+        }
+        if (Failing(L"CopyToNewFile " + source + L" " + destination)) {
+            files[destination] = content.substr(0, content.size() / 2);
+            throw SystemError{kInjected, L"injected", destination};
+        }
+        files[destination] = content;
+    }
+    void MoveReplacing(const std::wstring& from, const std::wstring& to) override {
+        Step(L"MoveReplacing " + from + L" " + to);
+        if (readOnly.contains(to)) throw SystemError{kAccessDenied, L"", to};
+        if (locked.contains(to)) throw SystemError{kSharingViolation, L"", to};
+        files[to] = Readable(from);
+        files.erase(from);
+    }
+    void Remove(const std::wstring& path) override {
+        Step(L"Remove " + path);
+        if (locked.contains(path)) throw SystemError{kSharingViolation, L"", path};
+        files.erase(path);
     }
 
     std::wstring executablePath = L"C:\\Users\\user\\Downloads\\KestovaDesktopUpdater.exe";
     std::map<std::wstring, Bytes> files;
+    std::set<std::wstring> readOnly;
+    std::set<std::wstring> locked;  // held open by another program without sharing
+    int failAt = 0;                 // 1-based step to fail; 0: none
+    int steps = 0;
+    Journal* journal = nullptr;
+
+private:
+    const Bytes& Readable(const std::wstring& path) const {
+        const auto file = files.find(path);
+        if (file == files.end()) throw SystemError{kFileNotFound, L"not found", path};
+        if (locked.contains(path)) throw SystemError{kSharingViolation, L"", path};
+        return file->second;
+    }
+    bool Failing(const std::wstring& what) {
+        if (journal) journal->push_back(L"Files." + what);
+        return ++steps == failAt;
+    }
+    void Step(const std::wstring& what) {
+        if (Failing(what)) throw SystemError{kInjected, L"injected", what};
+    }
 };
 
 // ANSI bytes become characters one for one; the encoding of each call is recorded.

@@ -28,7 +28,10 @@ protected:
     FakeFileSystem files;
     FakeDecoder decoder;
     FakeShell shell;
-    Form1 form{Form1Controls{list1, list2, command1}, Form1Services{files, decoder, shell}};
+    FakePause pause;
+    FakeErrorBox errors;
+    Form1 form{Form1Controls{list1, list2, command1},
+               Form1Services{files, decoder, shell, pause, errors}};
 };
 
 TEST_F(StartUp, FoundFolderListsTheFirstThreeLinesAndKeepsTheButton) {
@@ -87,7 +90,7 @@ TEST_F(StartUp, EveryWayOfNotFindingTheFolderEndsNotFound) {
         shell.value = c.value;
         shell.unavailable = c.unavailable;
         Form1 window{Form1Controls{progress, messages, button},
-                     Form1Services{files, decoder, shell}};
+                     Form1Services{files, decoder, shell, pause, errors}};
         window.OnLoad();
         EXPECT_EQ(window.InstallFolder, L"") << c.name;
         EXPECT_EQ(progress.items, (Lines{kNotFound})) << c.name;

@@ -1,0 +1,270 @@
+#include <gtest/gtest.h>
+
+#include "app/Form1.h"
+#include "app/Texts.h"
+#include "tests/unit/Fakes.h"
+#include "update/CredentialReplacement.h"
+
+namespace kdu::testing {
+namespace {
+
+using Lines = std::vector<std::wstring>;
+
+const std::wstring kApp = L"C:\\Users\\user\\Downloads";
+const std::wstring kInstall = L"C:\\Program Files\\Kestova";
+const std::wstring kCertificate = kInstall + L"\\Certificate.pem";
+const std::wstring kPrivateKey = kInstall + L"\\PrivateKey.pem";
+const std::wstring kCertificateBackup = kCertificate + L"_old";
+const std::wstring kPrivateKeyBackup = kPrivateKey + L"_old";
+const std::wstring kProgress3{texts::kProgress[2]};
+
+// A deployment beside the exe, a product installed with the old pair, and the window in the
+// Ready state.
+class Update : public ::testing::Test {
+protected:
+    void SetUp() override {
+        files.files = {
+            {kApp + L"\\data1.bin", "NEW CERTIFICATE"},
+            {kApp + L"\\data2.bin", "NEW KEY"},
+            {kApp + L"\\data3.bin", "one\r\ntwo\r\nthree\r\nfour\r\nfive\r\nsix\r\n"},
+            {kCertificate, "OLD CERTIFICATE"},
+            {kPrivateKey, "OLD KEY"},
+        };
+        shell.value = kInstall;
+    }
+
+    void Click() {
+        form.OnLoad();
+        form.OnCommand1Click();
+    }
+
+    // The window as a fresh start of the program finds it.
+    void Restart() {
+        list1.items.clear();
+        list2.items.clear();
+        command1.enabled = true;
+        errors.shown.clear();
+    }
+
+    std::wstring File(const std::wstring& path) const {
+        const auto file = files.files.find(path);
+        if (file == files.files.end()) return L"(none)";
+        return std::wstring(file->second.begin(), file->second.end());
+    }
+
+    void ExpectOldPairInstalled() const {
+        EXPECT_EQ(File(kCertificate), L"OLD CERTIFICATE");
+        EXPECT_EQ(File(kPrivateKey), L"OLD KEY");
+    }
+
+    void ExpectNoTemporaryFiles() const {
+        for (const auto& [path, content] : files.files) {
+            EXPECT_FALSE(path.ends_with(kTemporarySuffix)) << "left behind";
+        }
+    }
+
+    void ExpectFailureShown() const {
+        EXPECT_EQ(errors.shown.size(), 1u);
+        ASSERT_FALSE(list1.items.empty());
+        EXPECT_EQ(list1.items.back(), L"six");
+        EXPECT_EQ(list1.items.size(), 5u) << "three lines, the progress row, line 6";
+        EXPECT_FALSE(command1.enabled);
+    }
+
+    Journal journal;
+    FakeListBox list1;
+    FakeListBox list2;
+    FakeButton command1;
+    FakeFileSystem files;
+    FakeDecoder decoder;
+    FakeShell shell;
+    FakePause pause;
+    FakeErrorBox errors;
+    Form1 form{Form1Controls{list1, list2, command1},
+               Form1Services{files, decoder, shell, pause, errors}};
+};
+
+TEST_F(Update, CompleteRunInstallsTheNewPairAndKeepsTheOld) {
+    Click();
+    EXPECT_EQ(File(kCertificate), L"NEW CERTIFICATE");
+    EXPECT_EQ(File(kPrivateKey), L"NEW KEY");
+    EXPECT_EQ(File(kCertificateBackup), L"OLD CERTIFICATE");
+    EXPECT_EQ(File(kPrivateKeyBackup), L"OLD KEY");
+    EXPECT_EQ(File(kApp + L"\\data1.bin"), L"NEW CERTIFICATE") << "sources stay";
+    EXPECT_EQ(list1.items, (Lines{L"one", L"two", L"three", kProgress3, L"four", L"", L"five"}));
+    EXPECT_FALSE(command1.enabled);
+    EXPECT_TRUE(errors.shown.empty());
+    EXPECT_TRUE(form.CertificateReplaced);
+    EXPECT_TRUE(form.PrivateKeyReplaced);
+    ExpectNoTemporaryFiles();
+}
+
+TEST_F(Update, ClickSequenceIsThreeSecondsOfProgressThenTheCopiesInOrder) {
+    form.OnLoad();
+    list1.journal = command1.journal = pause.journal = files.journal = &journal;
+    form.OnCommand1Click();
+
+    const std::wstring temporary{kTemporarySuffix};
+    const Lines expected{
+        L"List1.Append 更新中...", L"List1.Repaint", L"Sleep 1000",
+        L"List1.Replace 3 更新中... ...", L"List1.Repaint", L"Sleep 1000",
+        L"List1.Replace 3 更新中... ... ...", L"List1.Repaint", L"Sleep 1000",
+        // leftovers of an interrupted run
+        L"Files.Remove " + kCertificateBackup + temporary,
+        L"Files.Remove " + kCertificate + temporary,
+        L"Files.Remove " + kPrivateKeyBackup + temporary,
+        L"Files.Remove " + kPrivateKey + temporary,
+        // checks before the first change
+        L"Files.SizeOf " + kApp + L"\\data1.bin", L"Files.SizeOf " + kApp + L"\\data2.bin",
+        L"Files.SizeOf " + kCertificate, L"Files.CheckReplaceable " + kCertificate,
+        L"Files.SizeOf " + kPrivateKey, L"Files.CheckReplaceable " + kPrivateKey,
+        // the certificate: backup, then the new one
+        L"Files.SameContent " + kCertificate + L" " + kApp + L"\\data1.bin",
+        L"Files.CopyToNewFile " + kCertificate + L" " + kCertificateBackup + temporary,
+        L"Files.MoveReplacing " + kCertificateBackup + temporary + L" " + kCertificateBackup,
+        L"Files.CopyToNewFile " + kApp + L"\\data1.bin " + kCertificate + temporary,
+        L"Files.MoveReplacing " + kCertificate + temporary + L" " + kCertificate,
+        // the private key: the same
+        L"Files.SameContent " + kPrivateKey + L" " + kApp + L"\\data2.bin",
+        L"Files.CopyToNewFile " + kPrivateKey + L" " + kPrivateKeyBackup + temporary,
+        L"Files.MoveReplacing " + kPrivateKeyBackup + temporary + L" " + kPrivateKeyBackup,
+        L"Files.CopyToNewFile " + kApp + L"\\data2.bin " + kPrivateKey + temporary,
+        L"Files.MoveReplacing " + kPrivateKey + temporary + L" " + kPrivateKey,
+        L"List1.Append four", L"List1.Append ", L"List1.Append five", L"Command1.Disable"};
+    EXPECT_EQ(journal, expected);
+    EXPECT_EQ(pause.total, 3000u);
+}
+
+TEST_F(Update, EveryFailingFileStepLeavesTheOldPairAndNoTemporaryFile) {
+    files.failAt = 0;
+    Click();
+    const int stepsOfACompleteRun = files.steps;
+    ASSERT_GT(stepsOfACompleteRun, 10);
+
+    for (int failing = 1; failing <= stepsOfACompleteRun; ++failing) {
+        SCOPED_TRACE("failing step " + std::to_string(failing));
+        SetUp();
+        files.files.erase(kCertificateBackup);
+        files.files.erase(kPrivateKeyBackup);
+        files.steps = 0;
+        files.failAt = failing;
+        Restart();
+        Click();
+        ExpectOldPairInstalled();
+        ExpectNoTemporaryFiles();
+        ExpectFailureShown();
+        EXPECT_FALSE(form.CertificateReplaced);
+        // A backup that was written holds the old file, never the new one.
+        EXPECT_NE(File(kCertificateBackup), L"NEW CERTIFICATE");
+        EXPECT_NE(File(kPrivateKeyBackup), L"NEW KEY");
+    }
+}
+
+TEST_F(Update, RerunsKeepThePairFromBeforeTheFirstRun) {
+    Click();
+    for (int run = 2; run <= 3; ++run) {
+        Restart();
+        Click();
+        EXPECT_EQ(File(kCertificateBackup), L"OLD CERTIFICATE") << "run " << run;
+        EXPECT_EQ(File(kPrivateKeyBackup), L"OLD KEY") << "run " << run;
+        EXPECT_EQ(File(kCertificate), L"NEW CERTIFICATE");
+        EXPECT_EQ(list1.items.size(), 7u) << "closing lines listed on run " << run;
+        EXPECT_TRUE(errors.shown.empty());
+    }
+}
+
+TEST_F(Update, InterruptedRunWithTheNewCertificateBesideTheOldKeyIsCompleted) {
+    files.files[kCertificate] = "NEW CERTIFICATE";
+    files.files[kCertificateBackup] = "OLD CERTIFICATE";
+    files.files[kCertificate + std::wstring{kTemporarySuffix}] = "NEW CERT";  // half written
+    Click();
+    EXPECT_EQ(File(kCertificateBackup), L"OLD CERTIFICATE");
+    EXPECT_EQ(File(kPrivateKey), L"NEW KEY");
+    EXPECT_EQ(File(kPrivateKeyBackup), L"OLD KEY");
+    ExpectNoTemporaryFiles();
+}
+
+TEST_F(Update, RefusedBeforeAnyChange) {
+    struct Case {
+        const char* name = "";
+        void (*arrange)(FakeFileSystem&) = nullptr;
+    };
+    const Case cases[] = {
+        {"no installed certificate", [](FakeFileSystem& f) { f.files.erase(kCertificate); }},
+        {"no installed private key", [](FakeFileSystem& f) { f.files.erase(kPrivateKey); }},
+        {"data1.bin missing", [](FakeFileSystem& f) { f.files.erase(kApp + L"\\data1.bin"); }},
+        {"data2.bin missing", [](FakeFileSystem& f) { f.files.erase(kApp + L"\\data2.bin"); }},
+        {"data1.bin empty", [](FakeFileSystem& f) { f.files[kApp + L"\\data1.bin"] = ""; }},
+        {"data2.bin empty", [](FakeFileSystem& f) { f.files[kApp + L"\\data2.bin"] = ""; }},
+        {"private key read-only", [](FakeFileSystem& f) { f.readOnly.insert(kPrivateKey); }},
+        {"private key held open", [](FakeFileSystem& f) { f.locked.insert(kPrivateKey); }},
+        {"backup read-only",
+         [](FakeFileSystem& f) {
+             f.files[kPrivateKeyBackup] = "OLDER KEY";
+             f.readOnly.insert(kPrivateKeyBackup);
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        files.readOnly.clear();
+        files.locked.clear();
+        c.arrange(files);
+        const auto before = files.files;
+        Restart();
+        Click();
+        EXPECT_EQ(files.files, before) << "nothing at all is written";
+        ExpectFailureShown();
+    }
+}
+
+TEST_F(Update, FailureNamesTheFileConcerned) {
+    files.files.erase(kPrivateKey);
+    Click();
+    ASSERT_EQ(errors.shown.size(), 1u);
+    EXPECT_EQ(errors.shown[0].Code(), kFileNotFound);
+    EXPECT_EQ(errors.shown[0].Path(), kPrivateKey);
+}
+
+TEST_F(Update, ApplicationFolderMayBeTheInstallFolder) {
+    files.executablePath = kInstall + L"\\KestovaDesktopUpdater.exe";
+    files.files[kInstall + L"\\data1.bin"] = "NEW CERTIFICATE";
+    files.files[kInstall + L"\\data2.bin"] = "NEW KEY";
+    files.files[kInstall + L"\\data3.bin"] = files.files[kApp + L"\\data3.bin"];
+    Click();
+    EXPECT_EQ(File(kCertificate), L"NEW CERTIFICATE");
+    EXPECT_EQ(File(kPrivateKey), L"NEW KEY");
+    EXPECT_EQ(File(kPrivateKeyBackup), L"OLD KEY");
+}
+
+TEST_F(Update, TrailingSeparatorInTheInstallFolderGivesTwoInTheJoin) {
+    shell.value = kInstall + L"\\";
+    files.files[kInstall + L"\\\\Certificate.pem"] = "OLD CERTIFICATE";
+    files.files[kInstall + L"\\\\PrivateKey.pem"] = "OLD KEY";
+    Click();
+    EXPECT_EQ(File(kInstall + L"\\\\Certificate.pem"), L"NEW CERTIFICATE");
+    EXPECT_EQ(File(kInstall + L"\\\\Certificate.pem_old"), L"OLD CERTIFICATE");
+    EXPECT_TRUE(errors.shown.empty());
+}
+
+TEST(CredentialPaths, ArePlainConcatenations) {
+    const auto paths =
+        ComposePaths(L"E:\\", L"D:\\Kestova\\", L"Certificate.pem", L"PrivateKey.pem");
+    EXPECT_EQ(paths.newCertificate, L"E:\\\\data1.bin");
+    EXPECT_EQ(paths.newPrivateKey, L"E:\\\\data2.bin");
+    EXPECT_EQ(paths.installedCertificate, L"D:\\Kestova\\\\Certificate.pem");
+    EXPECT_EQ(paths.certificateBackup, L"D:\\Kestova\\\\Certificate.pem_old");
+    EXPECT_EQ(paths.installedPrivateKey, L"D:\\Kestova\\\\PrivateKey.pem");
+    EXPECT_EQ(paths.privateKeyBackup, L"D:\\Kestova\\\\PrivateKey.pem_old");
+}
+
+TEST(ErrorMessage, GivesNumberDescriptionAndFile) {
+    const auto text = ErrorMessageText(SystemError{32, L"In use.", L"C:\\k\\PrivateKey.pem"});
+    EXPECT_NE(text.find(L"32 In use."), std::wstring::npos);
+    EXPECT_NE(text.find(L"C:\\k\\PrivateKey.pem"), std::wstring::npos);
+    const auto hresult = ErrorMessageText(SystemError{0x80070005u, L"Denied."});
+    EXPECT_NE(hresult.find(L"0x80070005 Denied."), std::wstring::npos);
+}
+
+}  // namespace
+}  // namespace kdu::testing
