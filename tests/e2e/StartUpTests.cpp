@@ -16,9 +16,12 @@ using Lines = std::vector<std::wstring>;
 const std::wstring kNotFound{texts::kInstallFolderNotFound};
 
 // Six message lines as a deployment writes them, in Big5.
-const char* const kMessagesUtf8[] = {
-    "歡迎使用 KestovaDesktop 憑證更新", "本程式將更新憑證與私密金鑰", "請按「開始更新」",
-    "更新完成", "請重新啟動 KestovaDesktop", "更新失敗，請聯絡客服"};
+const char* const kMessagesUtf8[] = {"歡迎使用 KestovaDesktop 憑證更新",
+                                     "本程式將更新憑證與私密金鑰",
+                                     "請按「開始更新」",
+                                     "更新完成",
+                                     "請重新啟動 KestovaDesktop",
+                                     "更新失敗，請聯絡客服"};
 
 Lines SixLines() {
     Lines lines;
@@ -122,12 +125,15 @@ TEST_F(StartUp, MessageFileLineRules) {
         {"CR alone", "1\r2\r3\r", {L"1", L"2", L"3"}},
         {"LF inside a line", "a\nb\r\nc\r\nd\n", {L"a\nb", L"c", L"d\n"}},
         {"blank and whitespace lines", "\r\n   \r\n\t\r\n", {L"", L"   ", L"\t"}},
-        {"more than six", "1\r\n2\r\n3\r\n4\r\n5\r\n6\r\n7\r\n8\r\n",
+        {"more than six",
+         "1\r\n2\r\n3\r\n4\r\n5\r\n6\r\n7\r\n8\r\n",
          {L"1", L"2", L"3", L"4", L"5", L"6", L"7", L"8"}},
         {"fewer than three", "only\r\n", {L"only"}},
-        {"UTF-8 with a byte-order mark", "\xEF\xBB\xBF\xE6\x9B\xB4\xE6\x96\xB0\r\nx",
+        {"UTF-8 with a byte-order mark",
+         "\xEF\xBB\xBF\xE6\x9B\xB4\xE6\x96\xB0\r\nx",
          {L"\u66F4\u65B0", L"x"}},
-        {"UTF-16LE with a byte-order mark", std::string("\xFF\xFE\xF4\x66\r\0\n\0x\0", 10),
+        {"UTF-16LE with a byte-order mark",
+         std::string("\xFF\xFE\xF4\x66\r\0\n\0x\0", 10),
          {L"\u66F4", L"x"}},
     };
     for (const auto& c : cases) {
@@ -135,8 +141,8 @@ TEST_F(StartUp, MessageFileLineRules) {
         UpdaterWindow window{app.Executable()};
         ASSERT_TRUE(window.Found()) << c.name;
         EXPECT_EQ(window.ListItems(IDC_LIST2), c.list2) << c.name;
-        Lines firstThree(c.list2.begin(), c.list2.begin() + std::min<std::size_t>(3, c.list2.size()));
-        firstThree.resize(3);
+        Lines firstThree = c.list2;
+        firstThree.resize(3);  // missing lines are listed as empty rows
         EXPECT_EQ(window.ListItems(IDC_LIST1), firstThree) << c.name;
     }
 }

@@ -59,7 +59,7 @@ std::vector<wchar_t> EnvironmentBlock(const std::vector<std::wstring>& additions
 }
 
 void WriteBitmap(const std::wstring& path, int width, int height, const void* pixels) {
-    const DWORD imageSize = static_cast<DWORD>(width * height * 4);
+    const DWORD imageSize = static_cast<DWORD>(width) * static_cast<DWORD>(height) * 4;
     BITMAPFILEHEADER file{};
     file.bfType = 0x4D42;
     file.bfOffBits = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
@@ -135,8 +135,8 @@ std::vector<std::wstring> UpdaterWindow::ListItems(int id) const {
     for (LRESULT i = 0; i < count; ++i) {
         const auto length = Send(list, LB_GETTEXTLEN, static_cast<WPARAM>(i), 0);
         std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
-        const auto copied = Send(list, LB_GETTEXT, static_cast<WPARAM>(i),
-                                 reinterpret_cast<LPARAM>(text.data()));
+        const auto copied =
+            Send(list, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text.data()));
         text.resize(static_cast<std::size_t>(copied < 0 ? 0 : copied));
         items.push_back(text);
     }
@@ -150,8 +150,7 @@ int UpdaterWindow::ListCount(int id) const {
 std::wstring UpdaterWindow::Text(HWND hwnd) const {
     const auto length = Send(hwnd, WM_GETTEXTLENGTH, 0, 0);
     std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
-    const auto copied =
-        Send(hwnd, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
+    const auto copied = Send(hwnd, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
     text.resize(static_cast<std::size_t>(copied));
     return text;
 }

@@ -33,7 +33,7 @@ private:
 };
 
 struct StartOptions {
-    std::wstring workingFolder{};  // empty: a folder other than the application folder
+    std::wstring workingFolder{};             // empty: a folder other than the application folder
     std::vector<std::wstring> environment{};  // NAME=value entries added to the test's own
 };
 

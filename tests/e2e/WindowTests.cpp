@@ -96,7 +96,8 @@ TEST(VersionResource, DescribesTheProductInTraditionalChinese) {
     DWORD ignored = 0;
     std::vector<BYTE> data(::GetFileVersionInfoSizeW(exe.c_str(), &ignored));
     ASSERT_FALSE(data.empty());
-    ASSERT_TRUE(::GetFileVersionInfoW(exe.c_str(), 0, static_cast<DWORD>(data.size()), data.data()));
+    ASSERT_TRUE(
+        ::GetFileVersionInfoW(exe.c_str(), 0, static_cast<DWORD>(data.size()), data.data()));
 
     struct Translation {
         WORD language;
