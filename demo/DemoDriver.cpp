@@ -77,7 +77,27 @@ int wmain(int argc, wchar_t** argv) {
         }
         Print(L"The window shows:");
         PrintWindow(window);
-        window.SaveScreenshot(argv[3]);
+        window.SaveScreenshot(std::wstring{argv[3]} + L"-ready");
+
+        Print(L"Pressing \u300C\u958B\u59CB\u66F4\u65B0\u300D...");
+        const ULONGLONG clicked = ::GetTickCount64();
+        window.Click(IDC_COMMAND1);
+        while (window.Enabled(IDC_COMMAND1)) {
+            if (const HWND box = window.WaitForErrorBox(20)) {
+                Print(L"The error box says: " + window.DialogText(box));
+                window.SaveScreenshot(std::wstring{argv[3]} + L"-error", box);
+                window.AnswerErrorBox(box);
+                window.WaitUntilDisabled(IDC_COMMAND1, 60000);
+            }
+        }
+        Print(L"The run ended " + std::to_wstring(::GetTickCount64() - clicked) +
+              L" ms after the click.");
+        window.WaitUntilResponsive(60000);
+        Print(L"The window shows:");
+        PrintWindow(window);
+        window.SaveScreenshot(std::wstring{argv[3]} + L"-done");
+        Print(L"Install folder afterwards:");
+        PrintFolder(argv[2]);
         return window.Close() == 0 ? 0 : 1;
     } catch (const kdu::SystemError& error) {
         Print(L"error " + std::to_wstring(error.Code()) + L": " + error.Description() + L" " +

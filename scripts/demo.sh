@@ -45,9 +45,11 @@ if ((headless)); then
   export KDU_SCREENSHOTS="Z:$demo/screenshots"
   "$WINE" build/win64/demo/kdu_demo_driver.exe "Z:${app//\//\\}\\KestovaDesktopUpdater.exe" \
     "Z:${install//\//\\}" "KestovaDesktopUpdater" </dev/null
-  convert "$demo/screenshots/KestovaDesktopUpdater.bmp" "$demo/KestovaDesktopUpdater.png"
+  for bitmap in "$demo"/screenshots/*.bmp; do
+    convert "$bitmap" "$demo/$(basename "${bitmap%.bmp}").png"
+  done
   rm -rf "$demo/screenshots"
-  echo "demo: screenshot saved as build/demo/KestovaDesktopUpdater.png"
+  echo "demo: screenshots saved as build/demo/KestovaDesktopUpdater-*.png"
 else
   echo "demo: the window is open on $DISPLAY; close it to end the demo"
   "$WINE" "$app/KestovaDesktopUpdater.exe"

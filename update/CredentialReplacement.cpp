@@ -42,8 +42,8 @@ void CheckBeforeAnyChange(FileSystem& files, const CredentialPaths& paths) {
 bool BackUpAndReplace(FileSystem& files, const std::wstring& installed, const std::wstring& backup,
                       const std::wstring& replacement) {
     if (files.SameContent(installed, replacement)) return false;
-    ReplaceFile(files, installed, backup);
-    ReplaceFile(files, replacement, installed);
+    ReplaceFileContent(files, installed, backup);
+    ReplaceFileContent(files, replacement, installed);
     return true;
 }
 
@@ -61,7 +61,7 @@ CredentialPaths ComposePaths(std::wstring_view applicationFolder, std::wstring_v
     return paths;
 }
 
-void ReplaceFile(FileSystem& files, const std::wstring& source, const std::wstring& target) {
+void ReplaceFileContent(FileSystem& files, const std::wstring& source, const std::wstring& target) {
     const auto temporary = TemporaryFor(target);
     try {
         files.CopyToNewFile(source, temporary);
@@ -89,7 +89,7 @@ void ReplaceCredentials(FileSystem& files, const CredentialPaths& paths) {
         // The new certificate must not stay beside the old key: put the previous one back.
         if (certificateChanged) {
             try {
-                ReplaceFile(files, paths.certificateBackup, paths.installedCertificate);
+                ReplaceFileContent(files, paths.certificateBackup, paths.installedCertificate);
             } catch (const std::exception&) {
                 // The first failure is the one to report; it happened first.
             }

@@ -28,7 +28,7 @@ CredentialPaths ComposePaths(std::wstring_view applicationFolder, std::wstring_v
 
 // Writes source over target so that target is at every moment wholly old or wholly new: a
 // flushed temporary copy beside it, renamed over it. No temporary file survives a failure.
-void ReplaceFile(FileSystem& files, const std::wstring& source, const std::wstring& target);
+void ReplaceFileContent(FileSystem& files, const std::wstring& source, const std::wstring& target);
 
 // Backs up and replaces the installed certificate, then the private key, in that order.
 // Before the first change it checks that the run can succeed; an installed file that already

@@ -49,6 +49,11 @@ void ListBoxControl::Replace(int index, std::wstring_view text) {
 void ListBoxControl::Repaint() {
     ::InvalidateRect(hwnd_, nullptr, TRUE);
     ::UpdateWindow(hwnd_);
+    // Hands the painted list to the display now. Wine shows a busy thread's painting only
+    // when the thread looks at its queue; a look at paint messages alone takes no input and
+    // runs no other window's code, and on Windows it finds nothing to do.
+    MSG ignored{};
+    ::PeekMessageW(&ignored, hwnd_, WM_PAINT, WM_PAINT, PM_NOREMOVE | PM_QS_PAINT);
 }
 
 void ButtonControl::Disable() { ::EnableWindow(hwnd_, FALSE); }

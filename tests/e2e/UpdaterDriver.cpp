@@ -168,7 +168,7 @@ RECT UpdaterWindow::ControlRect(int id) const {
     return rect;
 }
 
-void UpdaterWindow::SaveScreenshot(const std::wstring& name) const {
+void UpdaterWindow::SaveScreenshot(const std::wstring& name, HWND shown) const {
     const std::wstring folder = Environment(L"KDU_SCREENSHOTS");
     if (folder.empty() || !window_) return;
     ::CreateDirectoryW(folder.c_str(), nullptr);
@@ -176,7 +176,7 @@ void UpdaterWindow::SaveScreenshot(const std::wstring& name) const {
     ::Sleep(500);  // the X server shows what Wine painted a moment later
 
     RECT frame{};
-    ::GetWindowRect(window_, &frame);
+    ::GetWindowRect(shown ? shown : window_, &frame);
     const int width = frame.right - frame.left;
     const int height = frame.bottom - frame.top;
     const HDC screen = ::GetDC(nullptr);
@@ -200,6 +200,112 @@ void UpdaterWindow::SaveScreenshot(const std::wstring& name) const {
     ::SelectObject(memory, previous);
     ::DeleteDC(memory);
     ::ReleaseDC(nullptr, screen);
+}
+
+void UpdaterWindow::Click(int id) const { ::PostMessageW(Control(id), BM_CLICK, 0, 0); }
+
+bool UpdaterWindow::WaitUntilDisabled(int id, DWORD milliseconds) const {
+    const ULONGLONG deadline = ::GetTickCount64() + milliseconds;
+    while (Enabled(id)) {
+        if (::GetTickCount64() > deadline) return false;
+        ::Sleep(20);
+    }
+    return true;
+}
+
+bool UpdaterWindow::WaitUntilResponsive(DWORD milliseconds) const {
+    const ULONGLONG deadline = ::GetTickCount64() + milliseconds;
+    do {
+        DWORD_PTR ignored = 0;
+        if (::SendMessageTimeoutW(window_, WM_NULL, 0, 0, SMTO_NORMAL, 100, &ignored)) return true;
+    } while (::GetTickCount64() < deadline);
+    return false;
+}
+
+int UpdaterWindow::ItemHeight(int id) const {
+    return static_cast<int>(Send(Control(id), LB_GETITEMHEIGHT, 0, 0));
+}
+
+int UpdaterWindow::RowInk(int id, int row, int itemHeight) const {
+    const HWND list = Control(id);
+    RECT client{};
+    ::GetClientRect(list, &client);
+    POINT origin{0, row * itemHeight};
+    ::ClientToScreen(list, &origin);
+    const int width = client.right;
+    const HDC screen = ::GetDC(nullptr);
+    const HDC memory = ::CreateCompatibleDC(screen);
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -itemHeight;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    void* pixels = nullptr;
+    const win32::UniqueBitmap bitmap{
+        ::CreateDIBSection(screen, &info, DIB_RGB_COLORS, &pixels, nullptr, 0)};
+    const HGDIOBJ previous = ::SelectObject(memory, bitmap.get());
+    ::BitBlt(memory, 0, 0, width, itemHeight, screen, origin.x, origin.y, SRCCOPY);
+    ::GdiFlush();
+    int ink = 0;
+    const auto* pixel = static_cast<const DWORD*>(pixels);
+    for (int i = 0; i < width * itemHeight; ++i) {
+        const DWORD p = pixel[i];
+        const auto luminance =
+            static_cast<int>((((p >> 16) & 0xFF) * 3 + ((p >> 8) & 0xFF) * 6 + (p & 0xFF)) / 10);
+        if (luminance < 128) ++ink;
+    }
+    ::SelectObject(memory, previous);
+    ::DeleteDC(memory);
+    ::ReleaseDC(nullptr, screen);
+    return ink;
+}
+
+HWND UpdaterWindow::WaitForErrorBox(DWORD milliseconds) const {
+    struct Find {
+        DWORD processId;
+        HWND found;
+    } find{processId_, nullptr};
+    const ULONGLONG deadline = ::GetTickCount64() + milliseconds;
+    for (;;) {
+        ::EnumWindows(
+            [](HWND hwnd, LPARAM context) -> BOOL {
+                auto* f = reinterpret_cast<Find*>(context);
+                DWORD owner = 0;
+                ::GetWindowThreadProcessId(hwnd, &owner);
+                wchar_t className[16] = {};
+                ::GetClassNameW(hwnd, className, 16);
+                if (owner == f->processId && std::wstring_view{className} == L"#32770" &&
+                    ::IsWindowVisible(hwnd)) {
+                    f->found = hwnd;
+                    return FALSE;
+                }
+                return TRUE;
+            },
+            reinterpret_cast<LPARAM>(&find));
+        if (find.found || ::GetTickCount64() >= deadline) break;
+        ::Sleep(50);
+    }
+    return find.found;
+}
+
+std::wstring UpdaterWindow::DialogText(HWND dialog) const {
+    std::wstring text;
+    for (HWND child = ::GetWindow(dialog, GW_CHILD); child;
+         child = ::GetWindow(child, GW_HWNDNEXT)) {
+        wchar_t className[16] = {};
+        ::GetClassNameW(child, className, 16);
+        if (::_wcsicmp(className, L"Static") == 0) text += Text(child);
+    }
+    return text;
+}
+
+void UpdaterWindow::AnswerErrorBox(HWND box) const {
+    ::PostMessageW(::GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
+}
+
+bool UpdaterWindow::Running() const {
+    return process_ && ::WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT;
 }
 
 DWORD UpdaterWindow::Close() {

@@ -56,8 +56,28 @@ public:
     RECT ClientRect() const;
     RECT ControlRect(int id) const;  // in the main window's client coordinates
 
-    // Saves what the screen shows of the window as <KDU_SCREENSHOTS>\name.bmp.
-    void SaveScreenshot(const std::wstring& name) const;
+    // Saves what the screen shows of the window (or of another of the program's windows, such
+    // as its error box) as <KDU_SCREENSHOTS>\name.bmp.
+    void SaveScreenshot(const std::wstring& name, HWND shown = nullptr) const;
+
+    // Presses a button as a click would, without waiting for the program to handle it.
+    void Click(int id) const;
+    // Waits until a control is disabled (readable while the program is busy).
+    bool WaitUntilDisabled(int id, DWORD milliseconds) const;
+    // Waits until the program answers messages again; false if it did not in time.
+    bool WaitUntilResponsive(DWORD milliseconds) const;
+    int ItemHeight(int id) const;
+    // How many dark pixels the screen shows in one row of a list box: works while the
+    // program is busy and answers no messages.
+    int RowInk(int id, int row, int itemHeight) const;
+
+    // The program's modal error box, once it is shown; nullptr if none came in time.
+    HWND WaitForErrorBox(DWORD milliseconds) const;
+    // All the texts of a dialog's static controls, one after the other.
+    std::wstring DialogText(HWND dialog) const;
+    // Presses the box's OK button as a user would.
+    void AnswerErrorBox(HWND box) const;
+    bool Running() const;
 
     // Closes the window as a user would and waits for the process; its exit code.
     DWORD Close();

@@ -1,5 +1,6 @@
 #include "tests/support/Win32TestSupport.h"
 
+#include <algorithm>
 #include <stdexcept>
 #include <vector>
 
@@ -17,6 +18,7 @@ TempFolder::TempFolder(std::wstring_view nameHint) {
         wchar_t temp[MAX_PATH + 1];
         base.assign(temp, ::GetTempPathW(MAX_PATH + 1, temp));
     }
+    std::replace(base.begin(), base.end(), L'/', L'\\');  // as the system writes paths
     if (!base.empty() && base.back() != L'\\') base += L'\\';
     ::CreateDirectoryW(base.c_str(), nullptr);
     for (unsigned attempt = 0;; ++attempt) {

@@ -1,0 +1,242 @@
+// The update as a user sees it: press 開始更新, watch the progress row, read the outcome, answer
+// the error box; and what it does to the files.
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "app/Texts.h"
+#include "resources/resource.h"
+#include "tests/e2e/UpdaterDriver.h"
+
+namespace kdu::testing {
+namespace {
+
+using Lines = std::vector<std::wstring>;
+
+constexpr DWORD kRunTimeoutMs = 30000;
+
+std::string RandomBytes(std::size_t size, unsigned seed) {
+    std::mt19937 random{seed};
+    std::string bytes(size, '\0');
+    for (auto& byte : bytes) byte = static_cast<char>(random());
+    return bytes;
+}
+
+std::vector<std::wstring> FileNames(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW entry{};
+    HANDLE search = ::FindFirstFileW((folder + L"\\*").c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do {
+        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(entry.cFileName);
+    } while (::FindNextFileW(search, &entry));
+    ::FindClose(search);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+class Update : public ::testing::Test {
+protected:
+    void SetUp() override { Deploy(app, install.Path()); }
+    void TearDown() override { DeleteValue(kProductKey, kInstallPathName); }
+
+    // The four files beside the exe, the old pair in the install folder, the registry value.
+    void Deploy(const Deployment& deployment, const std::wstring& installFolder,
+                const std::wstring& registryValue = {}) {
+        WriteFileBytes(deployment / L"data1.bin", newCertificate);
+        WriteFileBytes(deployment / L"data2.bin", newKey);
+        deployment.WriteMessages("one\r\ntwo\r\nthree\r\nfour\r\nfive\r\nsix\r\n");
+        WriteFileBytes(installFolder + L"\\Certificate.pem", oldCertificate);
+        WriteFileBytes(installFolder + L"\\PrivateKey.pem", oldKey);
+        SetStringValue(kProductKey, kInstallPathName,
+                       registryValue.empty() ? installFolder : registryValue);
+    }
+
+    // Starts the program, presses the button and waits for the run to end.
+    Lines RunUpdate(const Deployment& deployment) {
+        UpdaterWindow window{deployment.Executable()};
+        EXPECT_TRUE(window.Found());
+        if (!window.Found()) return {};
+        window.Click(IDC_COMMAND1);
+        EXPECT_TRUE(window.WaitUntilDisabled(IDC_COMMAND1, kRunTimeoutMs));
+        EXPECT_TRUE(window.WaitUntilResponsive(kRunTimeoutMs));
+        EXPECT_EQ(window.WaitForErrorBox(0), nullptr) << "no error expected";
+        return window.ListItems(IDC_LIST1);
+    }
+
+    void ExpectNewPairInstalled(const std::wstring& folder) const {
+        EXPECT_EQ(ReadFileBytes(folder + L"\\Certificate.pem"), newCertificate);
+        EXPECT_EQ(ReadFileBytes(folder + L"\\PrivateKey.pem"), newKey);
+        EXPECT_EQ(ReadFileBytes(folder + L"\\Certificate.pem_old"), oldCertificate);
+        EXPECT_EQ(ReadFileBytes(folder + L"\\PrivateKey.pem_old"), oldKey);
+    }
+
+    const Lines kDone{L"one",  L"two", L"three", std::wstring{texts::kProgress[2]},
+                      L"four", L"",    L"five"};
+    std::string newCertificate = RandomBytes(4096, 1);
+    std::string newKey = RandomBytes(1700, 2);
+    std::string oldCertificate = RandomBytes(4000, 3);
+    std::string oldKey = RandomBytes(1600, 4);
+    Deployment app;
+    TempFolder install{L"KestovaDesktop"};
+};
+
+TEST_F(Update, FullRunShowsProgressThenReplacesThePair) {
+    UpdaterWindow window{app.Executable()};
+    ASSERT_TRUE(window.Found());
+    const int rowHeight = window.ItemHeight(IDC_LIST1);
+    ASSERT_EQ(window.RowInk(IDC_LIST1, 3, rowHeight), 0) << "the fourth row starts empty";
+
+    // Watch the fourth row on the screen: the window answers no messages meanwhile.
+    window.Click(IDC_COMMAND1);
+    const ULONGLONG clicked = ::GetTickCount64();
+    std::vector<ULONGLONG> changes;  // when the row's ink grew
+    int lastInk = 0;
+    while (changes.size() < 3 && ::GetTickCount64() - clicked < 6000) {
+        const int ink = window.RowInk(IDC_LIST1, 3, rowHeight);
+        if (ink > lastInk) {
+            changes.push_back(::GetTickCount64() - clicked);
+            std::printf("%llu ms: %d dark pixels in the fourth row\n", changes.back(), ink);
+            lastInk = ink;
+        }
+        ::Sleep(10);
+    }
+    ASSERT_TRUE(window.WaitUntilDisabled(IDC_COMMAND1, kRunTimeoutMs));
+    ASSERT_TRUE(window.WaitUntilResponsive(kRunTimeoutMs));
+    const ULONGLONG done = ::GetTickCount64() - clicked;
+    std::printf("closing lines %llu ms after the click\n", done);
+
+    ASSERT_EQ(changes.size(), 3u) << "three growing progress texts";
+    EXPECT_LT(changes[0], 800u);
+    EXPECT_NEAR(static_cast<double>(changes[1] - changes[0]), 1000.0, 300.0);
+    EXPECT_NEAR(static_cast<double>(changes[2] - changes[1]), 1000.0, 300.0);
+    EXPECT_GE(done, 3000u) << "the first copy waits three seconds";
+
+    EXPECT_EQ(window.ListItems(IDC_LIST1), kDone);
+    EXPECT_FALSE(window.Enabled(IDC_COMMAND1));
+    window.SaveScreenshot(L"done");
+    ExpectNewPairInstalled(install.Path());
+    EXPECT_EQ(FileNames(install.Path()), (Lines{L"Certificate.pem", L"Certificate.pem_old",
+                                                L"PrivateKey.pem", L"PrivateKey.pem_old"}));
+    EXPECT_EQ(ReadFileBytes(app / L"data1.bin"), newCertificate) << "sources stay";
+    EXPECT_EQ(ReadFileBytes(app / L"data2.bin"), newKey);
+    EXPECT_EQ(window.Close(), 0u);
+}
+
+TEST_F(Update, SecondAndThirdRunsKeepTheOriginalBackups) {
+    for (int run = 1; run <= 3; ++run) {
+        EXPECT_EQ(RunUpdate(app), kDone) << "run " << run;
+        ExpectNewPairInstalled(install.Path());
+        EXPECT_EQ(FileNames(install.Path()).size(), 4u);
+    }
+}
+
+TEST_F(Update, TrailingSeparatorAndChineseFolders) {
+    Deployment chineseApp{L"\u4E0B\u8F09"};
+    TempFolder chineseInstall{L"\u5B89\u88DD\u8CC7\u6599\u593E"};
+    Deploy(chineseApp, chineseInstall.Path(), chineseInstall.Path() + L"\\");
+    EXPECT_EQ(RunUpdate(chineseApp), kDone);
+    ExpectNewPairInstalled(chineseInstall.Path());
+}
+
+TEST_F(Update, ApplicationFolderIsTheInstallFolder) {
+    Deploy(app, app.Folder());
+    EXPECT_EQ(RunUpdate(app), kDone);
+    ExpectNewPairInstalled(app.Folder());
+}
+
+TEST_F(Update, InstallPathLongerThan260Characters) {
+    std::wstring deep = install.Path();
+    while (deep.size() < 300) {
+        deep += L"\\" + std::wstring(50, L'd');
+        ASSERT_TRUE(::CreateDirectoryW((L"\\\\?\\" + deep).c_str(), nullptr));
+    }
+    WriteFileBytes(L"\\\\?\\" + deep + L"\\Certificate.pem", oldCertificate);
+    WriteFileBytes(L"\\\\?\\" + deep + L"\\PrivateKey.pem", oldKey);
+    SetStringValue(kProductKey, kInstallPathName, deep);
+    EXPECT_EQ(RunUpdate(app), kDone);
+    EXPECT_EQ(ReadFileBytes(L"\\\\?\\" + deep + L"\\PrivateKey.pem"), newKey);
+    EXPECT_EQ(ReadFileBytes(L"\\\\?\\" + deep + L"\\PrivateKey.pem_old"), oldKey);
+    for (const wchar_t* name :
+         {L"Certificate.pem", L"Certificate.pem_old", L"PrivateKey.pem", L"PrivateKey.pem_old"}) {
+        ::DeleteFileW((L"\\\\?\\" + deep + L"\\" + name).c_str());
+    }
+    for (; deep.size() > install.Path().size(); deep.resize(deep.rfind(L'\\'))) {
+        ::RemoveDirectoryW((L"\\\\?\\" + deep).c_str());
+    }
+}
+
+// A run that cannot succeed: the error box, then line 6; the pair as it was; the window open.
+class FailedUpdate : public Update {
+protected:
+    void ExpectFailure(const char* name, const std::wstring& fileInBox, bool screenshot = false) {
+        SCOPED_TRACE(name);
+        const auto before = FileNames(install.Path());
+        UpdaterWindow window{app.Executable()};
+        ASSERT_TRUE(window.Found());
+        window.Click(IDC_COMMAND1);
+        const HWND box = window.WaitForErrorBox(kRunTimeoutMs);
+        ASSERT_NE(box, nullptr) << "an error box";
+        EXPECT_EQ(window.Text(box), L"KestovaDesktopUpdater");
+        EXPECT_EQ(::GetWindow(box, GW_OWNER), window.Window()) << "owned by the window";
+        const auto message = window.DialogText(box);
+        EXPECT_NE(message.find(fileInBox), std::wstring::npos) << "names the file";
+        EXPECT_NE(message.find(texts::kErrorNumber), std::wstring::npos) << "gives the number";
+        if (screenshot) window.SaveScreenshot(L"error-box", box);
+        window.AnswerErrorBox(box);
+        ASSERT_TRUE(window.WaitUntilResponsive(kRunTimeoutMs));
+
+        EXPECT_EQ(window.ListItems(IDC_LIST1),
+                  (Lines{L"one", L"two", L"three", std::wstring{texts::kProgress[2]}, L"six"}));
+        EXPECT_FALSE(window.Enabled(IDC_COMMAND1));
+        EXPECT_TRUE(window.Running()) << "the window stays open until the user closes it";
+        if (screenshot) window.SaveScreenshot(L"failed");
+        EXPECT_EQ(FileNames(install.Path()), before) << "no file added or removed";
+        if (::GetFileAttributesW((install / L"Certificate.pem").c_str()) !=
+            INVALID_FILE_ATTRIBUTES) {
+            EXPECT_EQ(ReadFileBytes(install / L"Certificate.pem"), oldCertificate);
+        }
+        EXPECT_EQ(window.Close(), 0u);
+    }
+};
+
+TEST_F(FailedUpdate, NoInstalledCertificate) {
+    ::DeleteFileW((install / L"Certificate.pem").c_str());
+    ExpectFailure("no certificate", install / L"Certificate.pem", true);
+}
+
+TEST_F(FailedUpdate, NoInstalledPrivateKey) {
+    ::DeleteFileW((install / L"PrivateKey.pem").c_str());
+    ExpectFailure("no private key", install / L"PrivateKey.pem");
+}
+
+TEST_F(FailedUpdate, NewFilesMissingOrEmpty) {
+    ::DeleteFileW((app / L"data1.bin").c_str());
+    ExpectFailure("data1.bin missing", app / L"data1.bin");
+    WriteFileBytes(app / L"data1.bin", newCertificate);
+    WriteFileBytes(app / L"data2.bin", "");
+    ExpectFailure("data2.bin empty", app / L"data2.bin");
+}
+
+TEST_F(FailedUpdate, PrivateKeyReadOnly) {
+    ::SetFileAttributesW((install / L"PrivateKey.pem").c_str(), FILE_ATTRIBUTE_READONLY);
+    ExpectFailure("read-only key", install / L"PrivateKey.pem");
+    EXPECT_EQ(ReadFileBytes(install / L"PrivateKey.pem"), oldKey);
+}
+
+TEST_F(FailedUpdate, PrivateKeyHeldOpenWithoutSharing) {
+    const win32::UniqueFile holder{::CreateFileW((install / L"PrivateKey.pem").c_str(),
+                                                 GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
+                                                 nullptr)};
+    ASSERT_TRUE(holder);
+    ExpectFailure("key held open", install / L"PrivateKey.pem");
+}
+
+TEST_F(FailedUpdate, InstallFolderDoesNotExist) {
+    SetStringValue(kProductKey, kInstallPathName, install / L"gone");
+    ExpectFailure("no such folder", install / L"gone\\Certificate.pem");
+}
+
+}  // namespace
+}  // namespace kdu::testing

@@ -1,0 +1,151 @@
+// The real file layer under the replacement: temporary copy and rename, refusals, long and
+// Chinese paths.
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "platform/win32/UniqueHandle.h"
+#include "platform/win32/Win32FileSystem.h"
+#include "tests/support/Win32TestSupport.h"
+#include "update/CredentialReplacement.h"
+
+namespace kdu::testing {
+namespace {
+
+using win32::UniqueFile;
+using win32::Win32FileSystem;
+
+std::uint32_t ErrorOf(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const SystemError& error) {
+        return error.Code();
+    }
+    return 0;
+}
+
+UniqueFile HoldOpen(const std::wstring& path, DWORD sharing) {
+    return UniqueFile{::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, sharing, nullptr,
+                                    OPEN_EXISTING, 0, nullptr)};
+}
+
+std::size_t FilesIn(const std::wstring& folder) {
+    std::size_t count = 0;
+    WIN32_FIND_DATAW entry{};
+    HANDLE search = ::FindFirstFileW((folder + L"\\*").c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE) return 0;
+    do {
+        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) ++count;
+    } while (::FindNextFileW(search, &entry));
+    ::FindClose(search);
+    return count;
+}
+
+class ReplacementFiles : public ::testing::Test {
+protected:
+    void SetUp() override {
+        WriteFileBytes(source, "new content");
+        WriteFileBytes(target, "old content");
+    }
+    TempFolder folder{L"\u5B89\u88DD"};
+    std::wstring source = folder / L"data1.bin";
+    std::wstring target = folder / L"Certificate.pem";
+    Win32FileSystem files;
+};
+
+TEST_F(ReplacementFiles, ReplaceFileLeavesOnlyTheNewContent) {
+    ReplaceFileContent(files, source, target);
+    EXPECT_EQ(ReadFileBytes(target), "new content");
+    EXPECT_EQ(ReadFileBytes(source), "new content");
+    EXPECT_EQ(FilesIn(folder.Path()), 2u) << "no temporary file left";
+}
+
+TEST_F(ReplacementFiles, ReadOnlyTargetIsRefusedAndKept) {
+    ::SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ(ErrorOf([&] { files.CheckReplaceable(target); }), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(ErrorOf([&] { ReplaceFileContent(files, source, target); }), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(ReadFileBytes(target), "old content");
+    EXPECT_EQ(FilesIn(folder.Path()), 2u);
+}
+
+TEST_F(ReplacementFiles, FileHeldOpenByOthersIsNotReplaceable) {
+    {
+        const auto holder = HoldOpen(target, 0);
+        ASSERT_TRUE(holder);
+        EXPECT_EQ(ErrorOf([&] { files.CheckReplaceable(target); }), ERROR_SHARING_VIOLATION);
+        EXPECT_EQ(ErrorOf([&] { files.SizeOf(target); }), ERROR_SHARING_VIOLATION);
+    }
+    {
+        const auto reader = HoldOpen(target, FILE_SHARE_READ | FILE_SHARE_WRITE);
+        ASSERT_TRUE(reader);
+        EXPECT_EQ(ErrorOf([&] { files.CheckReplaceable(target); }), ERROR_SHARING_VIOLATION)
+            << "a rename needs delete access, which this holder does not share";
+    }
+    EXPECT_EQ(ErrorOf([&] { files.CheckReplaceable(target); }), 0u);
+    EXPECT_EQ(ErrorOf([&] { files.CheckReplaceable(folder / L"missing"); }), ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(ReplacementFiles, SameContentComparesEveryByte) {
+    std::string big(3 * 1024 * 1024 + 5, 'x');
+    WriteFileBytes(source, big);
+    WriteFileBytes(target, big);
+    EXPECT_TRUE(files.SameContent(source, target));
+    big.back() = 'y';
+    WriteFileBytes(target, big);
+    EXPECT_FALSE(files.SameContent(source, target));
+    WriteFileBytes(target, big + "z");
+    EXPECT_FALSE(files.SameContent(source, target));
+}
+
+TEST_F(ReplacementFiles, RemovingWhatIsNotThereIsNoFailure) {
+    EXPECT_EQ(ErrorOf([&] { files.Remove(folder / L"not-there"); }), 0u);
+    files.Remove(target);
+    EXPECT_FALSE(files.Exists(target));
+}
+
+TEST(LongPaths, AnInstallFolderLongerThan260CharactersWorks) {
+    TempFolder folder{L"long"};
+    std::wstring deep = folder.Path();
+    while (deep.size() < 300) {
+        deep += L"\\" + std::wstring(40, L'k');
+        ASSERT_TRUE(::CreateDirectoryW(win32::FileApiPath(deep).c_str(), nullptr)) << deep.size();
+    }
+    Win32FileSystem files;
+    const auto source = folder / L"data1.bin";
+    WriteFileBytes(source, "certificate");
+    const auto target = deep + L"\\Certificate.pem";
+    ReplaceFileContent(files, source, target);
+    EXPECT_EQ(files.SizeOf(target), 11u);
+    EXPECT_TRUE(files.SameContent(source, target));
+    files.Remove(target);
+    for (; deep.size() > folder.Path().size(); deep.resize(deep.rfind(L'\\'))) {
+        ::RemoveDirectoryW(win32::FileApiPath(deep).c_str());
+    }
+}
+
+TEST(RealReplacement, LockedPrivateKeyLeavesThePairAndNoTemporaryFile) {
+    TempFolder app{L"app"};
+    TempFolder install{L"\u5B89\u88DD"};
+    WriteFileBytes(app / L"data1.bin", "NEW CERT");
+    WriteFileBytes(app / L"data2.bin", "NEW KEY");
+    WriteFileBytes(install / L"Certificate.pem", "OLD CERT");
+    WriteFileBytes(install / L"PrivateKey.pem", "OLD KEY");
+    Win32FileSystem files;
+    const auto paths =
+        ComposePaths(app.Path(), install.Path(), L"Certificate.pem", L"PrivateKey.pem");
+    {
+        const auto holder = HoldOpen(install / L"PrivateKey.pem", 0);
+        EXPECT_EQ(ErrorOf([&] { ReplaceCredentials(files, paths); }), ERROR_SHARING_VIOLATION);
+    }
+    EXPECT_EQ(ReadFileBytes(install / L"Certificate.pem"), "OLD CERT");
+    EXPECT_EQ(FilesIn(install.Path()), 2u);
+
+    ReplaceCredentials(files, paths);
+    EXPECT_EQ(ReadFileBytes(install / L"Certificate.pem"), "NEW CERT");
+    EXPECT_EQ(ReadFileBytes(install / L"PrivateKey.pem_old"), "OLD KEY");
+    EXPECT_EQ(FilesIn(install.Path()), 4u);
+}
+
+}  // namespace
+}  // namespace kdu::testing
