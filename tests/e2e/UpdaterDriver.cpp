@@ -1,5 +1,7 @@
 #include "tests/e2e/UpdaterDriver.h"
 
+#include <algorithm>
+
 #include "platform/win32/SystemErrors.h"
 #include "resources/resource.h"
 
@@ -74,6 +76,32 @@ void WriteBitmap(const std::wstring& path, int width, int height, const void* pi
     bytes.append(reinterpret_cast<const char*>(&info), sizeof(info));
     bytes.append(static_cast<const char*>(pixels), imageSize);
     WriteFileBytes(path, bytes);
+}
+
+// What the screen shows in a rectangle, as 32-bit pixels, top row first.
+std::vector<DWORD> CaptureScreen(int left, int top, int width, int height) {
+    std::vector<DWORD> pixels(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+    const HDC screen = ::GetDC(nullptr);
+    const HDC memory = ::CreateCompatibleDC(screen);
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    void* bits = nullptr;
+    const win32::UniqueBitmap bitmap{
+        ::CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0)};
+    if (bitmap) {
+        const HGDIOBJ previous = ::SelectObject(memory, bitmap.get());
+        ::BitBlt(memory, 0, 0, width, height, screen, left, top, SRCCOPY);
+        ::GdiFlush();
+        std::copy_n(static_cast<const DWORD*>(bits), pixels.size(), pixels.begin());
+        ::SelectObject(memory, previous);
+    }
+    ::DeleteDC(memory);
+    ::ReleaseDC(nullptr, screen);
+    return pixels;
 }
 
 }  // namespace
@@ -179,27 +207,10 @@ void UpdaterWindow::SaveScreenshot(const std::wstring& name, HWND shown) const {
     ::GetWindowRect(shown ? shown : window_, &frame);
     const int width = frame.right - frame.left;
     const int height = frame.bottom - frame.top;
-    const HDC screen = ::GetDC(nullptr);
-    const HDC memory = ::CreateCompatibleDC(screen);
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(info.bmiHeader);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    void* pixels = nullptr;
-    const win32::UniqueBitmap bitmap{
-        ::CreateDIBSection(screen, &info, DIB_RGB_COLORS, &pixels, nullptr, 0)};
-    const HGDIOBJ previous = ::SelectObject(memory, bitmap.get());
-    ::BitBlt(memory, 0, 0, width, height, screen, frame.left, frame.top, SRCCOPY);
-    ::GdiFlush();
+    auto pixels = CaptureScreen(frame.left, frame.top, width, height);
     // The screen leaves the fourth byte zero; make every pixel opaque for picture viewers.
-    auto* pixel = static_cast<DWORD*>(pixels);
-    for (int i = 0; i < width * height; ++i) pixel[i] |= 0xFF000000u;
-    WriteBitmap(folder + L"\\" + name + L".bmp", width, height, pixels);
-    ::SelectObject(memory, previous);
-    ::DeleteDC(memory);
-    ::ReleaseDC(nullptr, screen);
+    for (auto& pixel : pixels) pixel |= 0xFF000000u;
+    WriteBitmap(folder + L"\\" + name + L".bmp", width, height, pixels.data());
 }
 
 void UpdaterWindow::Click(int id) const { ::PostMessageW(Control(id), BM_CLICK, 0, 0); }
@@ -232,32 +243,12 @@ int UpdaterWindow::RowInk(int id, int row, int itemHeight) const {
     ::GetClientRect(list, &client);
     POINT origin{0, row * itemHeight};
     ::ClientToScreen(list, &origin);
-    const int width = client.right;
-    const HDC screen = ::GetDC(nullptr);
-    const HDC memory = ::CreateCompatibleDC(screen);
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(info.bmiHeader);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -itemHeight;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    void* pixels = nullptr;
-    const win32::UniqueBitmap bitmap{
-        ::CreateDIBSection(screen, &info, DIB_RGB_COLORS, &pixels, nullptr, 0)};
-    const HGDIOBJ previous = ::SelectObject(memory, bitmap.get());
-    ::BitBlt(memory, 0, 0, width, itemHeight, screen, origin.x, origin.y, SRCCOPY);
-    ::GdiFlush();
     int ink = 0;
-    const auto* pixel = static_cast<const DWORD*>(pixels);
-    for (int i = 0; i < width * itemHeight; ++i) {
-        const DWORD p = pixel[i];
+    for (const DWORD p : CaptureScreen(origin.x, origin.y, client.right, itemHeight)) {
         const auto luminance =
             static_cast<int>((((p >> 16) & 0xFF) * 3 + ((p >> 8) & 0xFF) * 6 + (p & 0xFF)) / 10);
         if (luminance < 128) ++ink;
     }
-    ::SelectObject(memory, previous);
-    ::DeleteDC(memory);
-    ::ReleaseDC(nullptr, screen);
     return ink;
 }
 

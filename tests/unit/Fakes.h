@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/Form1.h"
 #include "platform/Ports.h"
 #include "platform/SystemError.h"
 
@@ -185,6 +186,20 @@ public:
     bool unavailable = false;
     int alive = 0;
     std::vector<std::wstring> readPaths;
+};
+
+// Form1 with a fake for everything it uses.
+struct FakeForm {
+    FakeListBox list1;
+    FakeListBox list2;
+    FakeButton command1;
+    FakeFileSystem files;
+    FakeDecoder decoder;
+    FakeShell shell;
+    FakePause pause;
+    FakeErrorBox errors;
+    Form1 form{Form1Controls{list1, list2, command1},
+               Form1Services{files, decoder, shell, pause, errors}};
 };
 
 }  // namespace kdu::testing

@@ -13,7 +13,7 @@ using Lines = std::vector<std::wstring>;
 const std::wstring kMessagePath = L"C:\\Users\\user\\Downloads\\data3.bin";
 const std::wstring kNotFound{texts::kInstallFolderNotFound};
 
-class StartUp : public ::testing::Test {
+class StartUp : public ::testing::Test, protected FakeForm {
 protected:
     void SetUp() override {
         files.files[kMessagePath] = "one\r\ntwo\r\nthree\r\nfour\r\nfive\r\nsix\r\n";
@@ -21,17 +21,6 @@ protected:
     }
 
     void Load() { form.OnLoad(); }
-
-    FakeListBox list1;
-    FakeListBox list2;
-    FakeButton command1;
-    FakeFileSystem files;
-    FakeDecoder decoder;
-    FakeShell shell;
-    FakePause pause;
-    FakeErrorBox errors;
-    Form1 form{Form1Controls{list1, list2, command1},
-               Form1Services{files, decoder, shell, pause, errors}};
 };
 
 TEST_F(StartUp, FoundFolderListsTheFirstThreeLinesAndKeepsTheButton) {

@@ -20,7 +20,7 @@ const std::wstring kProgress3{texts::kProgress[2]};
 
 // A deployment beside the exe, a product installed with the old pair, and the window in the
 // Ready state.
-class Update : public ::testing::Test {
+class Update : public ::testing::Test, protected FakeForm {
 protected:
     void SetUp() override {
         files.files = {
@@ -72,16 +72,6 @@ protected:
     }
 
     Journal journal;
-    FakeListBox list1;
-    FakeListBox list2;
-    FakeButton command1;
-    FakeFileSystem files;
-    FakeDecoder decoder;
-    FakeShell shell;
-    FakePause pause;
-    FakeErrorBox errors;
-    Form1 form{Form1Controls{list1, list2, command1},
-               Form1Services{files, decoder, shell, pause, errors}};
 };
 
 TEST_F(Update, CompleteRunInstallsTheNewPairAndKeepsTheOld) {
