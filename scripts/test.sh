@@ -21,6 +21,9 @@ for preset in "${presets[@]}"; do
   ctest --preset "$preset" || failed+=("$preset")
 done
 
+echo "== fuzz (short runs)"
+KDU_FUZZ_SECONDS=${KDU_FUZZ_SECONDS:-20} scripts/fuzz.sh || failed+=(fuzz)
+
 echo "screenshots: $(ls build/win64/screenshots/*.png 2>/dev/null | tr '\n' ' ')"
 if ((${#failed[@]})); then
   echo "FAILED: ${failed[*]}"
