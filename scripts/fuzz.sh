@@ -9,7 +9,7 @@ seconds=${KDU_FUZZ_SECONDS:-30}
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
 for target in MessageLinesFuzzer RegistryValueFuzzer; do
-  seeds=fuzz/corpus/$(echo "$target" | sed 's/Fuzzer$//; s/\([a-z]\)\([A-Z]\)/\1_\2/g' | tr 'A-Z' 'a-z')
+  seeds=fuzz/corpus/$target
   corpus=build/fuzz/corpus/$target
   mkdir -p "$corpus"
   echo "== fuzz $target for $seconds s"

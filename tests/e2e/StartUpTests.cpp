@@ -185,7 +185,7 @@ TEST_F(StartUp, MessagesComeFromTheApplicationFolderNotTheWorkingFolder) {
     TempFolder elsewhere{L"cwd"};
     WriteFileBytes(elsewhere / L"data3.bin", "wrong\r\nwrong\r\nwrong\r\n");
     const auto six = SixLines();
-    ExpectReady(UpdaterWindow{app.Executable(), {.workingFolder = elsewhere.Path()}},
+    ExpectReady(UpdaterWindow{app.Executable(), elsewhere.Path()},
                 Lines(six.begin(), six.begin() + 3));
 }
 

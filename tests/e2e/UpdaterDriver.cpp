@@ -13,19 +13,21 @@ constexpr DWORD kMessageTimeoutMs = 5000;
 
 struct Search {
     DWORD processId;
+    std::wstring_view className;
     HWND found;
 };
 
-HWND FindVisibleWindow(DWORD processId) {
-    Search search{processId, nullptr};
+// A visible top-level window of the process, of the given window class.
+HWND FindVisibleWindow(DWORD processId, std::wstring_view className) {
+    Search search{processId, className, nullptr};
     ::EnumWindows(
         [](HWND hwnd, LPARAM context) -> BOOL {
             auto* s = reinterpret_cast<Search*>(context);
             DWORD owner = 0;
             ::GetWindowThreadProcessId(hwnd, &owner);
-            wchar_t className[64] = {};
-            ::GetClassNameW(hwnd, className, 64);
-            if (owner == s->processId && std::wstring_view{className} == KDU_WINDOW_CLASS &&
+            wchar_t name[64] = {};
+            ::GetClassNameW(hwnd, name, 64);
+            if (owner == s->processId && std::wstring_view{name} == s->className &&
                 ::IsWindowVisible(hwnd)) {
                 s->found = hwnd;
                 return FALSE;
@@ -43,21 +45,6 @@ LRESULT Send(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
         throw win32::LastError();
     }
     return static_cast<LRESULT>(result);
-}
-
-std::vector<wchar_t> EnvironmentBlock(const std::vector<std::wstring>& additions) {
-    std::vector<wchar_t> block;
-    const wchar_t* own = ::GetEnvironmentStringsW();
-    for (const wchar_t* entry = own; *entry; entry += wcslen(entry) + 1) {
-        block.insert(block.end(), entry, entry + wcslen(entry) + 1);
-    }
-    ::FreeEnvironmentStringsW(const_cast<wchar_t*>(own));
-    for (const auto& addition : additions) {
-        block.insert(block.end(), addition.begin(), addition.end());
-        block.push_back(L'\0');
-    }
-    block.push_back(L'\0');
-    return block;
 }
 
 void WriteBitmap(const std::wstring& path, int width, int height, const void* pixels) {
@@ -118,20 +105,17 @@ void Deployment::WriteMessages(std::string_view bytes) const {
     WriteFileBytes(folder_ / L"data3.bin", bytes);
 }
 
-UpdaterWindow::UpdaterWindow(const std::wstring& executable, const StartOptions& options) {
+UpdaterWindow::UpdaterWindow(const std::wstring& executable, std::wstring workingFolder) {
     std::wstring commandLine = L"\"" + executable + L"\"";
-    std::wstring workingFolder = options.workingFolder;
     if (workingFolder.empty()) {
         wchar_t system[MAX_PATH];
         workingFolder.assign(system, ::GetSystemDirectoryW(system, MAX_PATH));
     }
-    auto environment = EnvironmentBlock(options.environment);
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};
-    if (!::CreateProcessW(executable.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
-                          CREATE_UNICODE_ENVIRONMENT, environment.data(), workingFolder.c_str(),
-                          &startup, &process)) {
+    if (!::CreateProcessW(executable.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
+                          nullptr, workingFolder.c_str(), &startup, &process)) {
         throw win32::LastError(executable);
     }
     process_.reset(process.hProcess);
@@ -141,7 +125,7 @@ UpdaterWindow::UpdaterWindow(const std::wstring& executable, const StartOptions&
     const ULONGLONG deadline = ::GetTickCount64() + kStartTimeoutMs;
     while (!window_ && ::GetTickCount64() < deadline) {
         if (::WaitForSingleObject(process_.get(), 50) == WAIT_OBJECT_0) break;
-        window_ = FindVisibleWindow(processId_);
+        window_ = FindVisibleWindow(processId_, KDU_WINDOW_CLASS);
     }
 }
 
@@ -253,31 +237,12 @@ int UpdaterWindow::RowInk(int id, int row, int itemHeight) const {
 }
 
 HWND UpdaterWindow::WaitForErrorBox(DWORD milliseconds) const {
-    struct Find {
-        DWORD processId;
-        HWND found;
-    } find{processId_, nullptr};
     const ULONGLONG deadline = ::GetTickCount64() + milliseconds;
     for (;;) {
-        ::EnumWindows(
-            [](HWND hwnd, LPARAM context) -> BOOL {
-                auto* f = reinterpret_cast<Find*>(context);
-                DWORD owner = 0;
-                ::GetWindowThreadProcessId(hwnd, &owner);
-                wchar_t className[16] = {};
-                ::GetClassNameW(hwnd, className, 16);
-                if (owner == f->processId && std::wstring_view{className} == L"#32770" &&
-                    ::IsWindowVisible(hwnd)) {
-                    f->found = hwnd;
-                    return FALSE;
-                }
-                return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&find));
-        if (find.found || ::GetTickCount64() >= deadline) break;
+        if (const HWND box = FindVisibleWindow(processId_, L"#32770")) return box;
+        if (::GetTickCount64() >= deadline) return nullptr;
         ::Sleep(50);
     }
-    return find.found;
 }
 
 std::wstring UpdaterWindow::DialogText(HWND dialog) const {

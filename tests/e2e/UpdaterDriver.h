@@ -32,15 +32,11 @@ private:
     TempFolder folder_;
 };
 
-struct StartOptions {
-    std::wstring workingFolder{};             // empty: a folder other than the application folder
-    std::vector<std::wstring> environment{};  // NAME=value entries added to the test's own
-};
-
 class UpdaterWindow {
 public:
-    // Starts the program and waits until its window is shown (Found() tells whether it was).
-    explicit UpdaterWindow(const std::wstring& executable, const StartOptions& options = {});
+    // Starts the program, in workingFolder (by default a folder other than its own), and waits
+    // until its window is shown (Found() tells whether it was).
+    explicit UpdaterWindow(const std::wstring& executable, std::wstring workingFolder = {});
     UpdaterWindow(const UpdaterWindow&) = delete;
     UpdaterWindow& operator=(const UpdaterWindow&) = delete;
     ~UpdaterWindow();

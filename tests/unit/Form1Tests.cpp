@@ -47,7 +47,7 @@ TEST_F(StartUp, FolderValuesAreUsedUnchanged) {
         shell.value = value;
         Load();
         EXPECT_EQ(form.InstallFolder, value);
-        EXPECT_EQ(list1.items.size(), 3u) << "value: [" << list1.items.size() << "]";
+        EXPECT_EQ(list1.items.size(), 3u);
         EXPECT_TRUE(command1.enabled);
     }
 }
