@@ -197,6 +197,11 @@ void UpdaterWindow::SaveScreenshot(const std::wstring& name, HWND shown) const {
     WriteBitmap(folder + L"\\" + name + L".bmp", width, height, pixels.data());
 }
 
+void UpdaterWindow::Kill() {
+    ::TerminateProcess(process_.get(), 1);
+    ::WaitForSingleObject(process_.get(), INFINITE);
+}
+
 void UpdaterWindow::Click(int id) const { ::PostMessageW(Control(id), BM_CLICK, 0, 0); }
 
 bool UpdaterWindow::WaitUntilDisabled(int id, DWORD milliseconds) const {

@@ -74,6 +74,9 @@ public:
     // Presses the box's OK button as a user would.
     void AnswerErrorBox(HWND box) const;
     bool Running() const;
+    // Ends the process at once, as the task manager or a power cut would.
+    void Kill();
+    HANDLE Process() const { return process_.get(); }
 
     // Closes the window as a user would and waits for the process; its exit code.
     DWORD Close();

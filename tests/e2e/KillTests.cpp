@@ -1,0 +1,189 @@
+// Killed at any moment of the update, the program loses nothing: the real exe replaces a large
+// pair and is ended with TerminateProcess at random moments of the replacement; after each kill
+// every file holds one whole legitimate content, and the next run completes the update.
+//
+// KDU_KILLS (default 10), KDU_KILL_MEGABYTES (size of each file, default 50) and KDU_KILL_SEED
+// (default: from the clock) choose the run; the seed is printed so that a run can be repeated.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <random>
+
+#include "app/Texts.h"
+#include "resources/resource.h"
+#include "tests/e2e/UpdaterDriver.h"
+
+namespace kdu::testing {
+namespace {
+
+constexpr DWORD kRunTimeoutMs = 120000;
+
+unsigned EnvironmentNumber(const wchar_t* name, unsigned fallback) {
+    const auto text = Environment(name);
+    return text.empty() ? fallback : static_cast<unsigned>(std::stoul(text));
+}
+
+std::string RandomBytes(std::size_t size, std::mt19937_64& random) {
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i + 8 <= size; i += 8) {
+        const auto word = random();
+        std::memcpy(&bytes[i], &word, 8);
+    }
+    return bytes;
+}
+
+// What a file holds after a kill, named after the content it matches.
+std::string Identify(const std::wstring& path, const std::map<std::string, const std::string*>& allowed) {
+    if (!FileExists(path)) return "absent";
+    const auto bytes = ReadFileBytes(path);
+    for (const auto& [name, content] : allowed) {
+        if (bytes == *content) return name;
+    }
+    return "FOREIGN (" + std::to_string(bytes.size()) + " bytes)";
+}
+
+class KillDuringUpdate : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::mt19937_64 random{42};
+        const std::size_t size = std::size_t{EnvironmentNumber(L"KDU_KILL_MEGABYTES", 50)} << 20;
+        // Sizes differ a little, so a prefix of one content is never another.
+        oldCertificate = RandomBytes(size, random);
+        oldKey = RandomBytes(size - 4096, random);
+        newCertificate = RandomBytes(size + 4096, random);
+        newKey = RandomBytes(size - 8192, random);
+        WriteFileBytes(app / L"data1.bin", newCertificate);
+        WriteFileBytes(app / L"data2.bin", newKey);
+        app.WriteMessages("one\r\ntwo\r\nthree\r\nfour\r\nfive\r\nsix\r\n");
+        SetStringValue(kProductKey, kInstallPathName, install.Path());
+    }
+    void TearDown() override { DeleteValue(kProductKey, kInstallPathName); }
+
+    std::wstring Installed(std::wstring_view name) const { return install / name; }
+
+    void InstallOldPair() const {
+        for (const auto* name : {L"Certificate.pem_old", L"PrivateKey.pem_old"}) {
+            ::DeleteFileW(Installed(name).c_str());
+        }
+        for (const auto& name : FileNames()) {
+            if (name.ends_with(L".tmp")) ::DeleteFileW(Installed(name).c_str());
+        }
+        WriteFileBytes(Installed(L"Certificate.pem"), oldCertificate);
+        WriteFileBytes(Installed(L"PrivateKey.pem"), oldKey);
+    }
+
+    std::vector<std::wstring> FileNames() const {
+        std::vector<std::wstring> names;
+        WIN32_FIND_DATAW entry{};
+        const HANDLE search = ::FindFirstFileW((install / L"*").c_str(), &entry);
+        if (search == INVALID_HANDLE_VALUE) return names;
+        do {
+            if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(entry.cFileName);
+        } while (::FindNextFileW(search, &entry));
+        ::FindClose(search);
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    // Presses the button; the milliseconds from the click until the closing lines show.
+    ULONGLONG RunToTheEnd() const {
+        UpdaterWindow window{app.Executable()};
+        if (!window.Found()) return 0;
+        const auto clicked = ::GetTickCount64();
+        window.Click(IDC_COMMAND1);
+        EXPECT_TRUE(window.WaitUntilDisabled(IDC_COMMAND1, kRunTimeoutMs));
+        EXPECT_TRUE(window.WaitUntilResponsive(kRunTimeoutMs));
+        const auto took = ::GetTickCount64() - clicked;
+        EXPECT_EQ(window.WaitForErrorBox(0), nullptr);
+        EXPECT_EQ(window.ListItems(IDC_LIST1).size(), 7U) << "the closing lines";
+        return took;
+    }
+
+    // Checks the four files after a kill; describes the moment it landed in.
+    std::string CheckAfterKill() const {
+        const auto certificate = Identify(Installed(L"Certificate.pem"),
+                                          {{"old", &oldCertificate}, {"new", &newCertificate}});
+        const auto key = Identify(Installed(L"PrivateKey.pem"), {{"old", &oldKey}, {"new", &newKey}});
+        const auto certificateBackup =
+            Identify(Installed(L"Certificate.pem_old"), {{"old", &oldCertificate}});
+        const auto keyBackup = Identify(Installed(L"PrivateKey.pem_old"), {{"old", &oldKey}});
+        EXPECT_TRUE(certificate == "old" || certificate == "new") << certificate;
+        EXPECT_TRUE(key == "old" || key == "new") << key;
+        EXPECT_TRUE(certificateBackup == "old" || certificateBackup == "absent") << certificateBackup;
+        EXPECT_TRUE(keyBackup == "old" || keyBackup == "absent") << keyBackup;
+        if (certificate == "new" && key == "old") ++mixedPairs;
+
+        std::string moment = "cert " + certificate + ", key " + key + ", cert_old " +
+                             certificateBackup + ", key_old " + keyBackup;
+        for (const auto& name : FileNames()) {
+            if (name.ends_with(L".tmp")) moment += ", " + std::string(name.begin(), name.end());
+        }
+        return moment;
+    }
+
+    void CheckCompleted() const {
+        EXPECT_EQ(ReadFileBytes(Installed(L"Certificate.pem")), newCertificate);
+        EXPECT_EQ(ReadFileBytes(Installed(L"PrivateKey.pem")), newKey);
+        EXPECT_EQ(ReadFileBytes(Installed(L"Certificate.pem_old")), oldCertificate);
+        EXPECT_EQ(ReadFileBytes(Installed(L"PrivateKey.pem_old")), oldKey);
+        const std::vector<std::wstring> pairAndBackups{L"Certificate.pem", L"Certificate.pem_old",
+                                                       L"PrivateKey.pem", L"PrivateKey.pem_old"};
+        EXPECT_EQ(FileNames(), pairAndBackups) << "no temporary file is left";
+    }
+
+    Deployment app;
+    TempFolder install{L"kill"};
+    std::string oldCertificate, oldKey, newCertificate, newKey;
+    mutable int mixedPairs = 0;
+};
+
+TEST_F(KillDuringUpdate, EveryFileStaysWholeAndTheNextRunCompletes) {
+    const unsigned kills = EnvironmentNumber(L"KDU_KILLS", 10);
+    const unsigned seed =
+        EnvironmentNumber(L"KDU_KILL_SEED", static_cast<unsigned>(::GetTickCount64()));
+    std::printf("kill test: %u kills, %zu MB files, seed %u (KDU_KILL_SEED)\n", kills,
+                oldCertificate.size() >> 20, seed);
+
+    // One undisturbed run tells when the replacement ends; it starts after the three pauses.
+    InstallOldPair();
+    const ULONGLONG end = RunToTheEnd();
+    ASSERT_GT(end, 3000U);
+    CheckCompleted();
+    const ULONGLONG start = 2950;
+    std::printf("undisturbed run: replacement from about %llu ms to %llu ms after the click\n",
+                start + 50, end);
+
+    std::mt19937 random{seed};
+    std::uniform_int_distribution<ULONGLONG> moment{start, end};
+    std::map<std::string, int> moments;
+    for (unsigned i = 0; i < kills && !HasFatalFailure(); ++i) {
+        InstallOldPair();
+        const auto killAt = moment(random);
+        {
+            UpdaterWindow window{app.Executable()};
+            ASSERT_TRUE(window.Found());
+            const auto clicked = ::GetTickCount64();
+            window.Click(IDC_COMMAND1);
+            const auto due = clicked + killAt;
+            const auto now = ::GetTickCount64();
+            if (now < due) ::Sleep(static_cast<DWORD>(due - now));
+            window.Kill();
+        }
+        const auto landed = CheckAfterKill();
+        ++moments[landed];
+        SCOPED_TRACE("kill " + std::to_string(i) + " at " + std::to_string(killAt) + " ms: " + landed);
+        RunToTheEnd();
+        CheckCompleted();
+    }
+
+    std::printf("where the kills landed (%d left the new certificate beside the old key):\n",
+                mixedPairs);
+    for (const auto& [landed, count] : moments) std::printf("%4d  %s\n", count, landed.c_str());
+}
+
+}  // namespace
+}  // namespace kdu::testing
