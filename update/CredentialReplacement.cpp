@@ -1,6 +1,7 @@
 #include "update/CredentialReplacement.h"
 
 #include <exception>
+#include <vector>
 
 #include "platform/Paths.h"
 
@@ -38,13 +39,66 @@ void CheckBeforeAnyChange(FileSystem& files, const CredentialPaths& paths) {
     }
 }
 
-// Keeps a copy of the installed file, then installs the new one; false if it was already new.
-bool BackUpAndReplace(FileSystem& files, const std::wstring& installed, const std::wstring& backup,
-                      const std::wstring& replacement) {
-    if (files.SameContent(installed, replacement)) return false;
-    ReplaceFileContent(files, installed, backup);
-    ReplaceFileContent(files, replacement, installed);
-    return true;
+// One installed file, the copy of it to keep, and the file that replaces it.
+struct Replacement {
+    const std::wstring* installed;
+    const std::wstring* backup;
+    const std::wstring* replacement;
+};
+
+void RemoveTemporaryFiles(FileSystem& files, const CredentialPaths& paths) {
+    for (const auto* target : {&paths.certificateBackup, &paths.installedCertificate,
+                               &paths.privateKeyBackup, &paths.installedPrivateKey}) {
+        files.Remove(TemporaryFor(*target));
+    }
+}
+
+void RemoveTemporaryFilesQuietly(FileSystem& files, const CredentialPaths& paths) noexcept {
+    try {
+        RemoveTemporaryFiles(files, paths);
+    } catch (const std::exception&) {
+    }
+}
+
+// An installed file that already holds its new content is left alone, and so is its backup.
+std::vector<Replacement> PendingReplacements(FileSystem& files, const CredentialPaths& paths) {
+    std::vector<Replacement> pending;
+    for (const Replacement candidate :
+         {Replacement{&paths.installedCertificate, &paths.certificateBackup, &paths.newCertificate},
+          Replacement{&paths.installedPrivateKey, &paths.privateKeyBackup, &paths.newPrivateKey}}) {
+        if (!files.SameContent(*candidate.installed, *candidate.replacement)) {
+            pending.push_back(candidate);
+        }
+    }
+    return pending;
+}
+
+void WriteTemporaryCopies(FileSystem& files, const std::vector<Replacement>& pending) {
+    for (const auto& step : pending) {
+        files.CopyToNewFile(*step.installed, TemporaryFor(*step.backup));
+        files.CopyToNewFile(*step.replacement, TemporaryFor(*step.installed));
+    }
+}
+
+// Renames the new files into place in order; if one fails, the ones already renamed get their
+// backup back, so that the installed pair is never mixed.
+void InstallTemporaryCopies(FileSystem& files, const std::vector<Replacement>& pending) {
+    std::size_t installed = 0;
+    try {
+        for (; installed < pending.size(); ++installed) {
+            const auto& step = pending[installed];
+            files.MoveReplacing(TemporaryFor(*step.installed), *step.installed);
+        }
+    } catch (...) {
+        for (std::size_t i = 0; i < installed; ++i) {
+            try {
+                ReplaceFileContent(files, *pending[i].backup, *pending[i].installed);
+            } catch (const std::exception&) {
+                // The first failure is the one to report; it happened first.
+            }
+        }
+        throw;
+    }
 }
 
 }  // namespace
@@ -74,26 +128,21 @@ void ReplaceFileContent(FileSystem& files, const std::wstring& source, const std
 
 void ReplaceCredentials(FileSystem& files, const CredentialPaths& paths) {
     // Temporary files an interrupted run may have left are ours; they go first.
-    for (const auto* target : {&paths.certificateBackup, &paths.installedCertificate,
-                               &paths.privateKeyBackup, &paths.installedPrivateKey}) {
-        files.Remove(TemporaryFor(*target));
-    }
+    RemoveTemporaryFiles(files, paths);
     CheckBeforeAnyChange(files, paths);
+    const auto pending = PendingReplacements(files, paths);
 
-    const bool certificateChanged = BackUpAndReplace(files, paths.installedCertificate,
-                                                     paths.certificateBackup, paths.newCertificate);
+    // All copies are written and flushed before the first rename, and the renames follow one
+    // another, backups first: a crash can find the certificate and key from different pairs
+    // only between the last two renames, and the next run completes the pair.
     try {
-        BackUpAndReplace(files, paths.installedPrivateKey, paths.privateKeyBackup,
-                         paths.newPrivateKey);
-    } catch (...) {
-        // The new certificate must not stay beside the old key: put the previous one back.
-        if (certificateChanged) {
-            try {
-                ReplaceFileContent(files, paths.certificateBackup, paths.installedCertificate);
-            } catch (const std::exception&) {
-                // The first failure is the one to report; it happened first.
-            }
+        WriteTemporaryCopies(files, pending);
+        for (const auto& step : pending) {
+            files.MoveReplacing(TemporaryFor(*step.backup), *step.backup);
         }
+        InstallTemporaryCopies(files, pending);
+    } catch (...) {
+        RemoveTemporaryFilesQuietly(files, paths);
         throw;
     }
 }

@@ -30,11 +30,11 @@ CredentialPaths ComposePaths(std::wstring_view applicationFolder, std::wstring_v
 // flushed temporary copy beside it, renamed over it. No temporary file survives a failure.
 void ReplaceFileContent(FileSystem& files, const std::wstring& source, const std::wstring& target);
 
-// Backs up and replaces the installed certificate, then the private key, in that order.
-// Before the first change it checks that the run can succeed; an installed file that already
-// holds its new content is left alone, and so is its backup, so the backups keep the pair from
-// before the first run. If anything fails after the certificate was replaced, the previous
-// certificate is put back before the error is thrown: the installed pair is never mixed.
+// Backs up and replaces the installed certificate and private key. Before the first change it
+// checks that the run can succeed. An installed file that already holds its new content is left
+// alone, and so is its backup, so the backups keep the pair from before the first run. Every
+// copy is written beside its target before the first rename; if anything fails, the installed
+// pair is left as it was (a renamed certificate gets its backup back) and no temporary file stays.
 void ReplaceCredentials(FileSystem& files, const CredentialPaths& paths);
 
 }  // namespace kdu

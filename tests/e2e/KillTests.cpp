@@ -37,7 +37,8 @@ std::string RandomBytes(std::size_t size, std::mt19937_64& random) {
 }
 
 // What a file holds after a kill, named after the content it matches.
-std::string Identify(const std::wstring& path, const std::map<std::string, const std::string*>& allowed) {
+std::string Identify(const std::wstring& path,
+                     const std::map<std::string, const std::string*>& allowed) {
     if (!FileExists(path)) return "absent";
     const auto bytes = ReadFileBytes(path);
     for (const auto& [name, content] : allowed) {
@@ -82,7 +83,8 @@ protected:
         const HANDLE search = ::FindFirstFileW((install / L"*").c_str(), &entry);
         if (search == INVALID_HANDLE_VALUE) return names;
         do {
-            if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(entry.cFileName);
+            if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+                names.push_back(entry.cFileName);
         } while (::FindNextFileW(search, &entry));
         ::FindClose(search);
         std::sort(names.begin(), names.end());
@@ -107,13 +109,15 @@ protected:
     std::string CheckAfterKill() const {
         const auto certificate = Identify(Installed(L"Certificate.pem"),
                                           {{"old", &oldCertificate}, {"new", &newCertificate}});
-        const auto key = Identify(Installed(L"PrivateKey.pem"), {{"old", &oldKey}, {"new", &newKey}});
+        const auto key =
+            Identify(Installed(L"PrivateKey.pem"), {{"old", &oldKey}, {"new", &newKey}});
         const auto certificateBackup =
             Identify(Installed(L"Certificate.pem_old"), {{"old", &oldCertificate}});
         const auto keyBackup = Identify(Installed(L"PrivateKey.pem_old"), {{"old", &oldKey}});
         EXPECT_TRUE(certificate == "old" || certificate == "new") << certificate;
         EXPECT_TRUE(key == "old" || key == "new") << key;
-        EXPECT_TRUE(certificateBackup == "old" || certificateBackup == "absent") << certificateBackup;
+        EXPECT_TRUE(certificateBackup == "old" || certificateBackup == "absent")
+            << certificateBackup;
         EXPECT_TRUE(keyBackup == "old" || keyBackup == "absent") << keyBackup;
         if (certificate == "new" && key == "old") ++mixedPairs;
 
@@ -175,7 +179,8 @@ TEST_F(KillDuringUpdate, EveryFileStaysWholeAndTheNextRunCompletes) {
         }
         const auto landed = CheckAfterKill();
         ++moments[landed];
-        SCOPED_TRACE("kill " + std::to_string(i) + " at " + std::to_string(killAt) + " ms: " + landed);
+        SCOPED_TRACE("kill " + std::to_string(i) + " at " + std::to_string(killAt) +
+                     " ms: " + landed);
         RunToTheEnd();
         CheckCompleted();
     }

@@ -89,7 +89,7 @@ TEST_F(Update, CompleteRunInstallsTheNewPairAndKeepsTheOld) {
     ExpectNoTemporaryFiles();
 }
 
-TEST_F(Update, ClickSequenceIsThreeSecondsOfProgressThenTheCopiesInOrder) {
+TEST_F(Update, ClickSequenceIsThreeSecondsOfProgressThenCopiesThenRenames) {
     form.OnLoad();
     list1.journal = command1.journal = pause.journal = files.journal = &journal;
     form.OnCommand1Click();
@@ -108,17 +108,18 @@ TEST_F(Update, ClickSequenceIsThreeSecondsOfProgressThenTheCopiesInOrder) {
         L"Files.SizeOf " + kApp + L"\\data1.bin", L"Files.SizeOf " + kApp + L"\\data2.bin",
         L"Files.SizeOf " + kCertificate, L"Files.CheckReplaceable " + kCertificate,
         L"Files.SizeOf " + kPrivateKey, L"Files.CheckReplaceable " + kPrivateKey,
-        // the certificate: backup, then the new one
+        // what is already new is left alone
         L"Files.SameContent " + kCertificate + L" " + kApp + L"\\data1.bin",
-        L"Files.CopyToNewFile " + kCertificate + L" " + kCertificateBackup + temporary,
-        L"Files.MoveReplacing " + kCertificateBackup + temporary + L" " + kCertificateBackup,
-        L"Files.CopyToNewFile " + kApp + L"\\data1.bin " + kCertificate + temporary,
-        L"Files.MoveReplacing " + kCertificate + temporary + L" " + kCertificate,
-        // the private key: the same
         L"Files.SameContent " + kPrivateKey + L" " + kApp + L"\\data2.bin",
+        // every copy written beside its target before the first rename
+        L"Files.CopyToNewFile " + kCertificate + L" " + kCertificateBackup + temporary,
+        L"Files.CopyToNewFile " + kApp + L"\\data1.bin " + kCertificate + temporary,
         L"Files.CopyToNewFile " + kPrivateKey + L" " + kPrivateKeyBackup + temporary,
-        L"Files.MoveReplacing " + kPrivateKeyBackup + temporary + L" " + kPrivateKeyBackup,
         L"Files.CopyToNewFile " + kApp + L"\\data2.bin " + kPrivateKey + temporary,
+        // then the renames, backups first, the pair last
+        L"Files.MoveReplacing " + kCertificateBackup + temporary + L" " + kCertificateBackup,
+        L"Files.MoveReplacing " + kPrivateKeyBackup + temporary + L" " + kPrivateKeyBackup,
+        L"Files.MoveReplacing " + kCertificate + temporary + L" " + kCertificate,
         L"Files.MoveReplacing " + kPrivateKey + temporary + L" " + kPrivateKey,
         L"List1.Append four", L"List1.Append ", L"List1.Append five", L"Command1.Disable"};
     EXPECT_EQ(journal, expected);
