@@ -5,6 +5,7 @@
 #include "app/Texts.h"
 #include "data/InstallFolder.h"
 #include "data/MessageFile.h"
+#include "platform/DecimalText.h"
 #include "platform/Paths.h"
 #include "update/CredentialReplacement.h"
 
@@ -30,7 +31,7 @@ constexpr int kClosingLine2 = 4;
 constexpr int kFailureLine = 5;
 
 std::wstring ErrorNumberText(std::uint32_t code) {
-    if (code <= 0xFFFF) return std::to_wstring(code);
+    if (code <= 0xFFFF) return DecimalText(code);
     static constexpr wchar_t kDigits[] = L"0123456789ABCDEF";
     std::wstring text = L"0x";
     for (int shift = 28; shift >= 0; shift -= 4) text.push_back(kDigits[(code >> shift) & 0xF]);

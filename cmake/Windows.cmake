@@ -6,6 +6,9 @@ target_compile_definitions(kdu_win32_definitions INTERFACE
     UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0A00 WINVER=0x0A00)
 target_link_libraries(kdu_core PUBLIC kdu_win32_definitions)
 
+# Each function in its own section, so that the release link can drop the unused ones.
+add_compile_options(-ffunction-sections -fdata-sections)
+
 # Everything linked in statically: the exe needs only Windows' own DLLs.
 add_link_options(-static -static-libgcc -static-libstdc++)
 
@@ -30,5 +33,6 @@ set_property(SOURCE resources/KestovaDesktopUpdater.rc APPEND PROPERTY OBJECT_DE
     ${CMAKE_CURRENT_SOURCE_DIR}/resources/KestovaDesktopUpdater.manifest
     ${CMAKE_CURRENT_SOURCE_DIR}/resources/version.h)
 if(CMAKE_BUILD_TYPE MATCHES "Release|MinSizeRel")
-    target_link_options(KestovaDesktopUpdater PRIVATE -s)
+    # Stripped, and without the functions nothing calls.
+    target_link_options(KestovaDesktopUpdater PRIVATE -s -Wl,--gc-sections)
 endif()

@@ -2,6 +2,8 @@
 
 #include <type_traits>
 
+#include "platform/DecimalText.h"
+
 namespace kdu {
 
 std::optional<std::wstring> TextOf(const RegistryValue& value) {
@@ -13,7 +15,7 @@ std::optional<std::wstring> TextOf(const RegistryValue& value) {
             } else if constexpr (std::is_same_v<Held, NoTextForm>) {
                 return std::nullopt;
             } else {
-                return std::to_wstring(held);
+                return DecimalText(held);
             }
         },
         value);
