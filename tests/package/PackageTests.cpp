@@ -1,0 +1,278 @@
+// The package builder: what it makes of good inputs, and each refusal with its message.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "tests/package/TestCredentials.h"
+#include "tools/package/Credentials.h"
+#include "tools/package/Messages.h"
+#include "tools/package/Package.h"
+
+namespace kdu::package {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace testing;  // NOLINT(google-build-using-namespace)
+
+const std::string kSixLines =
+    "歡迎使用更新程式\n請關閉程式\n請按「開始更新」\n已更新完成\n請重新啟動\n更新失敗\n";
+
+std::string AllReasons(const std::vector<Finding>& findings) {
+    std::string text;
+    for (const auto& finding : findings) text += Describe(finding, "finding") + "\n";
+    return text;
+}
+
+// --- Messages ------------------------------------------------------------------------------
+
+TEST(Messages, SixLinesBecomeBig5WithCrLf) {
+    Findings findings;
+    const auto big5 = ConvertMessages("\xEF\xBB\xBF中文\r\nB\n3\n4\n5\n6", "m.txt", findings);
+    EXPECT_FALSE(findings.Refused()) << AllReasons(findings.errors);
+    EXPECT_EQ(big5, "\xA4\xA4\xA4\xE5\r\nB\r\n3\r\n4\r\n5\r\n6\r\n");  // 中文 in Big5
+}
+
+TEST(Messages, FewerThanSixLinesAreRefusedNamingTheRoles) {
+    Findings findings;
+    EXPECT_EQ(ConvertMessages("1\n2\n3\n4\n5\n", "m.txt", findings), "");
+    ASSERT_EQ(findings.errors.size(), 1U);
+    const auto message = Describe(findings.errors[0], "error");
+    EXPECT_NE(message.find("m.txt: error: has 5 lines"), std::string::npos) << message;
+    EXPECT_NE(message.find("1-3 the introduction, 4 and 5 the closing lines, 6 the failure"),
+              std::string::npos)
+        << message;
+}
+
+TEST(Messages, EachBadInputNamesItsLineAndReason) {
+    struct Case {
+        std::string input;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"1\n2\n3\n4\n5\n6 😀\n",
+         "m.txt:6: error: character '😀' (U+1F600) at column 3 cannot be "
+         "written in Big5 (code page 950)"},
+        {"1\n2\n们\n4\n5\n6\n", "m.txt:3: error: character '们' (U+4EEC)"},
+        {"1\n2\n3\nfour\rmore\n5\n6\n",
+         "m.txt:4: error: holds a carriage return (CR) inside the "
+         "line at column 5"},
+        {"1\n2\xFF\n3\n4\n5\n6\n", "m.txt:2: error: not valid UTF-8: byte 0xFF at column 2"},
+        {"1\n\xC0\xAF\n3\n4\n5\n6\n", "m.txt:2: error: not valid UTF-8"},      // overlong '/'
+        {"1\n\xED\xA0\x80\n3\n4\n5\n6\n", "m.txt:2: error: not valid UTF-8"},  // a surrogate
+    };
+    for (const auto& [input, expected] : cases) {
+        SCOPED_TRACE(input);
+        Findings findings;
+        EXPECT_EQ(ConvertMessages(input, "m.txt", findings), "");
+        ASSERT_FALSE(findings.errors.empty());
+        EXPECT_EQ(Describe(findings.errors[0], "error").substr(0, expected.size()), expected);
+    }
+}
+
+TEST(Messages, LinesWiderThanList1AndExtraLinesAreWarnedAbout) {
+    const auto width = List1TextWidthAt96Dpi();
+    EXPECT_EQ(width, 340);  // 361 px of list box, less borders and scroll bar
+    EXPECT_EQ(EstimatedWidthAt96Dpi(U"ab中"), 24);
+
+    std::string fitting;
+    for (int i = 0; i < 28; ++i) fitting += "中";  // 336 px
+    const auto tooWide = fitting + "中";
+    Findings findings;
+    ConvertMessages("1\n2\n" + fitting + "\n" + tooWide + "\n5\n6\n7\n", "m.txt", findings);
+    EXPECT_FALSE(findings.Refused());
+    ASSERT_EQ(findings.warnings.size(), 2U) << AllReasons(findings.warnings);
+    EXPECT_EQ(findings.warnings[0].line, 7);  // never shown
+    EXPECT_EQ(findings.warnings[1].line, 4);
+    EXPECT_NE(findings.warnings[1].reason.find("closing line is about 348 px wide"),
+              std::string::npos);
+    EXPECT_NE(findings.warnings[1].reason.find("estimated from the character count"),
+              std::string::npos);
+}
+
+// --- Certificate and key -------------------------------------------------------------------
+
+class CertificateAndKey : public ::testing::Test {
+protected:
+    Findings Check(const std::string& certificateFile, const std::string& keyFile,
+                   bool allowNotYetValid = false) const {
+        Findings findings;
+        CheckCredentials({"cert.pem", certificateFile, "key.pem", keyFile}, {now, allowNotYetValid},
+                         findings);
+        return findings;
+    }
+    std::time_t now = std::time(nullptr);
+    Key key = NewKey();
+    std::string certificate = CertificatePem(key.get(), now, -3600, 86400 * 365);
+};
+
+TEST_F(CertificateAndKey, MatchingValidPairPasses) {
+    const auto findings = Check(certificate, PrivateKeyPem(key.get()));
+    EXPECT_TRUE(findings.errors.empty()) << AllReasons(findings.errors);
+    EXPECT_TRUE(findings.warnings.empty());
+}
+
+TEST_F(CertificateAndKey, EachRefusalHasItsOwnMessage) {
+    const auto otherKey = NewKey();
+    const std::string prefix = "Some notes\n";
+    struct Case {
+        const char* name;
+        std::string certificate, key, expected;
+    };
+    const Case cases[] = {
+        {"certificate not PEM", "not a certificate", PrivateKeyPem(key.get()),
+         "cert.pem:1: error: not a PEM X.509 certificate"},
+        {"certificate file holds a key", PrivateKeyPem(key.get()), PrivateKeyPem(key.get()),
+         "cert.pem:1: error: not a PEM X.509 certificate"},
+        {"key not PEM", certificate, prefix + "garbage", "key.pem:1: error: not a PEM private key"},
+        {"key file holds the certificate", certificate, certificate,
+         "key.pem:1: error: not a PEM private key"},
+        {"encrypted key", certificate, prefix + EncryptedPrivateKeyPem(key.get()),
+         "key.pem:2: error: the private key is encrypted with a passphrase"},
+        {"key of another pair", certificate, PrivateKeyPem(otherKey.get()),
+         "key.pem:1: error: the private key does not belong to the certificate cert.pem"},
+        {"expired", CertificatePem(key.get(), now, -86400 * 30, -60), PrivateKeyPem(key.get()),
+         "cert.pem:1: error: the certificate expired on "},
+        {"not yet valid", CertificatePem(key.get(), now, 3600, 86400), PrivateKeyPem(key.get()),
+         "cert.pem:1: error: the certificate is not valid before "},
+    };
+    for (const auto& [name, certificateFile, keyFile, expected] : cases) {
+        SCOPED_TRACE(name);
+        const auto findings = Check(certificateFile, keyFile);
+        ASSERT_EQ(findings.errors.size(), 1U) << AllReasons(findings.errors);
+        EXPECT_EQ(Describe(findings.errors[0], "error").substr(0, expected.size()), expected);
+    }
+}
+
+TEST_F(CertificateAndKey, NotYetValidIsOnlyAWarningWhenAllowed) {
+    const auto future = CertificatePem(key.get(), now, 3600, 86400);
+    const auto findings = Check(future, PrivateKeyPem(key.get()), true);
+    EXPECT_TRUE(findings.errors.empty()) << AllReasons(findings.errors);
+    ASSERT_EQ(findings.warnings.size(), 1U);
+    EXPECT_NE(findings.warnings[0].reason.find("not valid before"), std::string::npos);
+}
+
+// --- The package ---------------------------------------------------------------------------
+
+std::string ReadBytes(const fs::path& path) {
+    std::ifstream in{path, std::ios::binary};
+    return {std::istreambuf_iterator<char>{in}, {}};
+}
+
+void WriteBytes(const fs::path& path, std::string_view bytes) {
+    std::ofstream{path, std::ios::binary}.write(bytes.data(),
+                                                static_cast<std::streamsize>(bytes.size()));
+}
+
+// The first bytes of a PE file for the machine: enough for the builder's check.
+std::string ExecutableFor(std::uint16_t machine) {
+    std::string exe(0x200, '\0');
+    exe[0] = 'M', exe[1] = 'Z', exe[0x3C] = 0x40;
+    exe.replace(0x40, 4, std::string_view{"PE\0\0", 4});
+    exe[0x44] = static_cast<char>(machine & 0xFF), exe[0x45] = static_cast<char>(machine >> 8);
+    return exe;
+}
+
+class Package : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder = fs::path{::testing::TempDir()} /
+                 ("kdu-package-" +
+                  std::string{::testing::UnitTest::GetInstance()->current_test_info()->name()});
+        fs::remove_all(folder);
+        fs::create_directories(folder);
+        const auto key = NewKey();
+        certificate = CertificatePem(key.get(), std::time(nullptr), -60, 86400 * 365);
+        privateKey = PrivateKeyPem(key.get());
+        WriteBytes(inputs.certificate = folder / "new-cert.pem", certificate);
+        WriteBytes(inputs.key = folder / "new-key.pem", privateKey);
+        WriteBytes(inputs.messages = folder / "messages.txt", kSixLines);
+        WriteBytes(inputs.executable = folder / "KestovaDesktopUpdater.exe", ExecutableFor(0x14C));
+        inputs.now = std::time(nullptr);
+    }
+    void TearDown() override { fs::remove_all(folder); }
+
+    // The command line tool, as support staff run it; its exit code.
+    int RunTool(const std::string& extra = {}) const {
+        const auto command = std::string{KDU_PACKAGE_TOOL} + " --certificate " +
+                             inputs.certificate.string() + " --key " + inputs.key.string() +
+                             " --messages " + inputs.messages.string() + " --exe " +
+                             inputs.executable.string() + " --out " + (folder / "dist").string() +
+                             extra + " >" + (folder / "output.txt").string() + " 2>&1";
+        const int status = std::system(command.c_str());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    fs::path folder;
+    PackageInputs inputs;
+    std::string certificate, privateKey;
+};
+
+TEST_F(Package, HoldsTheFourFilesByteForByteAndTheirSums) {
+    Findings findings;
+    const auto files = PreparePackage(inputs, findings);
+    ASSERT_FALSE(findings.Refused()) << AllReasons(findings.errors);
+    ASSERT_EQ(files.size(), 5U);
+    EXPECT_EQ(files[0].name, "KestovaDesktopUpdater.exe");
+    EXPECT_EQ(files[1].content, certificate);
+    EXPECT_EQ(files[2].content, privateKey);
+    EXPECT_EQ(files[3].content.substr(0, 8), "\xC5\x77\xAA\xEF\xA8\xCF\xA5\xCE");  // 歡迎使用
+    EXPECT_EQ(files[4].name, "SHA256SUMS");
+    const auto firstSum = Sha256Hex(files[0].content) + "  KestovaDesktopUpdater.exe\n";
+    EXPECT_EQ(files[4].content.substr(0, firstSum.size()), firstSum);
+    EXPECT_EQ(Sha256Hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+}
+
+TEST_F(Package, OnlyThe32BitExecutableIsPackaged) {
+    WriteBytes(inputs.executable, ExecutableFor(0x8664));
+    Findings findings;
+    PreparePackage(inputs, findings);
+    ASSERT_EQ(findings.errors.size(), 1U);
+    EXPECT_NE(findings.errors[0].reason.find("not the 32-bit (i686) build"), std::string::npos);
+}
+
+TEST_F(Package, ToolWritesTheFolderAndAZipThatUnpacksToIt) {
+    ASSERT_EQ(RunTool(), 0) << ReadBytes(folder / "output.txt");
+    const auto output = ReadBytes(folder / "output.txt");
+    EXPECT_NE(output.find("KestovaDesktopUpdater-1.00.zip"), std::string::npos) << output;
+    const auto package = folder / "dist" / "KestovaDesktopUpdater-1.00";
+    EXPECT_EQ(ReadBytes(package / "data1.bin"), certificate);
+    EXPECT_EQ(ReadBytes(package / "data2.bin"), privateKey);
+    // sha256sum and Python's zipfile accept what was written.
+    const auto checks = "cd " + package.string() + " && sha256sum --quiet -c SHA256SUMS && " +
+                        "python3 -c \"import zipfile,sys; z=zipfile.ZipFile(sys.argv[1]); "
+                        "assert z.testzip() is None; print(*sorted(z.namelist()))\" " +
+                        (folder / "dist" / "KestovaDesktopUpdater-1.00.zip").string() + " >" +
+                        (folder / "names.txt").string();
+    ASSERT_EQ(std::system(checks.c_str()), 0);
+    EXPECT_EQ(ReadBytes(folder / "names.txt"),
+              "KestovaDesktopUpdater-1.00/KestovaDesktopUpdater.exe "
+              "KestovaDesktopUpdater-1.00/SHA256SUMS KestovaDesktopUpdater-1.00/data1.bin "
+              "KestovaDesktopUpdater-1.00/data2.bin KestovaDesktopUpdater-1.00/data3.bin\n");
+}
+
+TEST_F(Package, ToolRefusesWithEveryReasonAndWritesNothing) {
+    WriteBytes(inputs.key, PrivateKeyPem(NewKey().get()));
+    WriteBytes(inputs.messages, "1\n2\n3\n");
+    EXPECT_EQ(RunTool(), 1);
+    const auto output = ReadBytes(folder / "output.txt");
+    EXPECT_NE(output.find("new-key.pem:1: error: the private key does not belong"),
+              std::string::npos)
+        << output;
+    EXPECT_NE(output.find("messages.txt: error: has 3 lines"), std::string::npos) << output;
+    EXPECT_NE(output.find("refused (2 errors); nothing was written"), std::string::npos);
+    EXPECT_FALSE(fs::exists(folder / "dist"));
+}
+
+TEST_F(Package, ToolWithoutItsOptionsShowsUsage) {
+    EXPECT_EQ(
+        std::system((std::string{KDU_PACKAGE_TOOL} + " --key x >/dev/null 2>&1").c_str()) >> 8, 2);
+}
+
+TEST(Zip, Crc32IsTheStandardOne) { EXPECT_EQ(Crc32("123456789"), 0xCBF43926U); }
+
+}  // namespace
+}  // namespace kdu::package

@@ -1,0 +1,68 @@
+#include "tests/package/TestCredentials.h"
+
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+
+#include <stdexcept>
+
+namespace kdu::package::testing {
+namespace {
+
+struct BioFree {
+    void operator()(BIO* bio) const { BIO_free(bio); }
+};
+struct X509Free {
+    void operator()(X509* certificate) const { X509_free(certificate); }
+};
+
+std::string Contents(BIO* bio) {
+    char* data = nullptr;
+    const long length = BIO_get_mem_data(bio, &data);
+    return std::string(data, static_cast<std::size_t>(length));
+}
+
+void Check(int result) {
+    if (result != 1) throw std::runtime_error("OpenSSL failed to make test data");
+}
+
+}  // namespace
+
+Key NewKey() {
+    Key key{EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256")};
+    if (!key) throw std::runtime_error("no test key");
+    return key;
+}
+
+std::string PrivateKeyPem(EVP_PKEY* key) {
+    const std::unique_ptr<BIO, BioFree> out{BIO_new(BIO_s_mem())};
+    Check(PEM_write_bio_PrivateKey(out.get(), key, nullptr, nullptr, 0, nullptr, nullptr));
+    return Contents(out.get());
+}
+
+std::string EncryptedPrivateKeyPem(EVP_PKEY* key) {
+    const std::unique_ptr<BIO, BioFree> out{BIO_new(BIO_s_mem())};
+    char passphrase[] = "secret";
+    Check(PEM_write_bio_PKCS8PrivateKey(out.get(), key, EVP_aes_256_cbc(), passphrase, 6, nullptr,
+                                        nullptr));
+    return Contents(out.get());
+}
+
+std::string CertificatePem(EVP_PKEY* key, std::time_t now, long from, long until) {
+    const std::unique_ptr<X509, X509Free> certificate{X509_new()};
+    Check(X509_set_version(certificate.get(), 2));
+    Check(ASN1_INTEGER_set(X509_get_serialNumber(certificate.get()), 1));
+    Check(X509_time_adj(X509_getm_notBefore(certificate.get()), from, &now) ? 1 : 0);
+    Check(X509_time_adj(X509_getm_notAfter(certificate.get()), until, &now) ? 1 : 0);
+    X509_NAME* name = X509_get_subject_name(certificate.get());
+    Check(X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
+                                     reinterpret_cast<const unsigned char*>("Kestova Test"), -1, -1,
+                                     0));
+    Check(X509_set_issuer_name(certificate.get(), name));
+    Check(X509_set_pubkey(certificate.get(), key));
+    if (X509_sign(certificate.get(), key, EVP_sha256()) <= 0) Check(0);
+    const std::unique_ptr<BIO, BioFree> out{BIO_new(BIO_s_mem())};
+    Check(PEM_write_bio_X509(out.get(), certificate.get()));
+    return Contents(out.get());
+}
+
+}  // namespace kdu::package::testing

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <ctime>
+#include <string>
+#include <string_view>
+
+#include "tools/package/Findings.h"
+
+namespace kdu::package {
+
+struct CredentialFiles {
+    std::string certificateName;
+    std::string certificate;  // the file's bytes
+    std::string keyName;
+    std::string key;
+};
+
+struct CredentialRules {
+    std::time_t now = 0;
+    bool allowNotYetValid = false;  // a certificate for a future date: a warning, not an error
+};
+
+// Checks that the certificate is a PEM X.509 certificate valid now, that the key is an
+// unencrypted PEM private key, and that the key belongs to the certificate.
+void CheckCredentials(const CredentialFiles& files, const CredentialRules& rules,
+                      Findings& findings);
+
+}  // namespace kdu::package

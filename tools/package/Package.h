@@ -1,0 +1,35 @@
+#pragma once
+
+#include <ctime>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tools/package/Findings.h"
+#include "tools/package/Zip.h"
+
+namespace kdu::package {
+
+struct PackageInputs {
+    std::filesystem::path certificate;
+    std::filesystem::path key;
+    std::filesystem::path messages;
+    std::filesystem::path executable;  // the shipped 32-bit KestovaDesktopUpdater.exe
+    bool allowNotYetValid = false;
+    std::time_t now = 0;
+};
+
+// The package's files, in the order they are listed: the exe, data1.bin, data2.bin, data3.bin
+// and SHA256SUMS, the SHA-256 list of the other four in sha256sum's format.
+std::vector<ZipEntry> PreparePackage(const PackageInputs& inputs, Findings& findings);
+
+// "KestovaDesktopUpdater-<version>": the folder's name, and the zip's without ".zip".
+std::string PackageName();
+
+// Writes <out>/<name>/ and <out>/<name>.zip, replacing an earlier package of the same name.
+// Each is written beside its place first and renamed into it.
+void WritePackage(const std::vector<ZipEntry>& files, const std::filesystem::path& out);
+
+std::string Sha256Hex(std::string_view bytes);
+
+}  // namespace kdu::package
