@@ -4,6 +4,9 @@
 set -uo pipefail
 exe=$1
 objdump=$2
+main_object=$3  # Main.cpp's object, unstripped
+shift 3
+program_objects=("$main_object" "$@")  # every object and library of the program's own code
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
@@ -31,6 +34,19 @@ grep -aq '<activeCodePage' "$exe" && fail "manifest sets activeCodePage"
 grep -aq 'requireAdministrator\|highestAvailable' "$exe" && fail "manifest requests elevation"
 grep -aq 'Microsoft.Windows.Common-Controls' "$exe" || fail "manifest lacks Common Controls 6"
 grep -aq 'PerMonitorV2' "$exe" || fail "manifest lacks per-monitor DPI awareness"
+
+# The first call of wWinMain restricts DLL loading to System32, and none of the program's own
+# code runs before it (no static constructors). The runtime's start-up code, which does run
+# before, loads no DLL by search: on i686 it asks GetModuleHandleA whether libgcc_s_dw2-1.dll is
+# already loaded, and loads it only then.
+first_call=$("$objdump" -dr "$main_object" | awk '/<_wWinMain@16>:/ {in_main = 1}
+  in_main && /dir32|DISP32|REL32/ && /__imp_/ {print $3; exit}')
+[[ $first_call == __imp__SetDefaultDllDirectories@4 ]] ||
+  fail "wWinMain's first call is ${first_call:-unknown}, not SetDefaultDllDirectories"
+for object in "${program_objects[@]}"; do
+  "$objdump" -h "$object" | grep -Eq '\.ctors|\.init_array' &&
+    fail "$(basename "$object") has static constructors, which run before wWinMain"
+done
 
 echo "size: $(stat -c %s "$exe") bytes"
 if ((failures)); then
