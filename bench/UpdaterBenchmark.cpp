@@ -1,0 +1,323 @@
+// Prints the program's performance beside its baselines, measured in one run under the same
+// Wine: start-up and memory against a minimal Win32 window, the update against its pauses and
+// against CopyFileW, and the message file load at growing sizes. Medians of repeated runs.
+//
+// UpdaterBenchmark <updater.exe> <minimal.exe> <shipped i686 updater.exe> <i686 minimal.exe>
+
+#include <windows.h>
+// after windows.h, which it needs
+#include <psapi.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "data/MessageFile.h"
+#include "platform/win32/Controls.h"
+#include "platform/win32/SystemErrors.h"
+#include "platform/win32/UniqueHandle.h"
+#include "platform/win32/Win32FileSystem.h"
+#include "resources/resource.h"
+#include "tests/support/Win32TestSupport.h"
+#include "update/CredentialReplacement.h"
+
+namespace kdu::bench {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using testing::TempFolder;
+using testing::WriteFileBytes;
+
+const std::wstring kProductKey = L"SOFTWARE\\Kestova\\Desktop";
+constexpr int kStartRuns = 15;
+constexpr DWORD kTimeoutMs = 60000;
+
+double MillisecondsSince(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const auto middle = values.size() / 2;
+    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+// --- Programs started and watched from outside ---------------------------------------------
+
+struct Search {
+    DWORD processId;
+    HWND found;
+};
+
+HWND VisibleWindowOf(DWORD processId) {
+    Search search{processId, nullptr};
+    ::EnumWindows(
+        [](HWND hwnd, LPARAM context) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(context);
+            DWORD owner = 0;
+            ::GetWindowThreadProcessId(hwnd, &owner);
+            if (owner != s->processId || !::IsWindowVisible(hwnd)) return TRUE;
+            s->found = hwnd;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+class Program {
+public:
+    explicit Program(const std::wstring& executable) {
+        std::wstring commandLine = L"\"" + executable + L"\"";
+        STARTUPINFOW startup{};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION process{};
+        started_ = Clock::now();
+        if (!::CreateProcessW(executable.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
+                              nullptr, nullptr, &startup, &process)) {
+            throw win32::LastError(executable);
+        }
+        process_.reset(process.hProcess);
+        ::CloseHandle(process.hThread);
+        processId_ = process.dwProcessId;
+    }
+    Program(const Program&) = delete;
+    Program& operator=(const Program&) = delete;
+    ~Program() {
+        if (window_) ::PostMessageW(window_, WM_CLOSE, 0, 0);
+        if (::WaitForSingleObject(process_.get(), 10000) != WAIT_OBJECT_0) {
+            ::TerminateProcess(process_.get(), 1);
+        }
+    }
+
+    // Milliseconds from the start of the process until ready() holds for its shown window.
+    double WaitUntilReady(const std::function<bool(HWND)>& ready) {
+        const auto deadline = Clock::now() + std::chrono::milliseconds{kTimeoutMs};
+        while (Clock::now() < deadline) {
+            if (!window_) window_ = VisibleWindowOf(processId_);
+            if (window_ && ready(window_)) return MillisecondsSince(started_);
+            ::Sleep(1);
+        }
+        throw std::runtime_error("the program did not get ready");
+    }
+
+    double PeakWorkingSetKiB() const {
+        PROCESS_MEMORY_COUNTERS counters{};
+        counters.cb = sizeof(counters);
+        if (!::K32GetProcessMemoryInfo(process_.get(), &counters, sizeof(counters))) return 0;
+        return static_cast<double>(counters.PeakWorkingSetSize) / 1024;
+    }
+
+    HWND Window() const { return window_; }
+
+private:
+    win32::UniqueKernelObject process_;
+    DWORD processId_ = 0;
+    HWND window_ = nullptr;
+    Clock::time_point started_;
+};
+
+bool UpdaterReady(HWND window) {
+    DWORD_PTR rows = 0;
+    ::SendMessageTimeoutW(::GetDlgItem(window, IDC_LIST1), LB_GETCOUNT, 0, 0, SMTO_NORMAL, 100,
+                          &rows);
+    return rows >= 3;
+}
+
+bool Shown(HWND) { return true; }
+
+// An application folder with the program, 4 KB PEM-sized files and the six lines, and an
+// install folder with the old pair that the registry value points to.
+struct Setup {
+    explicit Setup(const std::wstring& updater) {
+        ::CopyFileW(updater.c_str(), (app / L"KestovaDesktopUpdater.exe").c_str(), FALSE);
+        WriteFileBytes(app / L"data1.bin", std::string(4096, 'C'));
+        WriteFileBytes(app / L"data2.bin", std::string(1704, 'K'));
+        WriteFileBytes(app / L"data3.bin", "one\r\ntwo\r\nthree\r\nfour\r\nfive\r\nsix\r\n");
+        InstallOldPair();
+        testing::SetStringValue(kProductKey, L"InstallPath", install.Path());
+    }
+    ~Setup() { testing::DeleteValue(kProductKey, L"InstallPath"); }
+    void InstallOldPair() const {
+        WriteFileBytes(install / L"Certificate.pem", std::string(4000, 'c'));
+        WriteFileBytes(install / L"PrivateKey.pem", std::string(1700, 'k'));
+        ::DeleteFileW((install / L"Certificate.pem_old").c_str());
+        ::DeleteFileW((install / L"PrivateKey.pem_old").c_str());
+    }
+    std::wstring Updater() const { return app / L"KestovaDesktopUpdater.exe"; }
+
+    TempFolder app{L"bench-app"};
+    TempFolder install{L"bench-install"};
+};
+
+// --- The table -----------------------------------------------------------------------------
+
+void Row(const char* figure, const std::string& measured, const std::string& baseline,
+         const std::string& ratio, const char* target) {
+    std::printf("| %-44s | %-14s | %-22s | %-7s | %-16s |\n", figure, measured.c_str(),
+                baseline.c_str(), ratio.c_str(), target);
+}
+
+std::string Format(const char* format, double value) {
+    char text[64];
+    std::snprintf(text, sizeof(text), format, value);
+    return text;
+}
+
+std::string Ratio(double measured, double baseline) { return Format("%.2fx", measured / baseline); }
+
+double FileSize(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return 0;
+    return static_cast<double>((std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow);
+}
+
+void StartUpAndMemory(const Setup& setup, const std::wstring& minimal) {
+    std::vector<double> updaterStart, minimalStart, updaterMemory, minimalMemory;
+    for (int run = 0; run < kStartRuns; ++run) {  // side by side, alternating
+        {
+            Program program{setup.Updater()};
+            updaterStart.push_back(program.WaitUntilReady(UpdaterReady));
+            updaterMemory.push_back(program.PeakWorkingSetKiB());
+        }
+        {
+            Program program{minimal};
+            minimalStart.push_back(program.WaitUntilReady(Shown));
+            minimalMemory.push_back(program.PeakWorkingSetKiB());
+        }
+    }
+    Row("start-up to Ready (List1 holds three rows)", Format("%.0f ms", Median(updaterStart)),
+        Format("%.0f ms minimal window", Median(minimalStart)),
+        Ratio(Median(updaterStart), Median(minimalStart)), "<= 1.15x");
+    Row("peak working set at Ready", Format("%.0f KiB", Median(updaterMemory)),
+        Format("%.0f KiB minimal window", Median(minimalMemory)),
+        Ratio(Median(updaterMemory), Median(minimalMemory)), "<= 1.2x");
+}
+
+void ClickToClosingLines(const Setup& setup) {
+    std::vector<double> durations;
+    for (int run = 0; run < 3; ++run) {
+        setup.InstallOldPair();
+        Program program{setup.Updater()};
+        program.WaitUntilReady(UpdaterReady);
+        const HWND button = ::GetDlgItem(program.Window(), IDC_COMMAND1);
+        const auto clicked = Clock::now();
+        ::PostMessageW(button, BM_CLICK, 0, 0);
+        while (::IsWindowEnabled(button)) ::Sleep(1);  // disabled after the closing lines
+        durations.push_back(MillisecondsSince(clicked));
+    }
+    Row("click to closing lines, 4 KB PEM files", Format("%.0f ms", Median(durations)),
+        "3000 ms of pauses", Ratio(Median(durations), 3000), "<= 3050 ms");
+}
+
+void ReplacementAgainstCopyFile(std::size_t megabytes) {
+    TempFolder app{L"bench-copy-app"}, install{L"bench-copy-install"};
+    const std::string old(megabytes << 20, 'o');
+    const std::string fresh((megabytes << 20) + 1, 'n');
+    WriteFileBytes(app / L"data1.bin", fresh);
+    WriteFileBytes(app / L"data2.bin", fresh);
+    const auto paths =
+        ComposePaths(app.Path(), install.Path(), L"Certificate.pem", L"PrivateKey.pem");
+    const auto installOld = [&] {
+        for (const auto* file : {&paths.certificateBackup, &paths.privateKeyBackup}) {
+            ::DeleteFileW(file->c_str());
+        }
+        WriteFileBytes(paths.installedCertificate, old);
+        WriteFileBytes(paths.installedPrivateKey, old);
+    };
+    win32::Win32FileSystem files;
+    std::vector<double> replacement, copies;
+    for (int run = 0; run < 5; ++run) {
+        installOld();
+        auto start = Clock::now();
+        ReplaceCredentials(files, paths);
+        replacement.push_back(MillisecondsSince(start));
+
+        // The same four copies, with nothing around them.
+        installOld();
+        start = Clock::now();
+        ::CopyFileW(paths.installedCertificate.c_str(), paths.certificateBackup.c_str(), FALSE);
+        ::CopyFileW(paths.newCertificate.c_str(), paths.installedCertificate.c_str(), FALSE);
+        ::CopyFileW(paths.installedPrivateKey.c_str(), paths.privateKeyBackup.c_str(), FALSE);
+        ::CopyFileW(paths.newPrivateKey.c_str(), paths.installedPrivateKey.c_str(), FALSE);
+        copies.push_back(MillisecondsSince(start));
+    }
+    const auto figure = "replacement of two " + std::to_string(megabytes) + " MB files";
+    Row(figure.c_str(), Format("%.0f ms", Median(replacement)),
+        Format("%.0f ms CopyFileW x4", Median(copies)), Ratio(Median(replacement), Median(copies)),
+        "<= 2.5x");
+}
+
+// What start-up does with the message file: read it, decode it from code page 950, split it,
+// and put every line into a list box like List2.
+void MessageFileLoad(int lines) {
+    TempFolder folder{L"bench-messages"};
+    std::string content;
+    for (int line = 0; line < lines; ++line) {
+        content +=
+            testing::Ansi(L"第 " + std::to_wstring(line) + L" 行：憑證更新說明文字") + "\r\n";
+    }
+    const auto path = folder / L"data3.bin";
+    WriteFileBytes(path, content);
+
+    const HWND list = ::CreateWindowExW(0, L"LISTBOX", L"", WS_POPUP | LBS_NOINTEGRALHEIGHT, 0, 0,
+                                        400, 200, nullptr, nullptr, nullptr, nullptr);
+    win32::ListBoxControl listBox{list};
+    win32::Win32FileSystem files;
+    win32::Win32TextDecoder decoder;
+    std::vector<double> decoded, listed;
+    for (int run = 0; run < (lines >= 100000 ? 3 : 7); ++run) {
+        ::SendMessageW(list, LB_RESETCONTENT, 0, 0);
+        const auto start = Clock::now();
+        const auto text = DecodeMessageLines(files.ReadAll(path), decoder);
+        decoded.push_back(MillisecondsSince(start));
+        for (const auto& line : text) listBox.Append(line);
+        listed.push_back(MillisecondsSince(start));
+    }
+    ::DestroyWindow(list);
+    const auto figure = "message file, " + std::to_string(lines) + " lines";
+    Row(figure.c_str(), Format("%.1f ms", Median(listed)),
+        Format("%.1f ms read+decode", Median(decoded)),
+        Format("%.4f", Median(listed) / lines) + " ms/line",
+        lines == 100000 ? "<= 200 ms" : "linear");
+}
+
+int Run(int argc, wchar_t** argv) {
+    if (argc != 5) {
+        std::fprintf(stderr,
+                     "usage: UpdaterBenchmark <updater.exe> <minimal.exe> "
+                     "<i686 updater.exe> <i686 minimal.exe>\n");
+        return 2;
+    }
+    std::printf("| %-44s | %-14s | %-22s | %-7s | %-16s |\n", "figure", "measured", "baseline",
+                "ratio", "target");
+    std::printf("|%s|%s|%s|%s|%s|\n", std::string(46, '-').c_str(), std::string(16, '-').c_str(),
+                std::string(24, '-').c_str(), std::string(9, '-').c_str(),
+                std::string(18, '-').c_str());
+    {
+        const Setup setup{argv[1]};
+        StartUpAndMemory(setup, argv[2]);
+        const double exe = FileSize(argv[3]), minimal = FileSize(argv[4]);
+        Row("i686 exe size, stripped", Format("%.0f KB", exe / 1024),
+            Format("%.0f KB minimal window", minimal / 1024), Ratio(exe, minimal), "<= 100 KB");
+        ClickToClosingLines(setup);
+    }
+    ReplacementAgainstCopyFile(10);
+    ReplacementAgainstCopyFile(100);
+    for (const int lines : {10, 1000, 100000, 1000000}) MessageFileLoad(lines);
+    return 0;
+}
+
+}  // namespace
+}  // namespace kdu::bench
+
+int wmain(int argc, wchar_t** argv) {
+    try {
+        return kdu::bench::Run(argc, argv);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "benchmark failed: %s\n", error.what());
+        return 1;
+    }
+}
