@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The demo: builds the program, lays out a sample deployment and a sample KestovaDesktop install,
+# The demo: builds the program, packages the sample deployment with kestova-package, lays out
+# the package as a user's Downloads folder beside a sample KestovaDesktop install,
 # records the install folder in the registry of a Wine prefix kept in build/demo, and starts the
 # program. With a DISPLAY it opens in a real window; without one it runs in a virtual display,
 # prints what the window shows and saves a screenshot.
@@ -9,7 +10,7 @@ cd "$root"
 scripts/setup.sh
 
 echo "demo: building"
-for preset in win64 win32; do
+for preset in native win64 win32; do
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" >/dev/null
 done
@@ -22,10 +23,12 @@ app=$demo/Downloads
 install=$demo/KestovaDesktop
 rm -rf "$app" "$install"
 mkdir -p "$app" "$install"
+rm -rf "$demo/dist"
+build/native/tools/package/kestova-package --certificate sample/deployment/new-cert.pem \
+  --key sample/deployment/new-key.pem --messages sample/deployment/messages.txt --out "$demo/dist"
+cp "$demo/dist/KestovaDesktopUpdater-1.00/"* "$app/"
+# 32-bit Wine cannot run here: the x86_64 build of the same sources takes the exe's place.
 cp build/win64/KestovaDesktopUpdater.exe "$app/"
-cp sample/new/data1.bin sample/new/data2.bin "$app/"
-# The messages as the target systems read them: Big5, CR LF.
-iconv -f UTF-8 -t BIG5 sample/messages.txt | sed 's/$/\r/' >"$app/data3.bin"
 cp sample/installed/Certificate.pem sample/installed/PrivateKey.pem "$install/"
 
 export KDU_WINE_DIR=$demo/wine

@@ -263,7 +263,7 @@ TEST_F(Package, ToolRefusesWithEveryReasonAndWritesNothing) {
               std::string::npos)
         << output;
     EXPECT_NE(output.find("messages.txt: error: has 3 lines"), std::string::npos) << output;
-    EXPECT_NE(output.find("refused (2 errors); nothing was written"), std::string::npos);
+    EXPECT_NE(output.find("refused, 2 errors; nothing was written"), std::string::npos);
     EXPECT_FALSE(fs::exists(folder / "dist"));
 }
 

@@ -81,8 +81,9 @@ int Run(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", Describe(error, "error").c_str());
     }
     if (findings.Refused()) {
-        std::fprintf(stderr, "kestova-package: refused (%zu errors); nothing was written\n",
-                     findings.errors.size());
+        const auto count = findings.errors.size();
+        std::fprintf(stderr, "kestova-package: refused, %zu error%s; nothing was written\n", count,
+                     count == 1 ? "" : "s");
         return 1;
     }
 

@@ -1,0 +1,62 @@
+// A package built by kestova-package, run as users run it: it installs exactly the certificate
+// and key it was built from and shows exactly the message lines. package-round-trip.sh builds
+// the package and names it in KDU_PACKAGE_APP, and its inputs' folder in KDU_PACKAGE_SOURCE.
+
+#include <gtest/gtest.h>
+
+#include "app/Texts.h"
+#include "resources/resource.h"
+#include "tests/e2e/UpdaterDriver.h"
+
+namespace kdu::testing {
+namespace {
+
+using Lines = std::vector<std::wstring>;
+
+Lines Utf8Lines(const std::string& text) {
+    Lines lines;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        auto end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        lines.push_back(Wide(text.substr(start, end - start)));
+        start = end + 1;
+    }
+    return lines;
+}
+
+TEST(PackageRoundTrip, InstallsItsPairAndShowsItsLines) {
+    const auto app = Environment(L"KDU_PACKAGE_APP");
+    const auto source = Environment(L"KDU_PACKAGE_SOURCE");
+    ASSERT_FALSE(app.empty() || source.empty()) << "run by package-round-trip.sh";
+    const auto certificate = ReadFileBytes(source + L"\\new-cert.pem");
+    const auto key = ReadFileBytes(source + L"\\new-key.pem");
+    const auto messages = Utf8Lines(ReadFileBytes(source + L"\\messages.txt"));
+    ASSERT_EQ(messages.size(), 6U);
+
+    TempFolder install{L"round-trip"};
+    WriteFileBytes(install / L"Certificate.pem", "OLD CERTIFICATE");
+    WriteFileBytes(install / L"PrivateKey.pem", "OLD KEY");
+    SetStringValue(kProductKey, kInstallPathName, install.Path());
+    {
+        UpdaterWindow window{app + L"\\KestovaDesktopUpdater.exe"};
+        ASSERT_TRUE(window.Found());
+        EXPECT_EQ(window.ListItems(IDC_LIST2), messages);
+        EXPECT_EQ(window.ListItems(IDC_LIST1), Lines(messages.begin(), messages.begin() + 3));
+        window.Click(IDC_COMMAND1);
+        ASSERT_TRUE(window.WaitUntilDisabled(IDC_COMMAND1, 30000));
+        ASSERT_TRUE(window.WaitUntilResponsive(30000));
+        const Lines done{messages[0], messages[1], messages[2], std::wstring{texts::kProgress[2]},
+                         messages[3], L"",         messages[4]};
+        EXPECT_EQ(window.ListItems(IDC_LIST1), done);
+        window.SaveScreenshot(L"package-round-trip");
+    }
+    DeleteValue(kProductKey, kInstallPathName);
+    EXPECT_EQ(ReadFileBytes(install / L"Certificate.pem"), certificate);
+    EXPECT_EQ(ReadFileBytes(install / L"PrivateKey.pem"), key);
+    EXPECT_EQ(ReadFileBytes(install / L"Certificate.pem_old"), "OLD CERTIFICATE");
+    EXPECT_EQ(ReadFileBytes(install / L"PrivateKey.pem_old"), "OLD KEY");
+}
+
+}  // namespace
+}  // namespace kdu::testing
