@@ -4,6 +4,7 @@
 // shell object.
 
 #include <map>
+#include <new>
 #include <optional>
 #include <set>
 #include <string>
@@ -108,6 +109,7 @@ public:
         }
         if (Failing(L"CopyToNewFile " + source + L" " + destination)) {
             files[destination] = content.substr(0, content.size() / 2);
+            if (outOfMemory) throw std::bad_alloc{};
             throw SystemError{kInjected, L"injected", destination};
         }
         files[destination] = content;
@@ -130,6 +132,7 @@ public:
     std::set<std::wstring> readOnly;
     std::set<std::wstring> locked;  // held open by another program without sharing
     int failAt = 0;                 // 1-based step to fail; 0: none
+    bool outOfMemory = false;       // the failing step throws std::bad_alloc
     int steps = 0;
     Journal* journal = nullptr;
 
@@ -145,7 +148,8 @@ private:
         return ++steps == failAt;
     }
     void Step(const std::wstring& what) {
-        if (Failing(what)) throw SystemError{kInjected, L"injected", what};
+        if (Failing(what) && outOfMemory) throw std::bad_alloc{};
+        if (steps == failAt) throw SystemError{kInjected, L"injected", what};
     }
 };
 

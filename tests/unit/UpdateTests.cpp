@@ -217,6 +217,23 @@ TEST_F(Update, FailureNamesTheFileConcerned) {
     EXPECT_EQ(errors.shown[0].Path(), kPrivateKey);
 }
 
+TEST_F(Update, RunningOutOfMemoryIsReportedAndUndone) {
+    files.outOfMemory = true;
+    for (const int failing : {14, 20}) {  // a copy, and the private key's rename
+        SCOPED_TRACE("failing step " + std::to_string(failing));
+        SetUp();
+        files.steps = 0;
+        files.failAt = failing;
+        Restart();
+        Click();
+        ASSERT_EQ(errors.shown.size(), 1u);
+        EXPECT_EQ(errors.shown[0].Code(), 14u);  // ERROR_OUTOFMEMORY
+        ExpectOldPairInstalled();
+        ExpectNoTemporaryFiles();
+        ExpectFailureShown();
+    }
+}
+
 TEST_F(Update, ApplicationFolderMayBeTheInstallFolder) {
     files.executablePath = kInstall + L"\\KestovaDesktopUpdater.exe";
     files.files[kInstall + L"\\data1.bin"] = "NEW CERTIFICATE";
