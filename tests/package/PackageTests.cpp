@@ -18,6 +18,8 @@ namespace {
 namespace fs = std::filesystem;
 using namespace testing;  // NOLINT(google-build-using-namespace)
 
+constexpr long kDay = 86400;  // seconds
+
 const std::string kSixLines =
     "歡迎使用更新程式\n請關閉程式\n請按「開始更新」\n已更新完成\n請重新啟動\n更新失敗\n";
 
@@ -106,7 +108,7 @@ protected:
     }
     std::time_t now = std::time(nullptr);
     Key key = NewKey();
-    std::string certificate = CertificatePem(key.get(), now, -3600, 86400 * 365);
+    std::string certificate = CertificatePem(key.get(), now, -3600, 365 * kDay);
 };
 
 TEST_F(CertificateAndKey, MatchingValidPairPasses) {
@@ -134,9 +136,9 @@ TEST_F(CertificateAndKey, EachRefusalHasItsOwnMessage) {
          "key.pem:2: error: the private key is encrypted with a passphrase"},
         {"key of another pair", certificate, PrivateKeyPem(otherKey.get()),
          "key.pem:1: error: the private key does not belong to the certificate cert.pem"},
-        {"expired", CertificatePem(key.get(), now, -86400 * 30, -60), PrivateKeyPem(key.get()),
+        {"expired", CertificatePem(key.get(), now, -30 * kDay, -60), PrivateKeyPem(key.get()),
          "cert.pem:1: error: the certificate expired on "},
-        {"not yet valid", CertificatePem(key.get(), now, 3600, 86400), PrivateKeyPem(key.get()),
+        {"not yet valid", CertificatePem(key.get(), now, 3600, kDay), PrivateKeyPem(key.get()),
          "cert.pem:1: error: the certificate is not valid before "},
     };
     for (const auto& [name, certificateFile, keyFile, expected] : cases) {
@@ -148,7 +150,7 @@ TEST_F(CertificateAndKey, EachRefusalHasItsOwnMessage) {
 }
 
 TEST_F(CertificateAndKey, NotYetValidIsOnlyAWarningWhenAllowed) {
-    const auto future = CertificatePem(key.get(), now, 3600, 86400);
+    const auto future = CertificatePem(key.get(), now, 3600, kDay);
     const auto findings = Check(future, PrivateKeyPem(key.get()), true);
     EXPECT_TRUE(findings.errors.empty()) << AllReasons(findings.errors);
     ASSERT_EQ(findings.warnings.size(), 1U);
@@ -185,7 +187,7 @@ protected:
         fs::remove_all(folder);
         fs::create_directories(folder);
         const auto key = NewKey();
-        certificate = CertificatePem(key.get(), std::time(nullptr), -60, 86400 * 365);
+        certificate = CertificatePem(key.get(), std::time(nullptr), -60, 365 * kDay);
         privateKey = PrivateKeyPem(key.get());
         WriteBytes(inputs.certificate = folder / "new-cert.pem", certificate);
         WriteBytes(inputs.key = folder / "new-key.pem", privateKey);
