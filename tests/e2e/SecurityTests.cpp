@@ -16,18 +16,22 @@ constexpr DWORD kRunTimeoutMs = 30000;
 // DLLs that programs load by name and attackers plant in Downloads folders, with the DLLs the
 // exe imports and the runtime DLLs a MinGW build could need.
 const std::vector<std::wstring> kPlantedNames = {
-    L"version.dll",  L"uxtheme.dll",        L"dwmapi.dll",      L"cryptbase.dll",
-    L"profapi.dll",  L"winmm.dll",          L"sspicli.dll",     L"propsys.dll",
-    L"comctl32.dll", L"imm32.dll",          L"msctf.dll",       L"wshom.ocx",
-    L"scrrun.dll",   L"oleacc.dll",         L"textshaping.dll", L"kernel32.dll",
-    L"user32.dll",   L"gdi32.dll",          L"ole32.dll",       L"oleaut32.dll",
-    L"msvcrt.dll",   L"libgcc_s_seh-1.dll", L"libstdc++-6.dll", L"libwinpthread-1.dll"};
-// Wine's own loader prefers its built-in DLLs; these are switched to "native first" for the
-// programs under test, so that a planted copy is loaded if the program searches its own folder.
-// The core DLLs stay built-in: Wine cannot run without its own.
-const std::vector<std::wstring> kNativeFirst = {L"version", L"uxtheme", L"dwmapi",  L"cryptbase",
-                                                L"profapi", L"winmm",   L"sspicli", L"propsys",
-                                                L"imm32",   L"msctf",   L"scrrun",  L"oleacc"};
+    L"version.dll",        L"uxtheme.dll", L"dwmapi.dll",         L"cryptbase.dll",
+    L"profapi.dll",        L"winmm.dll",   L"sspicli.dll",        L"propsys.dll",
+    L"comctl32.dll",       L"imm32.dll",   L"msctf.dll",          L"wshom.ocx",
+    L"scrrun.dll",         L"oleacc.dll",  L"textshaping.dll",    L"shcore.dll",
+    L"kernel32.dll",       L"user32.dll",  L"gdi32.dll",          L"ole32.dll",
+    L"oleaut32.dll",       L"msvcrt.dll",  L"libgcc_s_seh-1.dll", L"libstdc++-6.dll",
+    L"libwinpthread-1.dll"};
+// Wine prefers its own built-in DLLs; these are switched to "native first" for the programs
+// under test, so that a planted copy is loaded if the program lets the loader search its folder.
+// Left built-in: the core DLLs, which Wine cannot run without, and version.dll and imm32.dll,
+// which Wine's own user32 imports: Wine loads them before the program's first instruction, where
+// no program can protect itself. On Windows the exe's imports are KnownDLLs, whose imports are
+// resolved in System32, so nothing is searched for in its folder at that stage.
+const std::vector<std::wstring> kNativeFirst = {
+    L"uxtheme", L"dwmapi", L"cryptbase", L"profapi",     L"winmm", L"sspicli",
+    L"propsys", L"scrrun", L"oleacc",    L"textshaping", L"shcore"};
 
 std::wstring OverridesOf(std::wstring_view exeName) {
     return L"Software\\Wine\\AppDefaults\\" + std::wstring{exeName} + L"\\DllOverrides";
@@ -71,8 +75,9 @@ protected:
 // What this shows under Wine: with the planted DLLs preferred over Wine's own wherever the
 // loader finds them, the program still loads none from its folder, while a program that loads
 // DLLs by name does. Wine's loader is not Windows': it proves that the program restricts its
-// own loads (SetDefaultDllDirectories), not how Windows resolves KnownDLLs and static imports,
-// which the check of the shipped exe's imports covers.
+// own loads (SetDefaultDllDirectories): without that call the planted uxtheme.dll is loaded and
+// this test fails. It does not prove how Windows resolves KnownDLLs and static imports, which the
+// check of the shipped exe's imports covers.
 TEST_F(Security, DllsPlantedBesideTheExeAreNeverLoaded) {
     const std::wstring careless = app / L"LoadByName.exe";
     ASSERT_TRUE(::CopyFileW(Environment(L"KDU_LOAD_BY_NAME").c_str(), careless.c_str(), FALSE));
@@ -86,7 +91,7 @@ TEST_F(Security, DllsPlantedBesideTheExeAreNeverLoaded) {
     }
 
     // The control: loading by name from the exe's folder does pick up a planted DLL.
-    std::wstring commandLine = L"\"" + careless + L"\" version.dll uxtheme.dll dwmapi.dll";
+    std::wstring commandLine = L"\"" + careless + L"\" uxtheme.dll dwmapi.dll scrrun.dll";
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};
@@ -95,7 +100,7 @@ TEST_F(Security, DllsPlantedBesideTheExeAreNeverLoaded) {
     ::WaitForSingleObject(process.hProcess, 30000);
     ::CloseHandle(process.hThread);
     ::CloseHandle(process.hProcess);
-    const std::vector<std::wstring> controlLoaded{L"version.dll", L"uxtheme.dll", L"dwmapi.dll"};
+    const std::vector<std::wstring> controlLoaded{L"uxtheme.dll", L"dwmapi.dll", L"scrrun.dll"};
     EXPECT_EQ(LoadedPlants(), controlLoaded) << "the marker DLL must show a careless load";
     for (const auto& name : controlLoaded) ::DeleteFileW((app / (name + L".loaded")).c_str());
 
