@@ -214,6 +214,26 @@ void ClickToClosingLines(const Setup& setup) {
         "3000 ms of pauses", Ratio(Median(durations), 3000), "<= 3050 ms");
 }
 
+// The moment in which a crash can leave the new certificate beside the old key: the rename of
+// the new key over the old one, which follows the certificate's at once.
+void LastRename(std::size_t bytes, const char* size) {
+    TempFolder folder{L"bench-rename"};
+    const auto target = folder / L"PrivateKey.pem";
+    const auto temporary = target + std::wstring{kTemporarySuffix};
+    const std::string content(bytes, 'k');
+    win32::Win32FileSystem files;
+    std::vector<double> renames;
+    for (int run = 0; run < 15; ++run) {
+        WriteFileBytes(target, content);
+        WriteFileBytes(temporary, content);
+        const auto start = Clock::now();
+        files.MoveReplacing(temporary, target);
+        renames.push_back(MillisecondsSince(start));
+    }
+    const auto figure = std::string{"the pair mixed: one rename over "} + size;
+    Row(figure.c_str(), Format("%.2f ms", Median(renames)), "-", "-", "report");
+}
+
 void ReplacementAgainstCopyFile(std::size_t megabytes) {
     TempFolder app{L"bench-copy-app"}, install{L"bench-copy-install"};
     const std::string old(megabytes << 20, 'o');
@@ -310,6 +330,8 @@ int Run(int argc, wchar_t** argv) {
     }
     ReplacementAgainstCopyFile(10);
     ReplacementAgainstCopyFile(100);
+    LastRename(std::size_t{4} << 10, "4 KB");
+    LastRename(std::size_t{100} << 20, "100 MB");
     for (const int lines : {10, 1000, 100000, 1000000}) MessageFileLoad(lines);
     return 0;
 }
