@@ -229,11 +229,22 @@ TEST_F(Package, HoldsTheFourFilesByteForByteAndTheirSums) {
 }
 
 TEST_F(Package, OnlyThe32BitExecutableIsPackaged) {
-    WriteBytes(inputs.executable, ExecutableFor(0x8664));
-    Findings findings;
-    PreparePackage(inputs, findings);
-    ASSERT_EQ(findings.errors.size(), 1U);
-    EXPECT_NE(findings.errors[0].reason.find("not the 32-bit (i686) build"), std::string::npos);
+    auto pointingOutside = ExecutableFor(0x14C);
+    pointingOutside.replace(0x3C, 4, "\xFC\xFF\xFF\xFF");  // PE header offset 0xFFFFFFFC
+    const std::pair<std::string, std::string> cases[] = {
+        {ExecutableFor(0x8664), "not the 32-bit (i686) build"},
+        {pointingOutside, "not a Windows executable"},
+        {"MZ", "not a Windows executable"},
+        {"", "not a Windows executable"},
+    };
+    for (const auto& [exe, expected] : cases) {
+        SCOPED_TRACE(expected);
+        WriteBytes(inputs.executable, exe);
+        Findings findings;
+        PreparePackage(inputs, findings);
+        ASSERT_EQ(findings.errors.size(), 1U) << AllReasons(findings.errors);
+        EXPECT_NE(findings.errors[0].reason.find(expected), std::string::npos);
+    }
 }
 
 TEST_F(Package, ToolWritesTheFolderAndAZipThatUnpacksToIt) {

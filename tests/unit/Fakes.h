@@ -148,8 +148,9 @@ private:
         return ++steps == failAt;
     }
     void Step(const std::wstring& what) {
-        if (Failing(what) && outOfMemory) throw std::bad_alloc{};
-        if (steps == failAt) throw SystemError{kInjected, L"injected", what};
+        if (!Failing(what)) return;
+        if (outOfMemory) throw std::bad_alloc{};
+        throw SystemError{kInjected, L"injected", what};
     }
 };
 

@@ -42,13 +42,12 @@ std::uint32_t Little(std::string_view bytes, std::size_t at, int size) {
 // The users' systems run the 32-bit build: an x86-64 or foreign file is refused.
 void CheckExecutable(const std::string& name, std::string_view exe, Findings& findings) {
     constexpr std::size_t kPeOffsetAt = 0x3C;
-    const bool isPe = exe.size() > kPeOffsetAt + 4 && exe.starts_with("MZ") && [&] {
-        const auto pe = Little(exe, kPeOffsetAt, 4);
-        return exe.size() > pe + 6 && exe.substr(pe, 4) == std::string_view{"PE\0\0", 4};
-    }();
-    if (!isPe) {
+    const std::size_t pe = exe.size() >= kPeOffsetAt + 4 ? Little(exe, kPeOffsetAt, 4) : 0;
+    // The offset comes from the file: checked against its size before anything is read there.
+    if (!exe.starts_with("MZ") || pe == 0 || exe.size() < pe + 6 ||
+        exe.substr(pe, 4) != std::string_view{"PE\0\0", 4}) {
         findings.Error(name, 0, "not a Windows executable");
-    } else if (Little(exe, Little(exe, kPeOffsetAt, 4) + 4, 2) != kMachineI386) {
+    } else if (Little(exe, pe + 4, 2) != kMachineI386) {
         findings.Error(name, 0,
                        "not the 32-bit (i686) build of KestovaDesktopUpdater.exe "
                        "(build it with: cmake --build --preset win32)");
