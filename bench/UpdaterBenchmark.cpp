@@ -2,8 +2,7 @@
 // Wine: start-up and memory against a minimal Win32 window, the update against its pauses and
 // against CopyFileW, and the message file load at growing sizes. Medians of repeated runs.
 //
-// UpdaterBenchmark [--start-up] <updater.exe> <minimal.exe> <shipped i686 updater.exe>
-//                  <i686 minimal.exe>
+// UpdaterBenchmark [--start-up] <updater.exe> <minimal.exe>, both the i686 release builds
 // --start-up measures start-up and memory only, to compare builds of the program.
 
 #include <windows.h>
@@ -54,18 +53,18 @@ struct Search {
     HWND found;
 };
 
+BOOL CALLBACK MatchVisibleWindow(HWND hwnd, LPARAM context) {
+    auto* s = reinterpret_cast<Search*>(context);
+    DWORD owner = 0;
+    ::GetWindowThreadProcessId(hwnd, &owner);
+    if (owner != s->processId || !::IsWindowVisible(hwnd)) return TRUE;
+    s->found = hwnd;
+    return FALSE;
+}
+
 HWND VisibleWindowOf(DWORD processId) {
     Search search{processId, nullptr};
-    ::EnumWindows(
-        [](HWND hwnd, LPARAM context) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(context);
-            DWORD owner = 0;
-            ::GetWindowThreadProcessId(hwnd, &owner);
-            if (owner != s->processId || !::IsWindowVisible(hwnd)) return TRUE;
-            s->found = hwnd;
-            return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    ::EnumWindows(MatchVisibleWindow, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
@@ -309,10 +308,8 @@ void MessageFileLoad(int lines) {
 int Run(int argc, wchar_t** argv) {
     const bool startUpOnly = argc > 1 && std::wstring_view{argv[1]} == L"--start-up";
     if (startUpOnly) --argc, ++argv;
-    if (argc != 5) {
-        std::fprintf(stderr,
-                     "usage: UpdaterBenchmark <updater.exe> <minimal.exe> "
-                     "<i686 updater.exe> <i686 minimal.exe>\n");
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: UpdaterBenchmark [--start-up] <updater.exe> <minimal.exe>\n");
         return 2;
     }
     Row("figure", "measured", "baseline", "ratio", "target");
@@ -323,7 +320,7 @@ int Run(int argc, wchar_t** argv) {
         const Setup setup{argv[1]};
         StartUpAndMemory(setup, argv[2]);
         if (startUpOnly) return 0;
-        const double exe = FileSize(argv[3]), minimal = FileSize(argv[4]);
+        const double exe = FileSize(argv[1]), minimal = FileSize(argv[2]);
         Row("i686 exe size, stripped", Format("%.0f KB", exe / 1024),
             Format("%.0f KB minimal window", minimal / 1024), Ratio(exe, minimal), "<= 100 KB");
         ClickToClosingLines(setup);

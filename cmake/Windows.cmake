@@ -1,24 +1,21 @@
 # The Windows program: the Win32 adapters and KestovaDesktopUpdater.exe.
 enable_language(RC)
 
+# Windows 7 is the oldest Windows the program starts on: the headers then refuse a newer function
+# by name, and those it needs are looked up at run time (platform/win32/NewerWindowsFunctions.h).
 add_library(kdu_win32_definitions INTERFACE)
 target_compile_definitions(kdu_win32_definitions INTERFACE
-    UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0A00 WINVER=0x0A00)
-target_link_libraries(kdu_core PUBLIC kdu_win32_definitions)
-
-# Each function in its own section, so that the release link can drop the unused ones.
-add_compile_options(-ffunction-sections -fdata-sections)
-
-# Everything linked in statically: the exe needs only Windows' own DLLs.
-add_link_options(-static -static-libgcc -static-libstdc++)
+    UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)
 
 add_library(kdu_win32 STATIC
     platform/win32/Controls.cpp
+    platform/win32/DpiScaling.cpp
+    platform/win32/NewerWindowsFunctions.cpp
     platform/win32/SystemErrors.cpp
     platform/win32/Win32FileSystem.cpp
     platform/win32/Window.cpp
     platform/win32/WshShell.cpp)
-target_link_libraries(kdu_win32 PUBLIC kdu_core ole32 oleaut32 uuid PRIVATE kdu_warnings)
+target_link_libraries(kdu_win32 PUBLIC kdu_core kdu_win32_definitions ole32 oleaut32 uuid PRIVATE kdu_warnings)
 
 add_executable(KestovaDesktopUpdater WIN32
     app/win32/Main.cpp

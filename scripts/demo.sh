@@ -10,13 +10,12 @@ cd "$root"
 scripts/setup.sh
 
 echo "demo: building"
-for preset in native win64 win32; do
+for preset in native win32 win64; do
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" >/dev/null
 done
 echo "demo: the shipped 32-bit exe is build/win32/KestovaDesktopUpdater.exe" \
-  "($(stat -c %s build/win32/KestovaDesktopUpdater.exe) bytes); 32-bit Wine cannot run here," \
-  "so the demo runs the same sources built for x86_64."
+  "($(stat -c %s build/win32/KestovaDesktopUpdater.exe) bytes)"
 
 demo=$root/build/demo
 app=$demo/Downloads
@@ -27,18 +26,22 @@ rm -rf "$demo/dist"
 build/native/tools/package/kestova-package --certificate sample/deployment/new-cert.pem \
   --key sample/deployment/new-key.pem --messages sample/deployment/messages.txt --out "$demo/dist"
 cp "$demo/dist/KestovaDesktopUpdater-1.00/"* "$app/"
-# 32-bit Wine cannot run here: the x86_64 build of the same sources takes the exe's place.
-cp build/win64/KestovaDesktopUpdater.exe "$app/"
+export KDU_WINE_DIR=$demo/wine
+source scripts/wine-env.sh
+if [[ $KDU_WINE_BUILD == win64 ]]; then
+  echo "demo: this machine cannot run 32-bit programs (its kernel has 32-bit emulation off):" \
+    "the x86_64 build of the same sources takes the shipped exe's place"
+  cp build/win64/KestovaDesktopUpdater.exe "$app/"
+fi
 cp sample/installed/Certificate.pem sample/installed/PrivateKey.pem "$install/"
 
-export KDU_WINE_DIR=$demo/wine
 headless=1
 if [[ -n ${DISPLAY:-} && -z ${KDU_DEMO_HEADLESS:-} ]]; then
   headless=0
   export KDU_KEEP_DISPLAY=1
 fi
 scripts/wine-session.sh start
-source scripts/wine-env.sh
+source scripts/wine-env.sh  # again, for the display the session started
 trap 'scripts/wine-session.sh stop' EXIT
 
 "$WINE" reg add 'HKCU\SOFTWARE\Kestova\Desktop' /v InstallPath /d "Z:${install//\//\\}" /f >/dev/null
@@ -46,7 +49,7 @@ echo "demo: HKCU\\SOFTWARE\\Kestova\\Desktop\\InstallPath = Z:${install//\//\\}"
 
 if ((headless)); then
   export KDU_SCREENSHOTS="Z:$demo/screenshots"
-  "$WINE" build/win64/demo/kdu_demo_driver.exe "Z:${app//\//\\}\\KestovaDesktopUpdater.exe" \
+  "$WINE" build/$KDU_WINE_BUILD/demo/kdu_demo_driver.exe "Z:${app//\//\\}\\KestovaDesktopUpdater.exe" \
     "Z:${install//\//\\}" "KestovaDesktopUpdater" </dev/null
   for bitmap in "$demo"/screenshots/*.bmp; do
     convert "$bitmap" "$demo/$(basename "${bitmap%.bmp}").png"

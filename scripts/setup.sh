@@ -6,8 +6,17 @@ set -euo pipefail
 packages=(
   cmake g++ ninja-build libgtest-dev libssl-dev openssl python3 clang clang-format clang-tidy libclang-rt-14-dev
   g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 binutils-mingw-w64
-  wine wine64 xvfb xauth x11-utils locales fonts-arphic-uming imagemagick
+  wine wine64 wine32:i386 xvfb xauth x11-utils locales fonts-arphic-uming imagemagick
 )
+
+sudo_cmd=()
+[[ $(id -u) -eq 0 ]] || sudo_cmd=(sudo)
+
+# The shipped exe is 32-bit: Wine runs it only with its i386 runtime (wine32:i386).
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  echo "setup: adding the i386 architecture"
+  "${sudo_cmd[@]}" dpkg --add-architecture i386
+fi
 
 missing=()
 for package in "${packages[@]}"; do
@@ -17,8 +26,6 @@ done
 
 if ((${#missing[@]})); then
   echo "setup: installing ${missing[*]}"
-  sudo_cmd=()
-  [[ $(id -u) -eq 0 ]] || sudo_cmd=(sudo)
   "${sudo_cmd[@]}" apt-get update -qq
   DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq \
     "${missing[@]}" >/dev/null

@@ -9,9 +9,17 @@ export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 # Traditional Chinese: Wine's ANSI code page becomes 950 (Big5), as on the target systems.
 export LANG=zh_TW.UTF-8 LC_ALL=zh_TW.UTF-8
-# 32-bit Wine cannot run on these machines; /usr/bin/wine may pick its broken loader.
+# A prefix made by wine64 with wine32:i386 installed is a WoW64 prefix: it runs 32- and 64-bit
+# programs side by side, wine64 handing a 32-bit one to the 32-bit loader.
 WINE=/usr/lib/wine/wine64
 WINESERVER=/usr/lib/wine/wineserver
+# The build whose programs run under Wine: the shipped i686 one, unless this kernel cannot run
+# 32-bit code (see cmake/WineProbe.cmake); then the x86_64 build of the same sources.
+if /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  KDU_WINE_BUILD=win32
+else
+  KDU_WINE_BUILD=win64
+fi
 if [[ -z ${KDU_KEEP_DISPLAY:-} && -f $KDU_WINE_DIR/display ]]; then
   DISPLAY=$(cat "$KDU_WINE_DIR/display")
   export DISPLAY

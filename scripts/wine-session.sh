@@ -18,11 +18,19 @@ start_display() {
   export DISPLAY=":$number"
 }
 
-reg_add() { "$WINE" reg add "$@" /f >/dev/null 2>&1; }
+# In both registry views: a 32-bit program reads HKLM\Software through Wow6432Node.
+reg_add() {
+  "$WINE" reg add "$@" /reg:64 /f >/dev/null 2>&1
+  "$WINE" reg add "$@" /reg:32 /f >/dev/null 2>&1
+}
 
 create_prefix() {
-  [[ -f $WINEPREFIX/system.reg ]] && return
-  echo "wine-session: creating the Wine prefix in $WINEPREFIX"
+  # A prefix made before wine32 could run has no 32-bit side: made anew.
+  if [[ -f $WINEPREFIX/system.reg ]]; then
+    [[ $KDU_WINE_BUILD == win64 || -f $WINEPREFIX/drive_c/windows/syswow64/kernel32.dll ]] && return
+  fi
+  echo "wine-session: creating the WoW64 Wine prefix in $WINEPREFIX"
+  rm -rf "$WINEPREFIX"
   "$WINE" wineboot --init >/dev/null 2>&1
   "$WINESERVER" -w
   # The fonts of a Traditional Chinese Windows: dialogs in 新細明體 (PMingLiU), served here by

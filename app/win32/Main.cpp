@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "app/win32/MainWindow.h"
+#include "platform/win32/NewerWindowsFunctions.h"
 #include "resources/resource.h"
 
 // The runtime's default handler of an uncaught exception writes the exception's demangled type
@@ -17,8 +18,7 @@ void __verbose_terminate_handler() { std::abort(); }  // NOLINT(bugprone-reserve
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     // Run from a Downloads folder, the program must never load a DLL planted beside it.
-    ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
-    ::SetDllDirectoryW(L"");
+    kdu::win32::RestrictDllSearch();
     ::HeapSetInformation(nullptr, HeapEnableTerminationOnCorruption, nullptr, 0);
 
     kdu::win32::MainWindow window{instance};

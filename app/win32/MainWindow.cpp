@@ -20,15 +20,6 @@ void MoveTo(HWND control, layout::Rect twips, UINT dpi) {
                    SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-UniqueFont CreateMessageFont(UINT dpi) {
-    NONCLIENTMETRICSW metrics{};
-    metrics.cbSize = sizeof(metrics);
-    if (!::SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0, dpi)) {
-        return UniqueFont{};
-    }
-    return UniqueFont{::CreateFontIndirectW(&metrics.lfMessageFont)};
-}
-
 UniqueFont CreateLabelFont(UINT dpi) {
     LOGFONTW font{};
     font.lfHeight = layout::FontHeight(layout::kLabelFontHundredthsOfPoint, static_cast<int>(dpi));
@@ -47,6 +38,7 @@ void SetFont(HWND control, const UniqueFont& font) {
 
 MainWindow::MainWindow(HINSTANCE instance)
     : instance_(instance),
+      dpiScaling_(FindDpiFunctions()),
       form_(Form1Controls{list1Control_, list2Control_, command1Control_},
             Form1Services{files_, decoder_, shell_, pause_, *this}) {}
 
@@ -92,7 +84,7 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 
 bool MainWindow::OnCreate() {
     CreateControls();
-    ApplyLayout(::GetDpiForWindow(hwnd_));
+    ApplyLayout(dpiScaling_.WindowDpi(hwnd_));
     form_.OnLoad();
     return true;
 }
@@ -149,9 +141,8 @@ void MainWindow::CreateControls() {
 
 void MainWindow::ApplyLayout(UINT dpi) {
     const auto client = layout::ToPixels(layout::kClientArea, static_cast<int>(dpi));
-    RECT frame{0, 0, client.width, client.height};
-    ::AdjustWindowRectExForDpi(&frame, kWindowStyle, FALSE, 0, dpi);
-    ::SetWindowPos(hwnd_, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
+    const SIZE window = dpiScaling_.WindowSize({client.width, client.height}, kWindowStyle, 0, dpi);
+    ::SetWindowPos(hwnd_, nullptr, 0, 0, window.cx, window.cy,
                    SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 
     MoveTo(list1_, layout::kList1, dpi);
@@ -161,7 +152,7 @@ void MainWindow::ApplyLayout(UINT dpi) {
     MoveTo(label1_, layout::kLabel1, dpi);
 
     // The controls take the new fonts before the old ones are deleted.
-    auto messageFont = CreateMessageFont(dpi);
+    auto messageFont = dpiScaling_.MessageFont(dpi);
     auto labelFont = CreateLabelFont(dpi);
     for (HWND control : {list1_, command1_, list2_}) SetFont(control, messageFont);
     SetFont(label1_, labelFont);

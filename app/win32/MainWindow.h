@@ -4,6 +4,7 @@
 
 #include "app/Form1.h"
 #include "platform/win32/Controls.h"
+#include "platform/win32/DpiScaling.h"
 #include "platform/win32/UniqueHandle.h"
 #include "platform/win32/Win32FileSystem.h"
 #include "platform/win32/Window.h"
@@ -35,6 +36,7 @@ private:
                      int id);
 
     HINSTANCE instance_;
+    DpiScaling dpiScaling_;
     HWND list1_ = nullptr;
     HWND command1_ = nullptr;
     HWND list2_ = nullptr;

@@ -64,6 +64,18 @@ struct GdiObjectTraits {
     static void Close(Type object) noexcept { ::DeleteObject(object); }
 };
 
+struct ScreenDcTraits {
+    using Type = HDC;
+    static Type Invalid() noexcept { return nullptr; }
+    static void Close(Type dc) noexcept { ::ReleaseDC(nullptr, dc); }
+};
+
+struct ModuleTraits {
+    using Type = HMODULE;
+    static Type Invalid() noexcept { return nullptr; }
+    static void Close(Type module) noexcept { ::FreeLibrary(module); }
+};
+
 struct LocalMemoryTraits {
     using Type = HLOCAL;
     static Type Invalid() noexcept { return nullptr; }
@@ -81,6 +93,8 @@ using UniqueKernelObject = UniqueHandle<KernelObjectTraits>;  // processes, thre
 using UniqueKey = UniqueHandle<RegistryKeyTraits>;            // RegOpenKeyExW, RegCreateKeyExW
 using UniqueFont = UniqueHandle<GdiObjectTraits<HFONT>>;      // CreateFontIndirectW
 using UniqueBitmap = UniqueHandle<GdiObjectTraits<HBITMAP>>;  // LoadImageW(IMAGE_BITMAP)
+using UniqueScreenDc = UniqueHandle<ScreenDcTraits>;          // GetDC(nullptr)
+using UniqueModule = UniqueHandle<ModuleTraits>;              // LoadLibraryExW
 using UniqueLocalMemory = UniqueHandle<LocalMemoryTraits>;    // FORMAT_MESSAGE_ALLOCATE_BUFFER
 using UniqueBstr = UniqueHandle<BstrTraits>;                  // SysAllocString
 

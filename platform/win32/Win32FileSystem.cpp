@@ -119,7 +119,7 @@ bool Win32FileSystem::SameContent(const std::wstring& first, const std::wstring&
     for (;;) {
         const DWORD readA = ReadBlock(a, blockA, first);
         const DWORD readB = ReadBlock(b, blockB, second);
-        if (readA != readB || !std::equal(blockA.begin(), blockA.begin() + readA, blockB.begin())) {
+        if (readA != readB || !std::equal(blockA.data(), blockA.data() + readA, blockB.data())) {
             return false;
         }
         if (readA < kCopyBlock) return true;

@@ -17,24 +17,25 @@ struct Search {
     HWND found;
 };
 
+// EnumWindows' callback (a stdcall function, which no lambda converts to on i686).
+BOOL CALLBACK MatchVisibleWindow(HWND hwnd, LPARAM context) {
+    auto* s = reinterpret_cast<Search*>(context);
+    DWORD owner = 0;
+    ::GetWindowThreadProcessId(hwnd, &owner);
+    wchar_t name[64] = {};
+    ::GetClassNameW(hwnd, name, 64);
+    if (owner == s->processId && std::wstring_view{name} == s->className &&
+        ::IsWindowVisible(hwnd)) {
+        s->found = hwnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
 // A visible top-level window of the process, of the given window class.
 HWND FindVisibleWindow(DWORD processId, std::wstring_view className) {
     Search search{processId, className, nullptr};
-    ::EnumWindows(
-        [](HWND hwnd, LPARAM context) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(context);
-            DWORD owner = 0;
-            ::GetWindowThreadProcessId(hwnd, &owner);
-            wchar_t name[64] = {};
-            ::GetClassNameW(hwnd, name, 64);
-            if (owner == s->processId && std::wstring_view{name} == s->className &&
-                ::IsWindowVisible(hwnd)) {
-                s->found = hwnd;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    ::EnumWindows(MatchVisibleWindow, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 

@@ -1,7 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <utility>
+#include <vector>
+
+#include "app/Layout.h"
 #include "platform/SystemError.h"
 #include "platform/win32/Controls.h"
+#include "platform/win32/DpiScaling.h"
 
 namespace kdu::win32 {
 namespace {
@@ -50,6 +55,51 @@ TEST(RealButton, DisableDisables) {
     ButtonControl{button}.Disable();
     EXPECT_FALSE(::IsWindowEnabled(button));
     ::DestroyWindow(button);
+}
+
+// The functions of Windows 8.1: GetDpiForMonitor alone.
+DpiFunctions Windows81Functions() {
+    DpiFunctions all = FindDpiFunctions();
+    DpiFunctions functions;
+    functions.getDpiForMonitor = all.getDpiForMonitor;
+    functions.shcore = std::move(all.shcore);
+    return functions;
+}
+
+// Windows 10's per-monitor functions, those of 8.1, and Windows 7 with none of them give the same
+// window at the session's DPI: a client area of exactly the layout's pixels, and the same message
+// font. CTest runs this at 96 DPI and again at 144 (KDU_WINE_DPI): Wine, like Windows before 10,
+// draws the frame at the DPI a program starts with.
+TEST(DpiScaling, SameWindowWithAndWithoutTheNewerFunctions) {
+    constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+    const UniqueScreenDc screen{::GetDC(nullptr)};
+    const UINT dpi = static_cast<UINT>(::GetDeviceCaps(screen.get(), LOGPIXELSY));
+    const auto client = layout::ToPixels(layout::kClientArea, static_cast<int>(dpi));
+    ASSERT_NE(Windows81Functions().getDpiForMonitor, nullptr) << "the 8.1 case would be 7's";
+    std::vector<LONG> fontHeights;
+    for (const int windows : {10, 81, 7}) {
+        const DpiScaling scaling{windows == 10   ? FindDpiFunctions()
+                                 : windows == 81 ? Windows81Functions()
+                                                 : DpiFunctions{}};
+        HWND window = ::CreateWindowExW(0, L"STATIC", L"", kStyle, 0, 0, 10, 10, nullptr, nullptr,
+                                        nullptr, nullptr);
+        ASSERT_NE(window, nullptr);
+        EXPECT_EQ(scaling.WindowDpi(window), dpi) << windows;
+        const SIZE size = scaling.WindowSize({client.width, client.height}, kStyle, 0, dpi);
+        ::SetWindowPos(window, nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER);
+        RECT area{};
+        ::GetClientRect(window, &area);
+        EXPECT_EQ(area.right, client.width) << windows << " at " << dpi;
+        EXPECT_EQ(area.bottom, client.height) << windows << " at " << dpi;
+        ::DestroyWindow(window);
+
+        const UniqueFont font = scaling.MessageFont(dpi);
+        LOGFONTW logFont{};
+        ASSERT_TRUE(::GetObjectW(font.get(), sizeof(logFont), &logFont)) << windows;
+        fontHeights.push_back(logFont.lfHeight);
+    }
+    EXPECT_EQ(fontHeights[0], fontHeights[1]) << "at " << dpi;
+    EXPECT_EQ(fontHeights[0], fontHeights[2]) << "at " << dpi;
 }
 
 }  // namespace
