@@ -29,7 +29,7 @@ create_prefix() {
   if [[ -f $WINEPREFIX/system.reg ]]; then
     [[ $KDU_WINE_BUILD == win64 || -f $WINEPREFIX/drive_c/windows/syswow64/kernel32.dll ]] && return
   fi
-  echo "wine-session: creating the WoW64 Wine prefix in $WINEPREFIX"
+  echo "wine-session: creating the Wine prefix in $WINEPREFIX"
   rm -rf "$WINEPREFIX"
   "$WINE" wineboot --init >/dev/null 2>&1
   "$WINESERVER" -w
