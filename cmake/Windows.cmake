@@ -15,7 +15,7 @@ add_library(kdu_win32 STATIC
     platform/win32/Win32FileSystem.cpp
     platform/win32/Window.cpp
     platform/win32/WshShell.cpp)
-target_link_libraries(kdu_win32 PUBLIC kdu_core kdu_win32_definitions ole32 oleaut32 uuid PRIVATE kdu_warnings)
+target_link_libraries(kdu_win32 PUBLIC kdu_core kdu_win32_definitions advapi32 ole32 oleaut32 uuid PRIVATE kdu_warnings)
 
 add_executable(KestovaDesktopUpdater WIN32
     app/win32/Main.cpp

@@ -44,6 +44,12 @@ public:
     virtual std::wstring Decode(std::string_view bytes, Encoding encoding) = 0;
 };
 
+// What the replacement must know of an installed file before it puts another in its place.
+struct FileFacts {
+    bool reparsePoint = false;  // a symbolic link (or junction): the path is not the file itself
+    std::uint32_t links = 1;    // hard links: the names the same file has
+};
+
 class FileSystem {
 public:
     virtual ~FileSystem() = default;
@@ -59,11 +65,20 @@ public:
     virtual bool Exists(const std::wstring& path) = 0;
     // Fails unless the existing file can be replaced: not read-only, not held open by others.
     virtual void CheckReplaceable(const std::wstring& path) = 0;
-    // Copies source to a new file, overwriting one that is there, and flushes it to the disk.
-    virtual void CopyToNewFile(const std::wstring& source, const std::wstring& destination) = 0;
+    // The facts of an existing file itself, not of one a link there points to.
+    virtual FileFacts Inspect(const std::wstring& path) = 0;
+    // Copies source to a new file made like model, an existing file whose place it is to take:
+    // encrypted if model is, and with model's permissions (its DACL, protected or inheriting as
+    // model's is) before a byte is written, then model's hidden, system, not-content-indexed and
+    // archive attributes (not read-only). Flushed to the disk. A file already under the new name
+    // is a failure: it is never written through.
+    virtual void CopyToNewFile(const std::wstring& source, const std::wstring& destination,
+                               const std::wstring& model) = 0;
     // Renames a file over another in the same folder, in one step; a read-only target is
     // refused.
     virtual void MoveReplacing(const std::wstring& from, const std::wstring& to) = 0;
+    // Writes what the system still holds of a file to the disk.
+    virtual void Flush(const std::wstring& path) = 0;
     // Deletes a file; one that is not there is no failure.
     virtual void Remove(const std::wstring& path) = 0;
 };

@@ -39,6 +39,17 @@ void CheckBeforeAnyChange(FileSystem& files, const CredentialPaths& paths) {
     }
 }
 
+// The path must name the file itself, and its only name: renaming over a symbolic link would
+// replace the link and leave the file it points to, and over one of several hard links would
+// leave the other names with the old content.
+void CheckReplaceableAsItself(FileSystem& files, const std::wstring& installed) {
+    const FileFacts facts = files.Inspect(installed);
+    if (facts.reparsePoint)
+        throw SystemError{kNotSupported, std::wstring{kSymbolicLinkRefused}, installed};
+    if (facts.links > 1)
+        throw SystemError{kNotSupported, std::wstring{kHardLinkRefused}, installed};
+}
+
 // One installed file, the copy of it to keep, and the file that replaces it.
 struct Replacement {
     const std::wstring* installed;
@@ -67,6 +78,7 @@ std::vector<Replacement> PendingReplacements(FileSystem& files, const Credential
          {Replacement{&paths.installedCertificate, &paths.certificateBackup, &paths.newCertificate},
           Replacement{&paths.installedPrivateKey, &paths.privateKeyBackup, &paths.newPrivateKey}}) {
         if (!files.SameContent(*candidate.installed, *candidate.replacement)) {
+            CheckReplaceableAsItself(files, *candidate.installed);
             pending.push_back(candidate);
         }
     }
@@ -75,13 +87,14 @@ std::vector<Replacement> PendingReplacements(FileSystem& files, const Credential
 
 void WriteTemporaryCopies(FileSystem& files, const std::vector<Replacement>& pending) {
     for (const auto& step : pending) {
-        files.CopyToNewFile(*step.installed, TemporaryFor(*step.backup));
-        files.CopyToNewFile(*step.replacement, TemporaryFor(*step.installed));
+        files.CopyToNewFile(*step.installed, TemporaryFor(*step.backup), *step.installed);
+        files.CopyToNewFile(*step.replacement, TemporaryFor(*step.installed), *step.installed);
     }
 }
 
-// Renames the new files into place in order; if one fails, the ones already renamed get their
-// backup back, so that the installed pair is never mixed.
+// Renames the new files into place in order, then flushes them: the closing lines say the pair
+// is new only once it is on the disk (a rename within one volume is not written through). If a
+// step fails, the files already renamed get their backup back, so that the pair is never mixed.
 void InstallTemporaryCopies(FileSystem& files, const std::vector<Replacement>& pending) {
     std::size_t installed = 0;
     try {
@@ -89,6 +102,7 @@ void InstallTemporaryCopies(FileSystem& files, const std::vector<Replacement>& p
             const auto& step = pending[installed];
             files.MoveReplacing(TemporaryFor(*step.installed), *step.installed);
         }
+        for (const auto& step : pending) files.Flush(*step.installed);
     } catch (...) {
         for (std::size_t i = 0; i < installed; ++i) {
             try {
@@ -118,7 +132,7 @@ CredentialPaths ComposePaths(std::wstring_view applicationFolder, std::wstring_v
 void ReplaceFileContent(FileSystem& files, const std::wstring& source, const std::wstring& target) {
     const auto temporary = TemporaryFor(target);
     try {
-        files.CopyToNewFile(source, temporary);
+        files.CopyToNewFile(source, temporary, target);
         files.MoveReplacing(temporary, target);
     } catch (...) {
         RemoveQuietly(files, temporary);

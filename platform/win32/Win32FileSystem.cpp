@@ -1,6 +1,8 @@
 #include "platform/win32/Win32FileSystem.h"
 
 #include <windows.h>
+// after windows.h, which they need
+#include <aclapi.h>
 
 #include <algorithm>
 #include <limits>
@@ -56,6 +58,55 @@ void WriteBlock(const UniqueFile& file, const char* data, DWORD size, const std:
 
 DWORD Attributes(const std::wstring& path) {
     return ::GetFileAttributesW(FileApiPath(path).c_str());
+}
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// The file at path itself, even where it is a link, open only to read its attributes and, if
+// asked, its permissions.
+UniqueFile OpenItself(const std::wstring& path, DWORD access = 0) {
+    UniqueFile file{::CreateFileW(FileApiPath(path).c_str(), FILE_READ_ATTRIBUTES | access,
+                                  kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
+                                  nullptr)};
+    if (!file) throw LastError(path);
+    return file;
+}
+
+BY_HANDLE_FILE_INFORMATION InformationOf(const UniqueFile& file, const std::wstring& path) {
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!::GetFileInformationByHandle(file.get(), &information)) throw LastError(path);
+    return information;
+}
+
+// What a new file takes over from the one whose place it takes.
+struct Likeness {
+    UniqueLocalMemory descriptor;  // owns dacl
+    PACL dacl = nullptr;
+    SECURITY_INFORMATION protection = UNPROTECTED_DACL_SECURITY_INFORMATION;
+    DWORD attributes = FILE_ATTRIBUTE_NORMAL;  // those it is created with
+};
+
+Likeness LikenessOf(const std::wstring& model) {
+    const auto file = OpenItself(model, READ_CONTROL);
+    constexpr DWORD kCarried = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                               FILE_ATTRIBUTE_NOT_CONTENT_INDEXED | FILE_ATTRIBUTE_ARCHIVE |
+                               FILE_ATTRIBUTE_ENCRYPTED;
+    Likeness likeness;
+    if (const DWORD carried = InformationOf(file, model).dwFileAttributes & kCarried) {
+        likeness.attributes = carried;
+    }
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    const DWORD error = ::GetSecurityInfo(file.get(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                                          nullptr, nullptr, &likeness.dacl, nullptr, &descriptor);
+    if (error != ERROR_SUCCESS) throw ErrorFromCode(error, model);
+    likeness.descriptor.reset(descriptor);
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    if (!::GetSecurityDescriptorControl(descriptor, &control, &revision)) throw LastError(model);
+    // A protected DACL stays as it is; one that inherits takes the folder's inheritable entries
+    // anew, which are the same for a file beside it.
+    if (control & SE_DACL_PROTECTED) likeness.protection = PROTECTED_DACL_SECURITY_INFORMATION;
+    return likeness;
 }
 
 }  // namespace
@@ -144,11 +195,35 @@ void Win32FileSystem::CheckReplaceable(const std::wstring& path) {
     if (!file) throw LastError(path);
 }
 
-void Win32FileSystem::CopyToNewFile(const std::wstring& source, const std::wstring& destination) {
+FileFacts Win32FileSystem::Inspect(const std::wstring& path) {
+    const auto information = InformationOf(OpenItself(path), path);
+    FileFacts facts;
+    facts.reparsePoint = (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    facts.links = information.nNumberOfLinks;
+    return facts;
+}
+
+void Win32FileSystem::CopyToNewFile(const std::wstring& source, const std::wstring& destination,
+                                    const std::wstring& model) {
+    const auto likeness = LikenessOf(model);
     const auto from = OpenForReading(source);
-    const UniqueFile to{::CreateFileW(FileApiPath(destination).c_str(), GENERIC_WRITE, 0, nullptr,
-                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)};
+    // CREATE_NEW: a file planted under this name is never written through. Encrypted from the
+    // start where model is, so no byte is ever on the disk in the clear.
+    const UniqueFile to{::CreateFileW(FileApiPath(destination).c_str(), GENERIC_WRITE | WRITE_DAC,
+                                      0, nullptr, CREATE_NEW, likeness.attributes, nullptr)};
     if (!to) throw LastError(destination);
+    // Model's permissions before the first byte: the content is never readable by more people
+    // than before.
+    const DWORD error =
+        ::SetSecurityInfo(to.get(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | likeness.protection,
+                          nullptr, nullptr, likeness.dacl, nullptr);
+    if (error != ERROR_SUCCESS) throw ErrorFromCode(error, destination);
+    // Creation takes not every attribute (not-content-indexed, for one); 0 leaves them as they are.
+    FILE_BASIC_INFO basic{};
+    basic.FileAttributes = likeness.attributes & ~FILE_ATTRIBUTE_ENCRYPTED;
+    if (!::SetFileInformationByHandle(to.get(), FileBasicInfo, &basic, sizeof(basic))) {
+        throw LastError(destination);
+    }
     std::vector<char> block(kCopyBlock);
     for (;;) {
         const DWORD read = ReadBlock(from, block, source);
@@ -169,6 +244,13 @@ void Win32FileSystem::MoveReplacing(const std::wstring& from, const std::wstring
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         throw LastError(to);
     }
+}
+
+void Win32FileSystem::Flush(const std::wstring& path) {
+    const UniqueFile file{::CreateFileW(FileApiPath(path).c_str(), GENERIC_WRITE, kShareAll,
+                                        nullptr, OPEN_EXISTING, 0, nullptr)};
+    if (!file) throw LastError(path);
+    if (!::FlushFileBuffers(file.get())) throw LastError(path);
 }
 
 void Win32FileSystem::Remove(const std::wstring& path) {

@@ -12,8 +12,11 @@ public:
     bool SameContent(const std::wstring& first, const std::wstring& second) override;
     bool Exists(const std::wstring& path) override;
     void CheckReplaceable(const std::wstring& path) override;
-    void CopyToNewFile(const std::wstring& source, const std::wstring& destination) override;
+    FileFacts Inspect(const std::wstring& path) override;
+    void CopyToNewFile(const std::wstring& source, const std::wstring& destination,
+                       const std::wstring& model) override;
     void MoveReplacing(const std::wstring& from, const std::wstring& to) override;
+    void Flush(const std::wstring& path) override;
     void Remove(const std::wstring& path) override;
 };
 

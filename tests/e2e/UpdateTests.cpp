@@ -8,6 +8,7 @@
 #include "app/Texts.h"
 #include "resources/resource.h"
 #include "tests/e2e/UpdaterDriver.h"
+#include "update/CredentialReplacement.h"
 
 namespace kdu::testing {
 namespace {
@@ -132,6 +133,23 @@ TEST_F(Update, SecondAndThirdRunsKeepTheOriginalBackups) {
     }
 }
 
+// The permissions (as far as Wine shows them: see kEveryoneWritesEntry) and attributes of the
+// installed files go to the new files, and the key's to its backup.
+TEST_F(Update, NewFilesAndTheKeysBackupKeepTheInstalledFilesPermissionsAndAttributes) {
+    constexpr DWORD kHiddenSystem = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    for (const wchar_t* name : {L"Certificate.pem", L"PrivateKey.pem"}) {
+        SetFileDacl(install / name, kEveryoneWritesDacl);
+        ::SetFileAttributesW((install / name).c_str(), kHiddenSystem);
+    }
+    EXPECT_EQ(RunUpdate(app), kDone);
+    ExpectNewPairInstalled(install.Path());
+    for (const wchar_t* name : {L"Certificate.pem", L"PrivateKey.pem", L"PrivateKey.pem_old"}) {
+        EXPECT_NE(FileDacl(install / name).find(kEveryoneWritesEntry), std::wstring::npos) << name;
+        EXPECT_EQ(::GetFileAttributesW((install / name).c_str()) & kHiddenSystem, kHiddenSystem)
+            << name;
+    }
+}
+
 TEST_F(Update, TrailingSeparatorAndChineseFolders) {
     Deployment chineseApp{L"\u4E0B\u8F09"};
     TempFolder chineseInstall{L"\u5B89\u88DD\u8CC7\u6599\u593E"};
@@ -170,7 +188,8 @@ TEST_F(Update, InstallPathLongerThan260Characters) {
 // A run that cannot succeed: the error box, then line 6; the pair as it was; the window open.
 class FailedUpdate : public Update {
 protected:
-    void ExpectFailure(const char* name, const std::wstring& fileInBox, bool screenshot = false) {
+    void ExpectFailure(const char* name, const std::wstring& fileInBox, bool screenshot = false,
+                       std::wstring_view reason = {}) {
         SCOPED_TRACE(name);
         const auto before = FileNames(install.Path());
         UpdaterWindow window{app.Executable()};
@@ -183,6 +202,7 @@ protected:
         const auto message = window.DialogText(box);
         EXPECT_NE(message.find(fileInBox), std::wstring::npos) << "names the file";
         EXPECT_NE(message.find(texts::kErrorNumber), std::wstring::npos) << "gives the number";
+        EXPECT_NE(message.find(reason), std::wstring::npos) << "says why";
         if (screenshot) window.SaveScreenshot(L"error-box", box);
         window.AnswerErrorBox(box);
         ASSERT_TRUE(window.WaitUntilResponsive(kRunTimeoutMs));
@@ -231,6 +251,14 @@ TEST_F(FailedUpdate, PrivateKeyHeldOpenWithoutSharing) {
                                                  nullptr)};
     ASSERT_TRUE(holder);
     ExpectFailure("key held open", install / L"PrivateKey.pem");
+}
+
+TEST_F(FailedUpdate, HardLinkedPrivateKey) {
+    ASSERT_TRUE(::CreateHardLinkW((install / L"key link.pem").c_str(),
+                                  (install / L"PrivateKey.pem").c_str(), nullptr));
+    ExpectFailure("hard-linked key", install / L"PrivateKey.pem", false, kHardLinkRefused);
+    EXPECT_EQ(ReadFileBytes(install / L"PrivateKey.pem"), oldKey);
+    EXPECT_EQ(ReadFileBytes(install / L"key link.pem"), oldKey);
 }
 
 TEST_F(FailedUpdate, InstallFolderDoesNotExist) {

@@ -1,5 +1,9 @@
 #include "tests/support/Win32TestSupport.h"
 
+// after windows.h, which they need
+#include <aclapi.h>
+#include <sddl.h>
+
 #include <algorithm>
 #include <stdexcept>
 #include <vector>
@@ -8,9 +12,11 @@
 
 namespace kdu::testing {
 
+using win32::ErrorFromCode;
 using win32::LastError;
 using win32::UniqueFile;
 using win32::UniqueKey;
+using win32::UniqueLocalMemory;
 
 TempFolder::TempFolder(std::wstring_view nameHint) {
     std::wstring base = Environment(L"KDU_TEST_WORK");
@@ -83,6 +89,42 @@ std::string ReadFileBytes(const std::wstring& path) {
 
 bool FileExists(const std::wstring& path) {
     return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+void SetFileDacl(const std::wstring& path, const std::wstring& sddl) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
+                                                                &descriptor, nullptr)) {
+        throw LastError(path);
+    }
+    const UniqueLocalMemory owner{descriptor};
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    PACL dacl = nullptr;
+    if (!::GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted))
+        throw LastError(path);
+    std::wstring name = path;
+    const DWORD error =
+        ::SetNamedSecurityInfoW(name.data(), SE_FILE_OBJECT,
+                                DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                                nullptr, nullptr, dacl, nullptr);
+    if (error != ERROR_SUCCESS) throw ErrorFromCode(error, path);
+}
+
+std::wstring FileDacl(const std::wstring& path) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    const DWORD error =
+        ::GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                nullptr, nullptr, nullptr, &descriptor);
+    if (error != ERROR_SUCCESS) throw ErrorFromCode(error, path);
+    const UniqueLocalMemory owner{descriptor};
+    wchar_t* text = nullptr;
+    if (!::ConvertSecurityDescriptorToStringSecurityDescriptorW(
+            descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr)) {
+        throw LastError(path);
+    }
+    const UniqueLocalMemory textOwner{text};
+    return text;
 }
 
 namespace {

@@ -32,6 +32,14 @@ void WriteFileBytes(const std::wstring& path, std::string_view bytes);
 std::string ReadFileBytes(const std::wstring& path);  // throws if the file cannot be read
 bool FileExists(const std::wstring& path);
 
+// A file's DACL, set and read in SDDL ("D:P(A;;FA;;;WD)"). Wine keeps no DACL: it maps one onto
+// the Unix permission bits and reads back a made-up default, in which only an entry letting
+// Everyone write shows, as "(A;;0x1301ff;;;WD)". That entry stands in for a carried-over DACL.
+void SetFileDacl(const std::wstring& path, const std::wstring& sddl);
+std::wstring FileDacl(const std::wstring& path);
+inline constexpr wchar_t kEveryoneWritesDacl[] = L"D:P(A;;FA;;;WD)";
+inline constexpr wchar_t kEveryoneWritesEntry[] = L"(A;;0x1301ff;;;WD)";
+
 // Registry values under HKEY_CURRENT_USER.
 void SetStringValue(const std::wstring& key, const std::wstring& name, std::wstring_view value,
                     DWORD type = REG_SZ);

@@ -79,10 +79,12 @@ public:
 
 inline constexpr std::uint32_t kAccessDenied = 5;
 inline constexpr std::uint32_t kSharingViolation = 32;
+inline constexpr std::uint32_t kFileExists = 80;
 inline constexpr std::uint32_t kInjected = 1117;  // ERROR_IO_DEVICE
 
 // Files in memory. Every operation but Exists counts as one step; failAt makes that step fail
-// (a failing copy leaves half a file behind, as a crash or a full disk would).
+// (a failing copy leaves half a file behind, as a crash or a full disk would). A file's
+// permissions and attributes are one label; encryption is a set.
 class FakeFileSystem : public FileSystem {
 public:
     std::wstring ExecutablePath() override { return executablePath; }
@@ -102,12 +104,23 @@ public:
         Readable(path);
         if (readOnly.contains(path)) throw SystemError{kAccessDenied, L"", path};
     }
-    void CopyToNewFile(const std::wstring& source, const std::wstring& destination) override {
+    FileFacts Inspect(const std::wstring& path) override {
+        Step(L"Inspect " + path);
+        Readable(path);
+        const auto count = links.find(path);
+        return FileFacts{symbolicLinks.contains(path), count == links.end() ? 1u : count->second};
+    }
+    void CopyToNewFile(const std::wstring& source, const std::wstring& destination,
+                       const std::wstring& model) override {
         const Bytes content = Readable(source);
-        if (readOnly.contains(destination) || locked.contains(destination)) {
-            throw SystemError{kAccessDenied, L"", destination};
-        }
-        if (Failing(L"CopyToNewFile " + source + L" " + destination)) {
+        Readable(model);
+        if (unreadablePermissions.contains(model)) throw SystemError{kAccessDenied, L"", model};
+        if (files.contains(destination)) throw SystemError{kFileExists, L"", destination};
+        const bool failing = Failing(L"CopyToNewFile " + source + L" " + destination);
+        // Made like model before a byte is written.
+        permissions[destination] = permissions[model];
+        if (encrypted.contains(model)) encrypted.insert(destination);
+        if (failing) {
             files[destination] = content.substr(0, content.size() / 2);
             if (outOfMemory) throw std::bad_alloc{};
             throw SystemError{kInjected, L"injected", destination};
@@ -119,20 +132,35 @@ public:
         if (readOnly.contains(to)) throw SystemError{kAccessDenied, L"", to};
         if (locked.contains(to)) throw SystemError{kSharingViolation, L"", to};
         files[to] = Readable(from);
-        files.erase(from);
+        permissions[to] = permissions[from];
+        if (encrypted.erase(from)) {
+            encrypted.insert(to);
+        } else {
+            encrypted.erase(to);
+        }
+        Forget(from);
+    }
+    void Flush(const std::wstring& path) override {
+        Step(L"Flush " + path);
+        Readable(path);
     }
     void Remove(const std::wstring& path) override {
         Step(L"Remove " + path);
         if (locked.contains(path)) throw SystemError{kSharingViolation, L"", path};
-        files.erase(path);
+        Forget(path);
     }
 
     std::wstring executablePath = L"C:\\Users\\user\\Downloads\\KestovaDesktopUpdater.exe";
     std::map<std::wstring, Bytes> files;
     std::set<std::wstring> readOnly;
     std::set<std::wstring> locked;  // held open by another program without sharing
-    int failAt = 0;                 // 1-based step to fail; 0: none
-    bool outOfMemory = false;       // the failing step throws std::bad_alloc
+    std::map<std::wstring, std::wstring> permissions;  // DACL and attributes, as a label
+    std::set<std::wstring> encrypted;
+    std::set<std::wstring> unreadablePermissions;
+    std::set<std::wstring> symbolicLinks;
+    std::map<std::wstring, std::uint32_t> links;  // hard links, where more than one
+    int failAt = 0;                               // 1-based step to fail; 0: none
+    bool outOfMemory = false;                     // the failing step throws std::bad_alloc
     int steps = 0;
     Journal* journal = nullptr;
 
@@ -142,6 +170,11 @@ private:
         if (file == files.end()) throw SystemError{kFileNotFound, L"not found", path};
         if (locked.contains(path)) throw SystemError{kSharingViolation, L"", path};
         return file->second;
+    }
+    void Forget(const std::wstring& path) {
+        files.erase(path);
+        permissions.erase(path);
+        encrypted.erase(path);
     }
     bool Failing(const std::wstring& what) {
         if (journal) journal->push_back(L"Files." + what);

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <set>
+
 #include "app/Form1.h"
 #include "app/Texts.h"
 #include "tests/unit/Fakes.h"
@@ -108,9 +111,11 @@ TEST_F(Update, ClickSequenceIsThreeSecondsOfProgressThenCopiesThenRenames) {
         L"Files.SizeOf " + kApp + L"\\data1.bin", L"Files.SizeOf " + kApp + L"\\data2.bin",
         L"Files.SizeOf " + kCertificate, L"Files.CheckReplaceable " + kCertificate,
         L"Files.SizeOf " + kPrivateKey, L"Files.CheckReplaceable " + kPrivateKey,
-        // what is already new is left alone
+        // what is already new is left alone; what is not must be a file of its own
         L"Files.SameContent " + kCertificate + L" " + kApp + L"\\data1.bin",
+        L"Files.Inspect " + kCertificate,
         L"Files.SameContent " + kPrivateKey + L" " + kApp + L"\\data2.bin",
+        L"Files.Inspect " + kPrivateKey,
         // every copy written beside its target before the first rename
         L"Files.CopyToNewFile " + kCertificate + L" " + kCertificateBackup + temporary,
         L"Files.CopyToNewFile " + kApp + L"\\data1.bin " + kCertificate + temporary,
@@ -121,7 +126,9 @@ TEST_F(Update, ClickSequenceIsThreeSecondsOfProgressThenCopiesThenRenames) {
         L"Files.MoveReplacing " + kPrivateKeyBackup + temporary + L" " + kPrivateKeyBackup,
         L"Files.MoveReplacing " + kCertificate + temporary + L" " + kCertificate,
         L"Files.MoveReplacing " + kPrivateKey + temporary + L" " + kPrivateKey,
-        L"List1.Append four", L"List1.Append ", L"List1.Append five", L"Command1.Disable"};
+        // on the disk before the user is told
+        L"Files.Flush " + kCertificate, L"Files.Flush " + kPrivateKey, L"List1.Append four",
+        L"List1.Append ", L"List1.Append five", L"Command1.Disable"};
     EXPECT_EQ(journal, expected);
     EXPECT_EQ(pause.total, 3000u);
 }
@@ -135,8 +142,6 @@ TEST_F(Update, EveryFailingFileStepLeavesTheOldPairAndNoTemporaryFile) {
     for (int failing = 1; failing <= stepsOfACompleteRun; ++failing) {
         SCOPED_TRACE("failing step " + std::to_string(failing));
         SetUp();
-        files.files.erase(kCertificateBackup);
-        files.files.erase(kPrivateKeyBackup);
         files.steps = 0;
         files.failAt = failing;
         Restart();
@@ -149,6 +154,21 @@ TEST_F(Update, EveryFailingFileStepLeavesTheOldPairAndNoTemporaryFile) {
         EXPECT_NE(File(kCertificateBackup), L"NEW CERTIFICATE");
         EXPECT_NE(File(kPrivateKeyBackup), L"NEW KEY");
     }
+}
+
+TEST_F(Update, NewFilesAndBackupsAreMadeLikeTheInstalledFiles) {
+    files.permissions[kCertificate] = L"everyone reads, hidden";
+    files.permissions[kPrivateKey] = L"owner only, system";
+    files.encrypted.insert(kPrivateKey);
+    files.files[kPrivateKeyBackup] = "OLDER KEY";
+    files.permissions[kPrivateKeyBackup] = L"everyone reads";
+    Click();
+    EXPECT_EQ(files.permissions[kCertificate], L"everyone reads, hidden");
+    EXPECT_EQ(files.permissions[kCertificateBackup], L"everyone reads, hidden");
+    EXPECT_EQ(files.permissions[kPrivateKey], L"owner only, system");
+    EXPECT_EQ(files.permissions[kPrivateKeyBackup], L"owner only, system")
+        << "the old key's copy is as protected as the key was";
+    EXPECT_EQ(files.encrypted, (std::set<std::wstring>{kPrivateKey, kPrivateKeyBackup}));
 }
 
 TEST_F(Update, RerunsKeepThePairFromBeforeTheFirstRun) {
@@ -179,6 +199,7 @@ TEST_F(Update, RefusedBeforeAnyChange) {
     struct Case {
         const char* name = "";
         void (*arrange)(FakeFileSystem&) = nullptr;
+        std::uint32_t code = 0;  // the error shown, where it matters
     };
     const Case cases[] = {
         {"no installed certificate", [](FakeFileSystem& f) { f.files.erase(kCertificate); }},
@@ -194,18 +215,32 @@ TEST_F(Update, RefusedBeforeAnyChange) {
              f.files[kPrivateKeyBackup] = "OLDER KEY";
              f.readOnly.insert(kPrivateKeyBackup);
          }},
+        {"key's permissions unreadable",
+         [](FakeFileSystem& f) { f.unreadablePermissions.insert(kPrivateKey); }},
+        {"key is a symbolic link", [](FakeFileSystem& f) { f.symbolicLinks.insert(kPrivateKey); },
+         kNotSupported},
+        {"key has a second hard link", [](FakeFileSystem& f) { f.links[kPrivateKey] = 2; },
+         kNotSupported},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         SetUp();
         files.readOnly.clear();
         files.locked.clear();
+        files.unreadablePermissions.clear();
+        files.symbolicLinks.clear();
+        files.links.clear();
         c.arrange(files);
         const auto before = files.files;
         Restart();
         Click();
         EXPECT_EQ(files.files, before) << "nothing at all is written";
         ExpectFailureShown();
+        if (c.code) {
+            EXPECT_EQ(errors.shown[0].Code(), c.code);
+            EXPECT_EQ(errors.shown[0].Path(), kPrivateKey);
+            EXPECT_FALSE(errors.shown[0].Description().empty()) << "says why";
+        }
     }
 }
 
@@ -218,8 +253,25 @@ TEST_F(Update, FailureNamesTheFileConcerned) {
 }
 
 TEST_F(Update, RunningOutOfMemoryIsReportedAndUndone) {
+    // The steps of a complete run, to pick the failing ones by what they do.
+    files.journal = &journal;
+    Click();
+    Lines steps;
+    for (const auto& entry : journal) {
+        if (entry.starts_with(L"Files.")) steps.push_back(entry);
+    }
+    const auto stepOf = [&](const std::wstring& entry) {
+        const auto found = std::find(steps.begin(), steps.end(), L"Files." + entry);
+        EXPECT_NE(found, steps.end()) << "no step " << entry;
+        return static_cast<int>(found - steps.begin()) + 1;
+    };
+    const std::wstring temporary{kTemporarySuffix};
+    const int aCopy = stepOf(L"CopyToNewFile " + kApp + L"\\data1.bin " + kCertificate + temporary);
+    const int theKeysRename =
+        stepOf(L"MoveReplacing " + kPrivateKey + temporary + L" " + kPrivateKey);
+    files.journal = nullptr;
     files.outOfMemory = true;
-    for (const int failing : {14, 20}) {  // a copy, and the private key's rename
+    for (const int failing : {aCopy, theKeysRename}) {
         SCOPED_TRACE("failing step " + std::to_string(failing));
         SetUp();
         files.steps = 0;

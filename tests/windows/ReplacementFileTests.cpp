@@ -61,6 +61,34 @@ TEST_F(ReplacementFiles, ReplaceFileLeavesOnlyTheNewContent) {
     EXPECT_EQ(FilesIn(folder.Path()), 2u) << "no temporary file left";
 }
 
+// Wine cannot show a protected or inherited DACL, nor encryption: the unit tests cover those.
+TEST_F(ReplacementFiles, TheNewFileIsMadeLikeTheOneItReplaces) {
+    SetFileDacl(target, kEveryoneWritesDacl);
+    ::SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+    ASSERT_NE(FileDacl(target).find(kEveryoneWritesEntry), std::wstring::npos);
+    ReplaceFileContent(files, source, target);
+    EXPECT_EQ(ReadFileBytes(target), "new content");
+    EXPECT_NE(FileDacl(target).find(kEveryoneWritesEntry), std::wstring::npos)
+        << "a plain rename loses it";
+    EXPECT_EQ(
+        ::GetFileAttributesW(target.c_str()) & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM),
+        DWORD{FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM});
+}
+
+TEST_F(ReplacementFiles, AFileAlreadyUnderTheNewNameIsNeverWrittenThrough) {
+    const auto planted = folder / L"planted";
+    WriteFileBytes(planted, "planted");
+    EXPECT_EQ(ErrorOf([&] { files.CopyToNewFile(source, planted, target); }), ERROR_FILE_EXISTS);
+    EXPECT_EQ(ReadFileBytes(planted), "planted");
+}
+
+TEST_F(ReplacementFiles, InspectCountsHardLinks) {
+    EXPECT_EQ(files.Inspect(target).links, 1u);
+    ASSERT_TRUE(::CreateHardLinkW((folder / L"other name").c_str(), target.c_str(), nullptr));
+    EXPECT_EQ(files.Inspect(target).links, 2u);
+    EXPECT_FALSE(files.Inspect(target).reparsePoint);
+}
+
 TEST_F(ReplacementFiles, ReadOnlyTargetIsRefusedAndKept) {
     ::SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_READONLY);
     EXPECT_EQ(ErrorOf([&] { files.CheckReplaceable(target); }), ERROR_ACCESS_DENIED);
@@ -115,6 +143,7 @@ TEST(LongPaths, AnInstallFolderLongerThan260CharactersWorks) {
     const auto source = folder / L"data1.bin";
     WriteFileBytes(source, "certificate");
     const auto target = deep + L"\\Certificate.pem";
+    WriteFileBytes(win32::FileApiPath(target), "old certificate");
     ReplaceFileContent(files, source, target);
     EXPECT_EQ(files.SizeOf(target), 11u);
     EXPECT_TRUE(files.SameContent(source, target));
