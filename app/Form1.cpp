@@ -45,6 +45,7 @@ std::wstring ErrorMessageText(const SystemError& error) {
     text.append(L"\n\n").append(texts::kErrorNumber).append(ErrorNumberText(error.Code()));
     if (!error.Description().empty()) text.append(L" ").append(error.Description());
     if (!error.Path().empty()) text.append(L"\n").append(texts::kErrorFile).append(error.Path());
+    if (!error.Remark().empty()) text.append(L"\n\n").append(error.Remark());
     return text;
 }
 
@@ -68,14 +69,18 @@ void Form1::OnLoad() {
 }
 
 void Form1::OnCommand1Click() {
+    if (started_) return;
+    started_ = true;
     CertificateReplaced = false;
     PrivateKeyReplaced = false;
     try {
         for (int step = 0; step < 3; ++step) ShowProgress(step);
         RunReplacement();
     } catch (const SystemError& error) {
+        Try([&] { controls_.Command1.Disable(); });
         services_.errorBox.Show(error);
     } catch (const std::exception&) {
+        Try([&] { controls_.Command1.Disable(); });
         services_.errorBox.Show(SystemError{kOutOfMemory, {}});
     }
 
@@ -99,11 +104,16 @@ void Form1::ShowProgress(int step) {
     services_.pause.Sleep(kProgressPauseMs);
 }
 
-// Replaces the pair; the flags tell how far it got (both, or neither: a failed run is undone).
+// Replaces the pair, one copy of the program at a time; the flags tell how far it got (both, or
+// neither: a failed run is undone).
 void Form1::RunReplacement() {
     const auto applicationFolder = FolderOf(services_.files.ExecutablePath());
-    ReplaceCredentials(services_.files, ComposePaths(applicationFolder, InstallFolder,
-                                                     CertificateFile, PrivateKeyFile));
+    const auto paths =
+        ComposePaths(applicationFolder, InstallFolder, CertificateFile, PrivateKeyFile);
+    {
+        const HeldRunLock oneAtATime{services_.runLock};
+        ReplaceCredentials(services_.files, services_.pause, paths);
+    }
     CertificateReplaced = true;
     PrivateKeyReplaced = true;
 }
@@ -119,14 +129,7 @@ void Form1::ReadMessageFile() {
 }
 
 void Form1::LookUpInstallFolder() {
-    std::unique_ptr<ShellObject> shell;
-    Try([&] { shell = services_.shell.CreateShellObject(); });
-    Try([&] {
-        if (!shell) return;
-        if (auto text = TextOf(shell->RegRead(std::wstring{kInstallPathValue}))) {
-            InstallFolder = std::move(*text);
-        }
-    });
+    Try([&] { InstallFolder = kdu::LookUpInstallFolder(services_.shell); });
 }
 
 // A message line by its 0-based position; the empty text where the file had no such line, so

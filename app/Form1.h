@@ -18,6 +18,7 @@ struct Form1Services {
     Shell& shell;
     Pause& pause;
     ErrorBox& errorBox;
+    RunLock& runLock;
 };
 
 // The text of the error box for a failure.
@@ -34,7 +35,8 @@ public:
 
     // The start button: three seconds of growing progress row, then the replacement run.
     // A failure is shown in the error box and ends in message line 6; either way the button
-    // is disabled afterwards.
+    // is disabled afterwards (before the error box shows). A click while a run is under way,
+    // as one posted while the error box is open, is ignored.
     void OnCommand1Click();
 
     // Window-level fields.
@@ -53,6 +55,7 @@ private:
 
     Form1Controls controls_;
     Form1Services services_;
+    bool started_ = false;  // a click runs once; one delivered during the run is ignored
 };
 
 }  // namespace kdu

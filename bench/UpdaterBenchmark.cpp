@@ -249,11 +249,12 @@ void ReplacementAgainstCopyFile(std::size_t megabytes) {
         WriteFileBytes(paths.installedPrivateKey, old);
     };
     win32::Win32FileSystem files;
+    win32::Win32Pause pause;
     std::vector<double> replacement, copies;
     for (int run = 0; run < 5; ++run) {
         installOld();
         auto start = Clock::now();
-        ReplaceCredentials(files, paths);
+        ReplaceCredentials(files, pause, paths);
         replacement.push_back(MillisecondsSince(start));
 
         // The same four copies, with nothing around them.
@@ -278,7 +279,7 @@ void MessageFileLoad(int lines) {
     std::string content;
     for (int line = 0; line < lines; ++line) {
         content +=
-            testing::Ansi(L"第 " + std::to_wstring(line) + L" 行：憑證更新說明文字") + "\r\n";
+            testing::Big5(L"第 " + std::to_wstring(line) + L" 行：憑證更新說明文字") + "\r\n";
     }
     const auto path = folder / L"data3.bin";
     WriteFileBytes(path, content);

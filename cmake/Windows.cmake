@@ -10,6 +10,7 @@ target_compile_definitions(kdu_win32_definitions INTERFACE
 add_library(kdu_win32 STATIC
     platform/win32/Controls.cpp
     platform/win32/DpiScaling.cpp
+    platform/win32/NamedMutexRunLock.cpp
     platform/win32/NewerWindowsFunctions.cpp
     platform/win32/SystemErrors.cpp
     platform/win32/Win32FileSystem.cpp
@@ -20,6 +21,7 @@ target_link_libraries(kdu_win32 PUBLIC kdu_core kdu_win32_definitions advapi32 o
 add_executable(KestovaDesktopUpdater WIN32
     app/win32/Main.cpp
     app/win32/MainWindow.cpp
+    app/win32/Unattended.cpp
     resources/KestovaDesktopUpdater.rc)
 target_include_directories(KestovaDesktopUpdater PRIVATE resources)
 target_link_libraries(KestovaDesktopUpdater PRIVATE kdu_win32 kdu_warnings)

@@ -1,5 +1,6 @@
 #include "data/InstallFolder.h"
 
+#include <exception>
 #include <type_traits>
 
 #include "platform/DecimalText.h"
@@ -19,6 +20,17 @@ std::optional<std::wstring> TextOf(const RegistryValue& value) {
             }
         },
         value);
+}
+
+std::wstring LookUpInstallFolder(Shell& shell) noexcept {
+    try {
+        const auto object = shell.CreateShellObject();
+        if (auto text = TextOf(object->RegRead(std::wstring{kInstallPathValue}))) {
+            return std::move(*text);
+        }
+    } catch (const std::exception&) {
+    }
+    return {};
 }
 
 }  // namespace kdu

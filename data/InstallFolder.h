@@ -16,4 +16,8 @@ inline constexpr std::wstring_view kInstallPathValue =
 // text; nothing for a value with no text form (a list of strings, raw bytes).
 std::optional<std::wstring> TextOf(const RegistryValue& value);
 
+// The install folder the product recorded, through the shell object; the empty text where none
+// is found: the value is absent or has no text form, or the shell object cannot be made or read.
+std::wstring LookUpInstallFolder(Shell& shell) noexcept;
+
 }  // namespace kdu

@@ -38,7 +38,7 @@ std::vector<std::wstring> DecodeMessageLines(std::string_view content, TextDecod
     if (content.starts_with(kUtf8Mark)) {
         return DecodeEachLine(content.substr(kUtf8Mark.size()), Encoding::Utf8, decoder);
     }
-    return DecodeEachLine(content, Encoding::Ansi, decoder);
+    return DecodeEachLine(content, Encoding::Big5, decoder);
 }
 
 }  // namespace kdu

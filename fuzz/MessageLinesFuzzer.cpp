@@ -16,7 +16,7 @@ public:
         std::wstring text;
         for (std::size_t i = 0; i < bytes.size(); ++i) {
             const auto byte = static_cast<unsigned char>(bytes[i]);
-            const bool lead = encoding == kdu::Encoding::Ansi && byte >= 0x81 && byte <= 0xFE;
+            const bool lead = encoding == kdu::Encoding::Big5 && byte >= 0x81 && byte <= 0xFE;
             if (lead && i + 1 < bytes.size()) {
                 const auto trail = static_cast<unsigned char>(bytes[++i]);
                 text.push_back(static_cast<wchar_t>(0x4E00 + ((byte << 8 | trail) & 0x3FFF)));

@@ -34,7 +34,8 @@ public:
     virtual void Disable() = 0;
 };
 
-enum class Encoding { Ansi, Utf8 };
+// Big5 is code page 950, whatever the system's ANSI code page.
+enum class Encoding { Big5, Utf8 };
 
 class TextDecoder {
 public:
@@ -65,6 +66,8 @@ public:
     virtual bool Exists(const std::wstring& path) = 0;
     // Fails unless the existing file can be replaced: not read-only, not held open by others.
     virtual void CheckReplaceable(const std::wstring& path) = 0;
+    // Whether the file has the read-only attribute: a refusal that waiting does not change.
+    virtual bool IsReadOnly(const std::wstring& path) = 0;
     // The facts of an existing file itself, not of one a link there points to.
     virtual FileFacts Inspect(const std::wstring& path) = 0;
     // Copies source to a new file made like model, an existing file whose place it is to take:
@@ -88,6 +91,28 @@ public:
     virtual ~Pause() = default;
     // Blocks the calling (UI) thread.
     virtual void Sleep(unsigned milliseconds) = 0;
+};
+
+// Keeps two copies of the program in one user's session from replacing at the same time: the
+// second waits for the first, then finds the pair done.
+class RunLock {
+public:
+    virtual ~RunLock() = default;
+    // Waits until no other copy holds the lock, then holds it until Release.
+    virtual void Acquire() = 0;
+    virtual void Release() noexcept = 0;
+};
+
+// Holds a RunLock for as long as it lives.
+class HeldRunLock {
+public:
+    explicit HeldRunLock(RunLock& lock) : lock_(lock) { lock_.Acquire(); }
+    HeldRunLock(const HeldRunLock&) = delete;
+    HeldRunLock& operator=(const HeldRunLock&) = delete;
+    ~HeldRunLock() { lock_.Release(); }
+
+private:
+    RunLock& lock_;
 };
 
 // A failure, told to the user in a modal message box owned by the window.

@@ -8,7 +8,9 @@ export WINEDEBUG=${WINEDEBUG:--all}
 # No Mono or Gecko installer dialogs: the program needs neither.
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 # Traditional Chinese: Wine's ANSI code page becomes 950 (Big5), as on the target systems.
-export LANG=zh_TW.UTF-8 LC_ALL=zh_TW.UTF-8
+# KDU_WINE_LANG picks another, for a session of its own (the code page is fixed per session).
+export LANG=${KDU_WINE_LANG:-zh_TW.UTF-8}
+export LC_ALL=$LANG
 # A prefix made by wine64 with wine32:i386 installed is a WoW64 prefix: it runs 32- and 64-bit
 # programs side by side, wine64 handing a 32-bit one to the 32-bit loader.
 WINE=/usr/lib/wine/wine64

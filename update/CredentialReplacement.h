@@ -39,14 +39,28 @@ CredentialPaths ComposePaths(std::wstring_view applicationFolder, std::wstring_v
 // encryption), renamed over it. No temporary file survives a failure.
 void ReplaceFileContent(FileSystem& files, const std::wstring& source, const std::wstring& target);
 
-// Backs up and replaces the installed certificate and private key. Before the first change it
-// checks that the run can succeed. An installed file that already holds its new content is left
-// alone, and so is its backup, so the backups keep the pair from before the first run; one that
-// is a symbolic link or has other hard links is refused. Every copy is written beside its target
-// before the first rename, made like the installed file (the backup too, so that the old key's
-// copy is as protected as the key was). The installed files are flushed before the run returns.
-// If anything fails, the installed pair is left as it was (a renamed file gets its backup back)
-// and no temporary file stays.
-void ReplaceCredentials(FileSystem& files, const CredentialPaths& paths);
+// Backs up and replaces the installed certificate and private key.
+// - It first works out what is pending, only reading: an installed file that already holds its
+//   new content is left alone, and so is its backup, so the backups keep the pair from before
+//   the first run. Then it checks, before any change, that the files it will write can be
+//   written; one that is a symbolic link or has other hard links is refused.
+// - Every copy is written beside its target before the first rename, made like the installed
+//   file (the backup too, so that the old key's copy is as protected as the key was). The
+//   installed files are flushed before the run returns.
+// - A file step that meets a short lock (antivirus, indexer, sync client) is tried again, with
+//   pauses, for about two seconds.
+// - If anything fails, the installed pair is left as it was (a renamed file gets its backup
+//   back) and no temporary file stays. If even that fails, the error's remark says which file
+//   is new and that running the update again completes the pair.
+void ReplaceCredentials(FileSystem& files, Pause& pause, const CredentialPaths& paths);
+
+// The pauses between the tries of a file step that meets a short lock: 2 seconds in all.
+inline constexpr unsigned kRetryPausesMs[] = {50, 100, 200, 400, 500, 750};
+
+// The remark of an undo that failed: which of the pair is new, and what to do.
+inline constexpr std::wstring_view kCertificateNewKeyOld =
+    L"憑證已是新的，私密金鑰仍是舊的，兩者不成一組。請再執行一次更新，即可完成更新。";
+inline constexpr std::wstring_view kCertificateOldKeyNew =
+    L"憑證仍是舊的，私密金鑰已是新的，兩者不成一組。請再執行一次更新，即可完成更新。";
 
 }  // namespace kdu

@@ -4,8 +4,12 @@
 #include <windows.h>
 
 #include <cstdlib>
+#include <string>
+#include <vector>
 
+#include "app/CommandLine.h"
 #include "app/win32/MainWindow.h"
+#include "app/win32/Unattended.h"
 #include "platform/win32/NewerWindowsFunctions.h"
 #include "resources/resource.h"
 
@@ -20,6 +24,22 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     // Run from a Downloads folder, the program must never load a DLL planted beside it.
     kdu::win32::RestrictDllSearch();
     ::HeapSetInformation(nullptr, HeapEnableTerminationOnCorruption, nullptr, 0);
+
+    // The arguments as the C runtime split them from the command line (quotes and all).
+    const std::vector<std::wstring> arguments(__wargv + 1, __wargv + __argc);
+    const auto commandLine = kdu::ParseCommandLine(arguments);
+    switch (commandLine.mode) {
+        case kdu::CommandLine::Mode::Quiet:
+            return kdu::win32::RunUnattended(commandLine.logFile);
+        case kdu::CommandLine::Mode::Usage:
+            kdu::win32::ShowUsage(true);
+            return 0;
+        case kdu::CommandLine::Mode::Invalid:
+            kdu::win32::ShowUsage(false);
+            return ERROR_INVALID_PARAMETER;
+        case kdu::CommandLine::Mode::Window:
+            break;
+    }
 
     kdu::win32::MainWindow window{instance};
     if (!window.Create()) return 1;

@@ -40,7 +40,7 @@ MainWindow::MainWindow(HINSTANCE instance)
     : instance_(instance),
       dpiScaling_(FindDpiFunctions()),
       form_(Form1Controls{list1Control_, list2Control_, command1Control_},
-            Form1Services{files_, decoder_, shell_, pause_, *this}) {}
+            Form1Services{files_, decoder_, shell_, pause_, *this, runLock_}) {}
 
 bool MainWindow::Create() {
     WNDCLASSEXW windowClass{};
@@ -93,11 +93,44 @@ void MainWindow::OnCommand(WORD id, WORD notification) {
     if (id == IDC_COMMAND1 && notification == BN_CLICKED) form_.OnCommand1Click();
 }
 
+namespace {
+
+// A file in the install folder refused with access denied (not for being read-only), while the
+// program runs without administrator rights: a product installed under Program Files.
+bool MayNeedAdministrator(const SystemError& error, const std::wstring& installFolder) {
+    if (error.Code() != ERROR_ACCESS_DENIED || installFolder.empty()) return false;
+    if (!error.Path().starts_with(installFolder)) return false;
+    const DWORD attributes = ::GetFileAttributesW(FileApiPath(error.Path()).c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+        return false;
+    }
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return true;
+    const UniqueKernelObject owner{token};
+    TOKEN_ELEVATION elevation{};
+    DWORD size = 0;
+    return !::GetTokenInformation(token, TokenElevation, &elevation, sizeof(elevation), &size) ||
+           !elevation.TokenIsElevated;
+}
+
+// Keys typed while the window was busy would reach the box as soon as it shows: an impatient
+// Enter must not dismiss it unread.
+void DiscardTypedKeys() {
+    MSG message{};
+    while (::PeekMessageW(&message, nullptr, WM_KEYFIRST, WM_KEYLAST, PM_REMOVE)) {
+    }
+}
+
+}  // namespace
+
 void MainWindow::Show(const SystemError& error) {
-    const SystemError described{
-        error.Code(),
-        error.Description().empty() ? SystemMessage(error.Code()) : error.Description(),
-        error.Path()};
+    std::wstring remark = error.Remark();
+    if (remark.empty() && MayNeedAdministrator(error, form_.InstallFolder)) {
+        remark = texts::kMayNeedAdministrator;
+    }
+    const SystemError described =
+        Described(SystemError{error.Code(), error.Description(), error.Path(), std::move(remark)});
+    DiscardTypedKeys();
     const std::wstring caption{texts::kCaption};
     ::MessageBoxW(hwnd_, ErrorMessageText(described).c_str(), caption.c_str(),
                   MB_OK | MB_ICONERROR);

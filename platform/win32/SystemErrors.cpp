@@ -25,6 +25,11 @@ SystemError ErrorFromCode(DWORD code, const std::wstring& path) {
 
 SystemError LastError(const std::wstring& path) { return ErrorFromCode(::GetLastError(), path); }
 
+SystemError Described(const SystemError& error) {
+    if (!error.Description().empty()) return error;
+    return SystemError{error.Code(), SystemMessage(error.Code()), error.Path(), error.Remark()};
+}
+
 SystemError ErrorFromHResult(HRESULT result, const std::wstring& path) {
     const auto code = static_cast<DWORD>(result);
     return SystemError{code, SystemMessage(code), path};

@@ -17,4 +17,7 @@ SystemError LastError(const std::wstring& path = {});
 SystemError ErrorFromCode(DWORD code, const std::wstring& path = {});
 SystemError ErrorFromHResult(HRESULT result, const std::wstring& path = {});
 
+// The error with the system's description where it has none of its own.
+SystemError Described(const SystemError& error);
+
 }  // namespace kdu::win32

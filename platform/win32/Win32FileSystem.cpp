@@ -195,6 +195,11 @@ void Win32FileSystem::CheckReplaceable(const std::wstring& path) {
     if (!file) throw LastError(path);
 }
 
+bool Win32FileSystem::IsReadOnly(const std::wstring& path) {
+    const DWORD attributes = Attributes(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
+}
+
 FileFacts Win32FileSystem::Inspect(const std::wstring& path) {
     const auto information = InformationOf(OpenItself(path), path);
     FileFacts facts;
@@ -268,7 +273,8 @@ std::wstring Win32TextDecoder::Decode(std::string_view bytes, Encoding encoding)
     if (bytes.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
         throw ErrorFromCode(ERROR_ARITHMETIC_OVERFLOW);
     }
-    const UINT codePage = encoding == Encoding::Utf8 ? CP_UTF8 : CP_ACP;
+    constexpr UINT kBig5 = 950;
+    const UINT codePage = encoding == Encoding::Utf8 ? CP_UTF8 : kBig5;
     const int byteCount = static_cast<int>(bytes.size());
     const int length = ::MultiByteToWideChar(codePage, 0, bytes.data(), byteCount, nullptr, 0);
     if (length == 0) throw LastError();

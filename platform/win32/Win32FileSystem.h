@@ -12,6 +12,7 @@ public:
     bool SameContent(const std::wstring& first, const std::wstring& second) override;
     bool Exists(const std::wstring& path) override;
     void CheckReplaceable(const std::wstring& path) override;
+    bool IsReadOnly(const std::wstring& path) override;
     FileFacts Inspect(const std::wstring& path) override;
     void CopyToNewFile(const std::wstring& source, const std::wstring& destination,
                        const std::wstring& model) override;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <utility>
 
 #include "app/Texts.h"
 #include "resources/resource.h"
@@ -31,7 +32,7 @@ Lines SixLines() {
 
 std::string Big5File(const Lines& lines, std::string_view terminator = "\r\n") {
     std::string content;
-    for (const auto& line : lines) content += Ansi(line) + std::string{terminator};
+    for (const auto& line : lines) content += Big5(line) + std::string{terminator};
     return content;
 }
 
@@ -166,19 +167,23 @@ TEST_F(StartUp, UnreadableMessageFileStillOpensReadyWithThreeEmptyRows) {
     ExpectReady(UpdaterWindow{app.Executable()}, empty);
 }
 
+// Garbage, and 64 MiB of lone CRs (67 million empty lines): the first 10,000 lines are loaded.
 TEST_F(StartUp, GarbageMessageFileIsListedWithoutCrashOrHang) {
     std::mt19937 random{20261207};
     std::string garbage(50u << 20, '\0');
     for (auto& byte : garbage) byte = static_cast<char>(random());
-    app.WriteMessages(garbage);
-    const ULONGLONG started = ::GetTickCount64();
-    UpdaterWindow window{app.Executable()};
-    ASSERT_TRUE(window.Found());
-    const ULONGLONG seconds = (::GetTickCount64() - started) / 1000;
-    EXPECT_LT(seconds, 20u) << "the window took too long to open";
-    EXPECT_GT(window.ListCount(IDC_LIST2), 100000);
-    EXPECT_EQ(window.ListItems(IDC_LIST1).size(), 3u);
-    EXPECT_EQ(window.Close(), 0u);
+    const std::string loneCrs(64u << 20, '\r');
+    for (const std::string* content : {&std::as_const(garbage), &loneCrs}) {
+        app.WriteMessages(*content);
+        const ULONGLONG started = ::GetTickCount64();
+        UpdaterWindow window{app.Executable()};
+        ASSERT_TRUE(window.Found());
+        const ULONGLONG seconds = (::GetTickCount64() - started) / 1000;
+        EXPECT_LT(seconds, 20u) << "the window took too long to open";
+        EXPECT_EQ(window.ListCount(IDC_LIST2), 10000);
+        EXPECT_EQ(window.ListItems(IDC_LIST1).size(), 3u);
+        EXPECT_EQ(window.Close(), 0u);
+    }
 }
 
 TEST_F(StartUp, MessagesComeFromTheApplicationFolderNotTheWorkingFolder) {

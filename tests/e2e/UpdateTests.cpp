@@ -150,6 +150,54 @@ TEST_F(Update, NewFilesAndTheKeysBackupKeepTheInstalledFilesPermissionsAndAttrib
     }
 }
 
+// The second copy waits for the first, then finds the pair done.
+TEST_F(Update, TwoCopiesPressedAtOnceBothEndWithTheNewPair) {
+    UpdaterWindow first{app.Executable()};
+    UpdaterWindow second{app.Executable()};
+    ASSERT_TRUE(first.Found() && second.Found());
+    first.Click(IDC_COMMAND1);
+    second.Click(IDC_COMMAND1);
+    for (const UpdaterWindow* window : {&first, &second}) {
+        EXPECT_TRUE(window->WaitUntilDisabled(IDC_COMMAND1, kRunTimeoutMs));
+        EXPECT_TRUE(window->WaitUntilResponsive(kRunTimeoutMs));
+        EXPECT_EQ(window->WaitForErrorBox(0), nullptr) << "no error";
+        EXPECT_EQ(window->ListItems(IDC_LIST1), kDone);
+    }
+    ExpectNewPairInstalled(install.Path());
+}
+
+// /quiet, as deployment tools run it: no window at any moment, the outcome as exit code.
+TEST_F(Update, QuietRunForDeploymentTools) {
+    const auto log = app / L"update.log";
+    bool windowShown = true;
+    EXPECT_EQ(RunToEnd(app.Executable(), L"/quiet /log=\"" + log + L"\"", windowShown), 0u);
+    EXPECT_FALSE(windowShown) << "no window at any moment";
+    ExpectNewPairInstalled(install.Path());
+    const std::string folder(install.Path().begin(), install.Path().end());  // ASCII here
+    EXPECT_NE(ReadFileBytes(log).find("\t" + folder + "\tthe pair is the new one\t0\r\n"),
+              std::string::npos)
+        << ReadFileBytes(log);
+
+    EXPECT_EQ(RunToEnd(app.Executable(), L"-QUIET", windowShown), 0u) << "already current";
+    ExpectNewPairInstalled(install.Path());
+
+    Deploy(app, install.Path());
+    {
+        const win32::UniqueFile holder{::CreateFileW((install / L"PrivateKey.pem").c_str(),
+                                                     GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
+                                                     nullptr)};
+        ASSERT_TRUE(holder);
+        EXPECT_EQ(RunToEnd(app.Executable(), L"/quiet", windowShown),
+                  DWORD{ERROR_SHARING_VIOLATION});
+        EXPECT_FALSE(windowShown);
+    }
+    EXPECT_EQ(ReadFileBytes(install / L"Certificate.pem"), oldCertificate);
+
+    DeleteValue(kProductKey, kInstallPathName);
+    EXPECT_EQ(RunToEnd(app.Executable(), L"/quiet", windowShown), DWORD{ERROR_PATH_NOT_FOUND});
+    EXPECT_FALSE(windowShown);
+}
+
 TEST_F(Update, TrailingSeparatorAndChineseFolders) {
     Deployment chineseApp{L"\u4E0B\u8F09"};
     TempFolder chineseInstall{L"\u5B89\u88DD\u8CC7\u6599\u593E"};

@@ -24,7 +24,8 @@ BOOL CALLBACK MatchVisibleWindow(HWND hwnd, LPARAM context) {
     ::GetWindowThreadProcessId(hwnd, &owner);
     wchar_t name[64] = {};
     ::GetClassNameW(hwnd, name, 64);
-    if (owner == s->processId && std::wstring_view{name} == s->className &&
+    if (owner == s->processId &&
+        (s->className.empty() || std::wstring_view{name} == s->className) &&
         ::IsWindowVisible(hwnd)) {
         s->found = hwnd;
         return FALSE;
@@ -32,7 +33,7 @@ BOOL CALLBACK MatchVisibleWindow(HWND hwnd, LPARAM context) {
     return TRUE;
 }
 
-// A visible top-level window of the process, of the given window class.
+// A visible top-level window of the process, of the given window class (any, if empty).
 HWND FindVisibleWindow(DWORD processId, std::wstring_view className) {
     Search search{processId, className, nullptr};
     ::EnumWindows(MatchVisibleWindow, reinterpret_cast<LPARAM>(&search));
@@ -104,6 +105,32 @@ Deployment::Deployment(std::wstring_view folderName) : folder_(folderName) {
 
 void Deployment::WriteMessages(std::string_view bytes) const {
     WriteFileBytes(folder_ / L"data3.bin", bytes);
+}
+
+DWORD RunToEnd(const std::wstring& executable, const std::wstring& arguments, bool& windowShown) {
+    std::wstring commandLine = L"\"" + executable + L"\" " + arguments;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION information{};
+    if (!::CreateProcessW(executable.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
+                          nullptr, nullptr, &startup, &information)) {
+        throw win32::LastError(executable);
+    }
+    const win32::UniqueKernelObject process{information.hProcess};
+    ::CloseHandle(information.hThread);
+    windowShown = false;
+    const ULONGLONG deadline = ::GetTickCount64() + 60000;
+    while (::WaitForSingleObject(process.get(), 10) == WAIT_TIMEOUT) {
+        if (FindVisibleWindow(information.dwProcessId, {})) windowShown = true;
+        if (::GetTickCount64() > deadline) {
+            ::TerminateProcess(process.get(), STILL_ACTIVE);
+            ::WaitForSingleObject(process.get(), 5000);
+            return STILL_ACTIVE;
+        }
+    }
+    DWORD code = 0;
+    ::GetExitCodeProcess(process.get(), &code);
+    return code;
 }
 
 UpdaterWindow::UpdaterWindow(const std::wstring& executable, std::wstring workingFolder) {

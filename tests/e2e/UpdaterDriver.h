@@ -32,6 +32,10 @@ private:
     TempFolder folder_;
 };
 
+// Runs the program with arguments until it ends (60 s at most); its exit code, or STILL_ACTIVE.
+// windowShown tells whether any window of it was visible at any moment.
+DWORD RunToEnd(const std::wstring& executable, const std::wstring& arguments, bool& windowShown);
+
 class UpdaterWindow {
 public:
     // Starts the program, in workingFolder (by default a folder other than its own), and waits

@@ -178,14 +178,15 @@ std::wstring Wide(std::string_view utf8) {
     return text;
 }
 
-std::string Ansi(std::wstring_view text) {
+std::string Big5(std::wstring_view text) {
+    constexpr UINT kBig5 = 950;
     if (text.empty()) return {};
     const int size = static_cast<int>(text.size());
-    std::string bytes(static_cast<std::size_t>(::WideCharToMultiByte(CP_ACP, 0, text.data(), size,
+    std::string bytes(static_cast<std::size_t>(::WideCharToMultiByte(kBig5, 0, text.data(), size,
                                                                      nullptr, 0, nullptr, nullptr)),
                       '\0');
-    ::WideCharToMultiByte(CP_ACP, 0, text.data(), size, bytes.data(),
-                          static_cast<int>(bytes.size()), nullptr, nullptr);
+    ::WideCharToMultiByte(kBig5, 0, text.data(), size, bytes.data(), static_cast<int>(bytes.size()),
+                          nullptr, nullptr);
     return bytes;
 }
 

@@ -47,9 +47,9 @@ void SetDwordValue(const std::wstring& key, const std::wstring& name, DWORD valu
 void SetBinaryValue(const std::wstring& key, const std::wstring& name, std::string_view bytes);
 void DeleteValue(const std::wstring& key, const std::wstring& name);
 
-// UTF-8 to UTF-16 and to the ANSI code page, for writing test data.
+// UTF-8 to UTF-16 and to Big5 (code page 950), for writing test data.
 std::wstring Wide(std::string_view utf8);
-std::string Ansi(std::wstring_view text);
+std::string Big5(std::wstring_view text);
 
 // An environment variable, or the empty text.
 std::wstring Environment(const wchar_t* name);

@@ -3,7 +3,9 @@
 // Small in-memory stand-ins for the window's controls, the files, the text decoder and the
 // shell object.
 
+#include <functional>
 #include <map>
+#include <memory>
 #include <new>
 #include <optional>
 #include <set>
@@ -73,8 +75,26 @@ public:
 
 class FakeErrorBox : public ErrorBox {
 public:
-    void Show(const SystemError& error) override { shown.push_back(error); }
+    void Show(const SystemError& error) override {
+        shown.push_back(error);
+        if (whileShown) whileShown();
+    }
     std::vector<SystemError> shown;
+    std::function<void()> whileShown;  // what happens while the modal box is open
+};
+
+class FakeRunLock : public RunLock {
+public:
+    void Acquire() override {
+        if (journal) journal->push_back(L"RunLock.Acquire");
+        ++held;
+    }
+    void Release() noexcept override {
+        if (journal) journal->push_back(L"RunLock.Release");
+        --held;
+    }
+    int held = 0;
+    Journal* journal = nullptr;
 };
 
 inline constexpr std::uint32_t kAccessDenied = 5;
@@ -103,7 +123,9 @@ public:
         Step(L"CheckReplaceable " + path);
         Readable(path);
         if (readOnly.contains(path)) throw SystemError{kAccessDenied, L"", path};
+        if (inUse.contains(path)) throw SystemError{kSharingViolation, L"", path};
     }
+    bool IsReadOnly(const std::wstring& path) override { return readOnly.contains(path); }
     FileFacts Inspect(const std::wstring& path) override {
         Step(L"Inspect " + path);
         Readable(path);
@@ -130,7 +152,9 @@ public:
     void MoveReplacing(const std::wstring& from, const std::wstring& to) override {
         Step(L"MoveReplacing " + from + L" " + to);
         if (readOnly.contains(to)) throw SystemError{kAccessDenied, L"", to};
-        if (locked.contains(to)) throw SystemError{kSharingViolation, L"", to};
+        if (locked.contains(to) || inUse.contains(to)) {
+            throw SystemError{kSharingViolation, L"", to};
+        }
         files[to] = Readable(from);
         permissions[to] = permissions[from];
         if (encrypted.erase(from)) {
@@ -154,12 +178,16 @@ public:
     std::map<std::wstring, Bytes> files;
     std::set<std::wstring> readOnly;
     std::set<std::wstring> locked;  // held open by another program without sharing
+    std::set<std::wstring> inUse;   // held open by another program that shares reading
+    // Held open for a moment, as antivirus does: this many more touches fail with a sharing
+    // violation.
+    mutable std::map<std::wstring, int> busy;
     std::map<std::wstring, std::wstring> permissions;  // DACL and attributes, as a label
     std::set<std::wstring> encrypted;
     std::set<std::wstring> unreadablePermissions;
     std::set<std::wstring> symbolicLinks;
     std::map<std::wstring, std::uint32_t> links;  // hard links, where more than one
-    int failAt = 0;                               // 1-based step to fail; 0: none
+    std::set<int> failAt;                         // 1-based steps to fail
     bool outOfMemory = false;                     // the failing step throws std::bad_alloc
     int steps = 0;
     Journal* journal = nullptr;
@@ -169,6 +197,10 @@ private:
         const auto file = files.find(path);
         if (file == files.end()) throw SystemError{kFileNotFound, L"not found", path};
         if (locked.contains(path)) throw SystemError{kSharingViolation, L"", path};
+        if (const auto moment = busy.find(path); moment != busy.end() && moment->second > 0) {
+            --moment->second;
+            throw SystemError{kSharingViolation, L"", path};
+        }
         return file->second;
     }
     void Forget(const std::wstring& path) {
@@ -178,7 +210,7 @@ private:
     }
     bool Failing(const std::wstring& what) {
         if (journal) journal->push_back(L"Files." + what);
-        return ++steps == failAt;
+        return failAt.contains(++steps);
     }
     void Step(const std::wstring& what) {
         if (!Failing(what)) return;
@@ -236,8 +268,16 @@ struct FakeForm {
     FakeShell shell;
     FakePause pause;
     FakeErrorBox errors;
-    Form1 form{Form1Controls{list1, list2, command1},
-               Form1Services{files, decoder, shell, pause, errors}};
+    FakeRunLock runLock;
+    Form1 form{Controls(), Services()};
+
+    // A new start of the program: a new window over the same files, registry and controls.
+    void NewForm() {
+        std::destroy_at(&form);
+        std::construct_at(&form, Controls(), Services());
+    }
+    Form1Controls Controls() { return {list1, list2, command1}; }
+    Form1Services Services() { return {files, decoder, shell, pause, errors, runLock}; }
 };
 
 }  // namespace kdu::testing

@@ -79,7 +79,7 @@ TEST_F(StartUp, EveryWayOfNotFindingTheFolderEndsNotFound) {
         shell.value = c.value;
         shell.unavailable = c.unavailable;
         Form1 window{Form1Controls{progress, messages, button},
-                     Form1Services{files, decoder, shell, pause, errors}};
+                     Form1Services{files, decoder, shell, pause, errors, runLock}};
         window.OnLoad();
         EXPECT_EQ(window.InstallFolder, L"") << c.name;
         EXPECT_EQ(progress.items, (Lines{kNotFound})) << c.name;

@@ -36,16 +36,21 @@ TEST(MessageLines, EmptyAndBlankLinesAreEntries) {
     EXPECT_EQ(Decode(""), Lines{});
 }
 
+TEST(MessageLines, OnlyTheFirst10000LinesAreRead) {
+    const auto lines = Decode(std::string(kMessageLineLimit + 5, '\r'));
+    EXPECT_EQ(lines.size(), kMessageLineLimit);
+}
+
 TEST(MessageLines, NulBytesDoNotEndTheFile) {
     EXPECT_EQ(Decode(std::string_view("a\0b\r\nc", 6)), (Lines{std::wstring(L"a\0b", 3), L"c"}));
 }
 
-TEST(MessageLines, EachLineIsDecodedFromTheAnsiCodePage) {
+TEST(MessageLines, EachLineIsDecodedFromBig5) {
     FakeDecoder decoder;
     // 許 in Big5 is A5 5C: its trail byte is a backslash, which must not disturb anything.
     const auto lines = DecodeMessageLines("\xA5\x5C\r\nx", decoder);
     EXPECT_EQ(lines, (Lines{L"\u00A5\\", L"x"}));
-    EXPECT_EQ(decoder.encodings, (std::vector<Encoding>{Encoding::Ansi, Encoding::Ansi}));
+    EXPECT_EQ(decoder.encodings, (std::vector<Encoding>{Encoding::Big5, Encoding::Big5}));
 }
 
 TEST(MessageLines, Utf8ByteOrderMarkSelectsUtf8AndIsDropped) {

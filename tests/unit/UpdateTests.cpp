@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <set>
 
 #include "app/Form1.h"
@@ -43,6 +44,7 @@ protected:
 
     // The window as a fresh start of the program finds it.
     void Restart() {
+        NewForm();
         list1.items.clear();
         list2.items.clear();
         command1.enabled = true;
@@ -94,7 +96,7 @@ TEST_F(Update, CompleteRunInstallsTheNewPairAndKeepsTheOld) {
 
 TEST_F(Update, ClickSequenceIsThreeSecondsOfProgressThenCopiesThenRenames) {
     form.OnLoad();
-    list1.journal = command1.journal = pause.journal = files.journal = &journal;
+    list1.journal = command1.journal = pause.journal = files.journal = runLock.journal = &journal;
     form.OnCommand1Click();
 
     const std::wstring temporary{kTemporarySuffix};
@@ -102,20 +104,22 @@ TEST_F(Update, ClickSequenceIsThreeSecondsOfProgressThenCopiesThenRenames) {
         L"List1.Append 更新中...", L"List1.Repaint", L"Sleep 1000",
         L"List1.Replace 3 更新中... ...", L"List1.Repaint", L"Sleep 1000",
         L"List1.Replace 3 更新中... ... ...", L"List1.Repaint", L"Sleep 1000",
+        // one copy of the program at a time
+        L"RunLock.Acquire",
         // leftovers of an interrupted run
         L"Files.Remove " + kCertificateBackup + temporary,
         L"Files.Remove " + kCertificate + temporary,
         L"Files.Remove " + kPrivateKeyBackup + temporary,
         L"Files.Remove " + kPrivateKey + temporary,
-        // checks before the first change
+        // what is pending, only reading: what is already new is left alone, and what is not must
+        // be a file of its own
         L"Files.SizeOf " + kApp + L"\\data1.bin", L"Files.SizeOf " + kApp + L"\\data2.bin",
-        L"Files.SizeOf " + kCertificate, L"Files.CheckReplaceable " + kCertificate,
-        L"Files.SizeOf " + kPrivateKey, L"Files.CheckReplaceable " + kPrivateKey,
-        // what is already new is left alone; what is not must be a file of its own
         L"Files.SameContent " + kCertificate + L" " + kApp + L"\\data1.bin",
         L"Files.Inspect " + kCertificate,
         L"Files.SameContent " + kPrivateKey + L" " + kApp + L"\\data2.bin",
         L"Files.Inspect " + kPrivateKey,
+        // then the files to be written, before the first change
+        L"Files.CheckReplaceable " + kCertificate, L"Files.CheckReplaceable " + kPrivateKey,
         // every copy written beside its target before the first rename
         L"Files.CopyToNewFile " + kCertificate + L" " + kCertificateBackup + temporary,
         L"Files.CopyToNewFile " + kApp + L"\\data1.bin " + kCertificate + temporary,
@@ -127,14 +131,14 @@ TEST_F(Update, ClickSequenceIsThreeSecondsOfProgressThenCopiesThenRenames) {
         L"Files.MoveReplacing " + kCertificate + temporary + L" " + kCertificate,
         L"Files.MoveReplacing " + kPrivateKey + temporary + L" " + kPrivateKey,
         // on the disk before the user is told
-        L"Files.Flush " + kCertificate, L"Files.Flush " + kPrivateKey, L"List1.Append four",
-        L"List1.Append ", L"List1.Append five", L"Command1.Disable"};
+        L"Files.Flush " + kCertificate, L"Files.Flush " + kPrivateKey, L"RunLock.Release",
+        L"List1.Append four", L"List1.Append ", L"List1.Append five", L"Command1.Disable"};
     EXPECT_EQ(journal, expected);
     EXPECT_EQ(pause.total, 3000u);
 }
 
 TEST_F(Update, EveryFailingFileStepLeavesTheOldPairAndNoTemporaryFile) {
-    files.failAt = 0;
+    files.failAt.clear();
     Click();
     const int stepsOfACompleteRun = files.steps;
     ASSERT_GT(stepsOfACompleteRun, 10);
@@ -143,7 +147,7 @@ TEST_F(Update, EveryFailingFileStepLeavesTheOldPairAndNoTemporaryFile) {
         SCOPED_TRACE("failing step " + std::to_string(failing));
         SetUp();
         files.steps = 0;
-        files.failAt = failing;
+        files.failAt = {failing};
         Restart();
         Click();
         ExpectOldPairInstalled();
@@ -244,6 +248,107 @@ TEST_F(Update, RefusedBeforeAnyChange) {
     }
 }
 
+// What Windows does around the run: antivirus, a running product, a leftover that cannot be
+// removed.
+TEST_F(Update, HoldsUpAgainstWhatHappensAroundIt) {
+    const std::wstring temporary{kTemporarySuffix};
+    struct Case {
+        const char* name = "";
+        std::function<void(FakeFileSystem&)> arrange;
+        std::function<void()> check;
+    };
+    const Case cases[] = {
+        {"the key held open for a moment, twice",
+         [](FakeFileSystem& f) { f.busy[kPrivateKey] = 2; },
+         [&] {
+             EXPECT_TRUE(errors.shown.empty());
+             EXPECT_EQ(File(kPrivateKey), L"NEW KEY");
+             EXPECT_EQ(pause.total, 3000u + kRetryPausesMs[0] + kRetryPausesMs[1]);
+         }},
+        {"a re-run with the unchanged pair held open and a read-only backup",
+         [](FakeFileSystem& f) {
+             f.files[kCertificate] = "NEW CERTIFICATE";
+             f.files[kPrivateKey] = "NEW KEY";
+             f.files[kPrivateKeyBackup] = "OLD KEY";
+             f.inUse = {kCertificate, kPrivateKey};
+             f.readOnly = {kPrivateKeyBackup};
+         },
+         [&] {
+             EXPECT_TRUE(errors.shown.empty());
+             EXPECT_EQ(list1.items.size(), 7u) << "the closing lines";
+             EXPECT_EQ(File(kPrivateKeyBackup), L"OLD KEY");
+         }},
+        {"a leftover that cannot be removed does not keep the others",
+         [&](FakeFileSystem& f) {
+             f.files[kCertificate + temporary] = "LEFTOVER";
+             f.files[kPrivateKey + temporary] = "LEFTOVER";
+             f.locked = {kCertificate + temporary};
+         },
+         [&] {
+             ASSERT_EQ(errors.shown.size(), 1u);
+             EXPECT_EQ(errors.shown[0].Path(), kCertificate + temporary);
+             EXPECT_EQ(File(kPrivateKey + temporary), L"(none)");
+             ExpectOldPairInstalled();
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        files.readOnly.clear();
+        files.locked.clear();
+        files.inUse.clear();
+        files.busy.clear();
+        pause.total = 0;
+        c.arrange(files);
+        Restart();
+        Click();
+        c.check();
+    }
+}
+
+TEST_F(Update, AnUndoThatFailsIsSaidPlainlyAndTheNextRunCompletesThePair) {
+    files.journal = &journal;
+    Click();
+    const std::wstring keyRename =
+        L"Files.MoveReplacing " + kPrivateKey + std::wstring{kTemporarySuffix} + L" " + kPrivateKey;
+    int step = 0;
+    for (const auto& entry : journal) {
+        if (entry.starts_with(L"Files.")) ++step;
+        if (entry == keyRename) break;
+    }
+    SetUp();
+    files.journal = nullptr;
+    files.steps = 0;
+    files.failAt = {step, step + 1};  // the key's rename, then putting the certificate back
+    Restart();
+    Click();
+    ASSERT_EQ(errors.shown.size(), 1u);
+    EXPECT_EQ(errors.shown[0].Remark(), kCertificateNewKeyOld);
+    EXPECT_EQ(File(kCertificate), L"NEW CERTIFICATE");
+    EXPECT_EQ(File(kPrivateKey), L"OLD KEY");
+    ExpectFailureShown();
+
+    files.failAt.clear();
+    Restart();
+    Click();
+    EXPECT_TRUE(errors.shown.empty());
+    EXPECT_EQ(File(kPrivateKey), L"NEW KEY");
+    EXPECT_EQ(File(kCertificateBackup), L"OLD CERTIFICATE");
+    EXPECT_EQ(File(kPrivateKeyBackup), L"OLD KEY");
+}
+
+TEST_F(Update, AClickWhileTheErrorBoxIsOpenStartsNoSecondRun) {
+    files.files.erase(kPrivateKey);
+    errors.whileShown = [&] {
+        EXPECT_FALSE(command1.enabled) << "disabled before the box shows";
+        form.OnCommand1Click();
+    };
+    Click();
+    EXPECT_EQ(errors.shown.size(), 1u);
+    ExpectFailureShown();
+    EXPECT_EQ(runLock.held, 0);
+}
+
 TEST_F(Update, FailureNamesTheFileConcerned) {
     files.files.erase(kPrivateKey);
     Click();
@@ -275,7 +380,7 @@ TEST_F(Update, RunningOutOfMemoryIsReportedAndUndone) {
         SCOPED_TRACE("failing step " + std::to_string(failing));
         SetUp();
         files.steps = 0;
-        files.failAt = failing;
+        files.failAt = {failing};
         Restart();
         Click();
         ASSERT_EQ(errors.shown.size(), 1u);
@@ -324,6 +429,8 @@ TEST(ErrorMessage, GivesNumberDescriptionAndFile) {
     EXPECT_NE(text.find(L"C:\\k\\PrivateKey.pem"), std::wstring::npos);
     const auto hresult = ErrorMessageText(SystemError{0x80070005u, L"Denied."});
     EXPECT_NE(hresult.find(L"0x80070005 Denied."), std::wstring::npos);
+    const auto remarked = ErrorMessageText(SystemError{5, L"Denied.", L"C:\\k", L"Run it again."});
+    EXPECT_TRUE(remarked.ends_with(L"C:\\k\n\nRun it again.")) << "the remark last";
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <functional>
 
 #include "platform/win32/UniqueHandle.h"
@@ -153,6 +154,13 @@ TEST(LongPaths, AnInstallFolderLongerThan260CharactersWorks) {
     }
 }
 
+// Closes a handle half a second after it is given, as antivirus lets go of a file it scanned.
+DWORD WINAPI CloseAfterHalfASecond(void* handle) {
+    ::Sleep(500);
+    ::CloseHandle(handle);
+    return 0;
+}
+
 TEST(RealReplacement, LockedPrivateKeyLeavesThePairAndNoTemporaryFile) {
     TempFolder app{L"app"};
     TempFolder install{L"\u5B89\u88DD"};
@@ -161,16 +169,26 @@ TEST(RealReplacement, LockedPrivateKeyLeavesThePairAndNoTemporaryFile) {
     WriteFileBytes(install / L"Certificate.pem", "OLD CERT");
     WriteFileBytes(install / L"PrivateKey.pem", "OLD KEY");
     Win32FileSystem files;
+    win32::Win32Pause pause;
     const auto paths =
         ComposePaths(app.Path(), install.Path(), L"Certificate.pem", L"PrivateKey.pem");
     {
         const auto holder = HoldOpen(install / L"PrivateKey.pem", 0);
-        EXPECT_EQ(ErrorOf([&] { ReplaceCredentials(files, paths); }), ERROR_SHARING_VIOLATION);
+        const ULONGLONG started = ::GetTickCount64();
+        EXPECT_EQ(ErrorOf([&] { ReplaceCredentials(files, pause, paths); }),
+                  ERROR_SHARING_VIOLATION);
+        std::printf("a key held for good fails after %llu ms\n", ::GetTickCount64() - started);
     }
     EXPECT_EQ(ReadFileBytes(install / L"Certificate.pem"), "OLD CERT");
     EXPECT_EQ(FilesIn(install.Path()), 2u);
 
-    ReplaceCredentials(files, paths);
+    // Held for half a second, as antivirus does: ridden out.
+    auto holder = HoldOpen(install / L"PrivateKey.pem", 0);
+    ASSERT_TRUE(holder);
+    const win32::UniqueKernelObject releaser{
+        ::CreateThread(nullptr, 0, CloseAfterHalfASecond, holder.release(), 0, nullptr)};
+    ASSERT_TRUE(releaser);
+    ReplaceCredentials(files, pause, paths);
     EXPECT_EQ(ReadFileBytes(install / L"Certificate.pem"), "NEW CERT");
     EXPECT_EQ(ReadFileBytes(install / L"PrivateKey.pem_old"), "OLD KEY");
     EXPECT_EQ(FilesIn(install.Path()), 4u);

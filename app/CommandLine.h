@@ -1,0 +1,38 @@
+#pragma once
+
+// The optional command line. Without arguments the program opens its window; the switches are
+// for the tools that push software to many PCs and read the exit code.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kdu {
+
+struct CommandLine {
+    enum class Mode {
+        Window,  // no arguments: the window, as a user who double-clicks the program gets it
+        Quiet,   // /quiet: start-up and the replacement, no window, the outcome as exit code
+        Usage,   // /? or /help: the usage, exit code 0
+        Invalid  // anything else: the usage, exit code 87, nothing changed
+    };
+    Mode mode = Mode::Window;
+    std::wstring logFile;  // /log=FILE, with /quiet only
+};
+
+// Switches are case-insensitive and start with "/" or "-".
+CommandLine ParseCommandLine(const std::vector<std::wstring>& arguments);
+
+// The usage box's text, in Traditional Chinese and English.
+inline constexpr std::wstring_view kUsage =
+    L"KestovaDesktopUpdater [/quiet [/log=檔案]]\n\n"
+    L"不加參數：開啟視窗，按「開始更新」更新憑證與私密金鑰。\n"
+    L"/quiet：不顯示視窗，直接更新；結束代碼 0 表示已是新的一組，3 表示找不到安裝路徑，"
+    L"其他為 Windows 錯誤碼。\n"
+    L"/log=檔案：以 UTF-8 在檔案末尾加上一行結果。\n\n"
+    L"No arguments: opens the window; 開始更新 replaces the certificate and private key.\n"
+    L"/quiet: replaces them with no window; exit code 0 when the pair is the new one, 3 when the "
+    L"install folder is not recorded, otherwise the Windows error number.\n"
+    L"/log=FILE: appends one line with the outcome to FILE, in UTF-8.";
+
+}  // namespace kdu

@@ -1,0 +1,59 @@
+#include "app/QuietRun.h"
+
+#include <exception>
+#include <new>
+
+#include "app/Texts.h"
+#include "data/InstallFolder.h"
+#include "platform/DecimalText.h"
+#include "platform/Paths.h"
+#include "update/CredentialReplacement.h"
+
+namespace kdu {
+namespace {
+
+constexpr std::uint32_t kOutOfMemory = 14;  // ERROR_OUTOFMEMORY
+
+}  // namespace
+
+QuietOutcome RunQuietly(FileSystem& files, Shell& shell, Pause& pause, RunLock& runLock) {
+    QuietOutcome outcome;
+    outcome.installFolder = LookUpInstallFolder(shell);
+    if (outcome.installFolder.empty()) {
+        outcome.exitCode = kPathNotFound;
+        return outcome;
+    }
+    try {
+        const auto paths = ComposePaths(FolderOf(files.ExecutablePath()), outcome.installFolder,
+                                        texts::kCertificateFile, texts::kPrivateKeyFile);
+        const HeldRunLock oneAtATime{runLock};
+        ReplaceCredentials(files, pause, paths);
+    } catch (const SystemError& error) {
+        outcome.error = error;
+    } catch (const std::exception&) {
+        outcome.error = SystemError{kOutOfMemory, {}};
+    }
+    if (outcome.error) outcome.exitCode = outcome.error->Code();
+    return outcome;
+}
+
+std::wstring QuietLogLine(std::wstring_view time, const QuietOutcome& outcome) {
+    std::wstring line{time};
+    line.append(L"\t").append(outcome.installFolder).append(L"\t");
+    if (outcome.exitCode == 0) {
+        line.append(L"the pair is the new one");
+    } else if (!outcome.error) {
+        line.append(L"install folder not found");
+    } else {
+        line.append(L"failed");
+    }
+    line.append(L"\t").append(DecimalText(outcome.exitCode));
+    if (outcome.error) {
+        line.append(L"\t").append(outcome.error->Description());
+        line.append(L"\t").append(outcome.error->Path());
+        if (!outcome.error->Remark().empty()) line.append(L"\t").append(outcome.error->Remark());
+    }
+    return line;
+}
+
+}  // namespace kdu

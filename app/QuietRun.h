@@ -1,0 +1,30 @@
+#pragma once
+
+// The run of /quiet: start-up and the replacement with no window, no message box and no pauses,
+// and the same replacement as the window's, with every one of its safety rules.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/Ports.h"
+
+namespace kdu {
+
+inline constexpr std::uint32_t kPathNotFound = 3;  // ERROR_PATH_NOT_FOUND: no install folder
+
+struct QuietOutcome {
+    std::uint32_t exitCode = 0;  // 0: the pair is the new one; else the error's number
+    std::wstring installFolder;  // empty: none recorded
+    std::optional<SystemError> error;
+};
+
+// pause serves only the retries of a file step that meets a short lock.
+QuietOutcome RunQuietly(FileSystem& files, Shell& shell, Pause& pause, RunLock& runLock);
+
+// The log's line for a run (without a line end): time, install folder, outcome, and the error's
+// number, description and file, separated by tabs.
+std::wstring QuietLogLine(std::wstring_view time, const QuietOutcome& outcome);
+
+}  // namespace kdu

@@ -1,0 +1,72 @@
+#include "app/win32/Unattended.h"
+
+#include <windows.h>
+
+#include "app/CommandLine.h"
+#include "app/QuietRun.h"
+#include "app/Texts.h"
+#include "platform/DecimalText.h"
+#include "platform/win32/NamedMutexRunLock.h"
+#include "platform/win32/SystemErrors.h"
+#include "platform/win32/UniqueHandle.h"
+#include "platform/win32/Win32FileSystem.h"
+#include "platform/win32/WshShell.h"
+
+namespace kdu::win32 {
+namespace {
+
+std::wstring TwoDigits(WORD value) { return (value < 10 ? L"0" : L"") + DecimalText(value); }
+
+// The local time as "2026-12-07 15:50:01".
+std::wstring LocalTimeText() {
+    SYSTEMTIME now{};
+    ::GetLocalTime(&now);
+    return DecimalText(now.wYear) + L"-" + TwoDigits(now.wMonth) + L"-" + TwoDigits(now.wDay) +
+           L" " + TwoDigits(now.wHour) + L":" + TwoDigits(now.wMinute) + L":" +
+           TwoDigits(now.wSecond);
+}
+
+std::string Utf8(const std::wstring& text) {
+    const int length = static_cast<int>(text.size());
+    const int size =
+        ::WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
+    std::string bytes(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), length, bytes.data(), size, nullptr, nullptr);
+    return bytes;
+}
+
+// Appended whole, with one write, so that runs on many PCs can share one log on a server.
+void AppendLine(const std::wstring& path, const std::wstring& line) noexcept {
+    try {
+        const UniqueFile file{::CreateFileW(FileApiPath(path).c_str(), FILE_APPEND_DATA,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)};
+        if (!file) return;
+        const std::string bytes = Utf8(line) + "\r\n";
+        DWORD written = 0;
+        ::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    } catch (...) {
+    }
+}
+
+}  // namespace
+
+int RunUnattended(const std::wstring& logFile) {
+    Win32FileSystem files;
+    WshShell shell;
+    Win32Pause pause;
+    NamedMutexRunLock runLock;
+    QuietOutcome outcome = RunQuietly(files, shell, pause, runLock);
+    if (outcome.error) outcome.error = Described(*outcome.error);
+    if (!logFile.empty()) AppendLine(logFile, QuietLogLine(LocalTimeText(), outcome));
+    return static_cast<int>(outcome.exitCode);
+}
+
+void ShowUsage(bool asked) {
+    const std::wstring text{kUsage};
+    const std::wstring caption{texts::kCaption};
+    ::MessageBoxW(nullptr, text.c_str(), caption.c_str(),
+                  MB_OK | (asked ? MB_ICONINFORMATION : MB_ICONWARNING));
+}
+
+}  // namespace kdu::win32

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <string>
+
+namespace kdu::win32 {
+
+// /quiet: the replacement with no window, for deployment tools; the exit code tells the outcome.
+// With a log file, one UTF-8 line is appended to it; a log that cannot be written changes
+// nothing else.
+int RunUnattended(const std::wstring& logFile);
+
+// The usage box of /? and of an argument the program does not know.
+void ShowUsage(bool asked);
+
+}  // namespace kdu::win32

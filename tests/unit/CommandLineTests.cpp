@@ -1,0 +1,42 @@
+#include "app/CommandLine.h"
+
+#include <gtest/gtest.h>
+
+namespace kdu::testing {
+namespace {
+
+using Mode = CommandLine::Mode;
+
+TEST(CommandLine, SwitchesAndWhatTheyMean) {
+    struct Case {
+        std::vector<std::wstring> arguments;
+        Mode mode;
+        std::wstring logFile;
+    };
+    const Case cases[] = {
+        {{}, Mode::Window, L""},
+        {{L"/quiet"}, Mode::Quiet, L""},
+        {{L"-QUIET"}, Mode::Quiet, L""},
+        {{L"/Quiet", L"/LOG=C:\\Logs\\Kestova Update.log"},
+         Mode::Quiet,
+         L"C:\\Logs\\Kestova Update.log"},
+        {{L"-log=x.log", L"-quiet"}, Mode::Quiet, L"x.log"},
+        {{L"/?"}, Mode::Usage, L""},
+        {{L"-HELP"}, Mode::Usage, L""},
+        {{L"/log=x.log"}, Mode::Invalid, L""},  // only with /quiet
+        {{L"/log="}, Mode::Invalid, L""},
+        {{L"/silent"}, Mode::Invalid, L""},
+        {{L"quiet"}, Mode::Invalid, L""},
+        {{L"/quiet", L"extra"}, Mode::Invalid, L""},
+        {{L"/"}, Mode::Invalid, L""},
+    };
+    for (const auto& c : cases) {
+        const auto line = ParseCommandLine(c.arguments);
+        const std::wstring shown = c.arguments.empty() ? L"(none)" : c.arguments.front();
+        EXPECT_EQ(line.mode, c.mode) << shown;
+        EXPECT_EQ(line.logFile, c.logFile) << shown;
+    }
+}
+
+}  // namespace
+}  // namespace kdu::testing
