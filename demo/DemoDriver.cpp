@@ -40,16 +40,15 @@ std::wstring Fingerprint(const std::wstring& path) {
 void PrintFolder(const std::wstring& folder) {
     Print(L"  " + folder);
     WIN32_FIND_DATAW entry{};
-    HANDLE search = ::FindFirstFileW((folder + L"\\*").c_str(), &entry);
-    if (search == INVALID_HANDLE_VALUE) return;
+    const kdu::win32::UniqueFind search{::FindFirstFileW((folder + L"\\*").c_str(), &entry)};
+    if (!search) return;
     do {
         if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
         const std::wstring name = entry.cFileName;
         Print(L"    " + name + std::wstring(22 - std::min<std::size_t>(name.size(), 21), L' ') +
               std::to_wstring(entry.nFileSizeLow) + L" bytes  fingerprint " +
               Fingerprint(folder + L"\\" + name));
-    } while (::FindNextFileW(search, &entry));
-    ::FindClose(search);
+    } while (::FindNextFileW(search.get(), &entry));
 }
 
 void PrintWindow(const UpdaterWindow& window) {

@@ -61,7 +61,7 @@ bool MainWindow::Create() {
     const std::wstring caption{texts::kCaption};
     return ::CreateWindowExW(0, KDU_WINDOW_CLASS, caption.c_str(), kWindowStyle, CW_USEDEFAULT,
                              CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr,
-                             instance_, this) != nullptr;
+                             instance_, static_cast<Window*>(this)) != nullptr;
 }
 
 LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -83,7 +83,7 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 bool MainWindow::OnCreate() {
-    CreateControls();
+    if (!CreateControls()) return false;
     ApplyLayout(dpiScaling_.WindowDpi(hwnd_));
     form_.OnLoad();
     return true;
@@ -150,8 +150,9 @@ HWND MainWindow::CreateChild(const wchar_t* className, const wchar_t* text, DWOR
                              reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance_, nullptr);
 }
 
-// Created in tab order: List1, Command1, List2, then Label1; Image1 takes no focus.
-void MainWindow::CreateControls() {
+// Created in tab order: List1, Command1, List2, then Label1; Image1 takes no focus. False if the
+// system could not make one of them: the window is then not made either.
+bool MainWindow::CreateControls() {
     const std::wstring startButton{texts::kStartButton};
     const std::wstring notice{texts::kNotice};
     list1_ = CreateChild(L"LISTBOX", L"", kListStyle, WS_EX_CLIENTEDGE, IDC_LIST1);
@@ -170,6 +171,7 @@ void MainWindow::CreateControls() {
     picture_.reset(static_cast<HBITMAP>(::LoadImageW(instance_, MAKEINTRESOURCEW(IDB_IMAGE1),
                                                      IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR)));
     ::SendMessageW(image1_, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(picture_.get()));
+    return list1_ && command1_ && list2_ && label1_ && image1_;
 }
 
 void MainWindow::ApplyLayout(UINT dpi) {

@@ -31,7 +31,7 @@ private:
     void OnDpiChanged(UINT dpi, const RECT& suggested);
     void OnDestroy();
 
-    void CreateControls();
+    bool CreateControls();
     void ApplyLayout(UINT dpi);
     HWND CreateChild(const wchar_t* className, const wchar_t* text, DWORD style, DWORD exStyle,
                      int id);

@@ -64,6 +64,12 @@ struct GdiObjectTraits {
     static void Close(Type object) noexcept { ::DeleteObject(object); }
 };
 
+struct FindTraits {
+    using Type = HANDLE;
+    static Type Invalid() noexcept { return INVALID_HANDLE_VALUE; }
+    static void Close(Type handle) noexcept { ::FindClose(handle); }
+};
+
 struct ScreenDcTraits {
     using Type = HDC;
     static Type Invalid() noexcept { return nullptr; }
@@ -93,6 +99,7 @@ using UniqueKernelObject = UniqueHandle<KernelObjectTraits>;  // processes, thre
 using UniqueKey = UniqueHandle<RegistryKeyTraits>;            // RegOpenKeyExW, RegCreateKeyExW
 using UniqueFont = UniqueHandle<GdiObjectTraits<HFONT>>;      // CreateFontIndirectW
 using UniqueBitmap = UniqueHandle<GdiObjectTraits<HBITMAP>>;  // LoadImageW(IMAGE_BITMAP)
+using UniqueFind = UniqueHandle<FindTraits>;                  // FindFirstFileW
 using UniqueScreenDc = UniqueHandle<ScreenDcTraits>;          // GetDC(nullptr)
 using UniqueModule = UniqueHandle<ModuleTraits>;              // LoadLibraryExW
 using UniqueLocalMemory = UniqueHandle<LocalMemoryTraits>;    // FORMAT_MESSAGE_ALLOCATE_BUFFER

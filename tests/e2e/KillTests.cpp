@@ -27,15 +27,6 @@ unsigned EnvironmentNumber(const wchar_t* name, unsigned fallback) {
     return text.empty() ? fallback : static_cast<unsigned>(std::stoul(text));
 }
 
-std::string RandomBytes(std::size_t size, std::mt19937_64& random) {
-    std::string bytes(size, '\0');
-    for (std::size_t i = 0; i + 8 <= size; i += 8) {
-        const auto word = random();
-        std::memcpy(&bytes[i], &word, 8);
-    }
-    return bytes;
-}
-
 // What a file holds after a kill, named after the content it matches.
 std::string Identify(const std::wstring& path,
                      const std::map<std::string, const std::string*>& allowed) {
@@ -53,10 +44,10 @@ protected:
         std::mt19937_64 random{42};
         const std::size_t size = std::size_t{EnvironmentNumber(L"KDU_KILL_MEGABYTES", 50)} << 20;
         // Sizes differ a little, so a prefix of one content is never another.
-        oldCertificate = RandomBytes(size, random);
-        oldKey = RandomBytes(size - 4096, random);
-        newCertificate = RandomBytes(size + 4096, random);
-        newKey = RandomBytes(size - 8192, random);
+        oldCertificate = RandomBytes(size, random());
+        oldKey = RandomBytes(size - 4096, random());
+        newCertificate = RandomBytes(size + 4096, random());
+        newKey = RandomBytes(size - 8192, random());
         WriteFileBytes(app / L"data1.bin", newCertificate);
         WriteFileBytes(app / L"data2.bin", newKey);
         app.WriteMessages("one\r\ntwo\r\nthree\r\nfour\r\nfive\r\nsix\r\n");
@@ -70,25 +61,11 @@ protected:
         for (const auto* name : {L"Certificate.pem_old", L"PrivateKey.pem_old"}) {
             ::DeleteFileW(Installed(name).c_str());
         }
-        for (const auto& name : FileNames()) {
+        for (const auto& name : FileNames(install.Path())) {
             if (name.ends_with(L".tmp")) ::DeleteFileW(Installed(name).c_str());
         }
         WriteFileBytes(Installed(L"Certificate.pem"), oldCertificate);
         WriteFileBytes(Installed(L"PrivateKey.pem"), oldKey);
-    }
-
-    std::vector<std::wstring> FileNames() const {
-        std::vector<std::wstring> names;
-        WIN32_FIND_DATAW entry{};
-        const HANDLE search = ::FindFirstFileW((install / L"*").c_str(), &entry);
-        if (search == INVALID_HANDLE_VALUE) return names;
-        do {
-            if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-                names.push_back(entry.cFileName);
-        } while (::FindNextFileW(search, &entry));
-        ::FindClose(search);
-        std::sort(names.begin(), names.end());
-        return names;
     }
 
     // Presses the button; the milliseconds from the click until the closing lines show.
@@ -123,7 +100,7 @@ protected:
 
         std::string moment = "cert " + certificate + ", key " + key + ", cert_old " +
                              certificateBackup + ", key_old " + keyBackup;
-        for (const auto& name : FileNames()) {
+        for (const auto& name : FileNames(install.Path())) {
             if (name.ends_with(L".tmp")) moment += ", " + std::string(name.begin(), name.end());
         }
         return moment;
@@ -136,7 +113,7 @@ protected:
         EXPECT_EQ(ReadFileBytes(Installed(L"PrivateKey.pem_old")), oldKey);
         const std::vector<std::wstring> pairAndBackups{L"Certificate.pem", L"Certificate.pem_old",
                                                        L"PrivateKey.pem", L"PrivateKey.pem_old"};
-        EXPECT_EQ(FileNames(), pairAndBackups) << "no temporary file is left";
+        EXPECT_EQ(FileNames(install.Path()), pairAndBackups) << "no temporary file is left";
     }
 
     Deployment app;

@@ -118,8 +118,8 @@ using Listing = std::map<std::wstring, std::pair<ULONGLONG, ULONGLONG>>;
 
 void List(const std::wstring& folder, Listing& listing) {
     WIN32_FIND_DATAW entry{};
-    const HANDLE search = ::FindFirstFileW((folder + L"\\*").c_str(), &entry);
-    if (search == INVALID_HANDLE_VALUE) return;
+    const win32::UniqueFind search{::FindFirstFileW((folder + L"\\*").c_str(), &entry)};
+    if (!search) return;
     do {
         const std::wstring name = entry.cFileName;
         if (name == L"." || name == L"..") continue;
@@ -133,8 +133,7 @@ void List(const std::wstring& folder, Listing& listing) {
         listing[path] = {(ULONGLONG{entry.nFileSizeHigh} << 32) | entry.nFileSizeLow,
                          (ULONGLONG{entry.ftLastWriteTime.dwHighDateTime} << 32) |
                              entry.ftLastWriteTime.dwLowDateTime};
-    } while (::FindNextFileW(search, &entry));
-    ::FindClose(search);
+    } while (::FindNextFileW(search.get(), &entry));
 }
 
 std::vector<std::wstring> Changes(const Listing& before, const Listing& after) {

@@ -3,8 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <random>
-
 #include "app/Texts.h"
 #include "resources/resource.h"
 #include "tests/e2e/UpdaterDriver.h"
@@ -16,26 +14,6 @@ namespace {
 using Lines = std::vector<std::wstring>;
 
 constexpr DWORD kRunTimeoutMs = 30000;
-
-std::string RandomBytes(std::size_t size, unsigned seed) {
-    std::mt19937 random{seed};
-    std::string bytes(size, '\0');
-    for (auto& byte : bytes) byte = static_cast<char>(random());
-    return bytes;
-}
-
-std::vector<std::wstring> FileNames(const std::wstring& folder) {
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW entry{};
-    HANDLE search = ::FindFirstFileW((folder + L"\\*").c_str(), &entry);
-    if (search == INVALID_HANDLE_VALUE) return names;
-    do {
-        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(entry.cFileName);
-    } while (::FindNextFileW(search, &entry));
-    ::FindClose(search);
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 class Update : public ::testing::Test {
 protected:

@@ -5,6 +5,8 @@
 #include <sddl.h>
 
 #include <algorithm>
+#include <cstring>
+#include <random>
 #include <stdexcept>
 #include <vector>
 
@@ -43,8 +45,8 @@ std::wstring TempFolder::operator/(std::wstring_view name) const {
 
 void DeleteTree(const std::wstring& folder) {
     WIN32_FIND_DATAW entry{};
-    HANDLE search = ::FindFirstFileW((folder + L"\\*").c_str(), &entry);
-    if (search != INVALID_HANDLE_VALUE) {
+    const win32::UniqueFind search{::FindFirstFileW((folder + L"\\*").c_str(), &entry)};
+    if (search) {
         do {
             const std::wstring name = entry.cFileName;
             if (name == L"." || name == L"..") continue;
@@ -55,10 +57,31 @@ void DeleteTree(const std::wstring& folder) {
                 ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
                 ::DeleteFileW(path.c_str());
             }
-        } while (::FindNextFileW(search, &entry));
-        ::FindClose(search);
+        } while (::FindNextFileW(search.get(), &entry));
     }
     ::RemoveDirectoryW(folder.c_str());
+}
+
+std::vector<std::wstring> FileNames(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW entry{};
+    const win32::UniqueFind search{::FindFirstFileW((folder + L"\\*").c_str(), &entry)};
+    if (!search) return names;
+    do {
+        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(entry.cFileName);
+    } while (::FindNextFileW(search.get(), &entry));
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string RandomBytes(std::size_t size, std::uint64_t seed) {
+    std::mt19937_64 random{seed};
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i < size; i += 8) {
+        const auto word = random();
+        std::memcpy(&bytes[i], &word, std::min<std::size_t>(8, size - i));
+    }
+    return bytes;
 }
 
 void WriteFileBytes(const std::wstring& path, std::string_view bytes) {

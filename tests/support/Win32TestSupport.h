@@ -6,6 +6,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/SystemError.h"
 #include "platform/win32/UniqueHandle.h"
@@ -31,6 +32,10 @@ void DeleteTree(const std::wstring& folder);
 void WriteFileBytes(const std::wstring& path, std::string_view bytes);
 std::string ReadFileBytes(const std::wstring& path);  // throws if the file cannot be read
 bool FileExists(const std::wstring& path);
+// The names of the files (not folders) in a folder, sorted.
+std::vector<std::wstring> FileNames(const std::wstring& folder);
+// Bytes that look like nothing in particular, the same for the same seed.
+std::string RandomBytes(std::size_t size, std::uint64_t seed);
 
 // A file's DACL, set and read in SDDL ("D:P(A;;FA;;;WD)"). Wine keeps no DACL: it maps one onto
 // the Unix permission bits and reads back a made-up default, in which only an entry letting

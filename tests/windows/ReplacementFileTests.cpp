@@ -31,18 +31,6 @@ UniqueFile HoldOpen(const std::wstring& path, DWORD sharing) {
                                     OPEN_EXISTING, 0, nullptr)};
 }
 
-std::size_t FilesIn(const std::wstring& folder) {
-    std::size_t count = 0;
-    WIN32_FIND_DATAW entry{};
-    HANDLE search = ::FindFirstFileW((folder + L"\\*").c_str(), &entry);
-    if (search == INVALID_HANDLE_VALUE) return 0;
-    do {
-        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) ++count;
-    } while (::FindNextFileW(search, &entry));
-    ::FindClose(search);
-    return count;
-}
-
 class ReplacementFiles : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -59,7 +47,7 @@ TEST_F(ReplacementFiles, ReplaceFileLeavesOnlyTheNewContent) {
     ReplaceFileContent(files, source, target);
     EXPECT_EQ(ReadFileBytes(target), "new content");
     EXPECT_EQ(ReadFileBytes(source), "new content");
-    EXPECT_EQ(FilesIn(folder.Path()), 2u) << "no temporary file left";
+    EXPECT_EQ(FileNames(folder.Path()).size(), 2u) << "no temporary file left";
 }
 
 // Wine cannot show a protected or inherited DACL, nor encryption: the unit tests cover those.
@@ -95,7 +83,7 @@ TEST_F(ReplacementFiles, ReadOnlyTargetIsRefusedAndKept) {
     EXPECT_EQ(ErrorOf([&] { files.CheckReplaceable(target); }), ERROR_ACCESS_DENIED);
     EXPECT_EQ(ErrorOf([&] { ReplaceFileContent(files, source, target); }), ERROR_ACCESS_DENIED);
     EXPECT_EQ(ReadFileBytes(target), "old content");
-    EXPECT_EQ(FilesIn(folder.Path()), 2u);
+    EXPECT_EQ(FileNames(folder.Path()).size(), 2u);
 }
 
 TEST_F(ReplacementFiles, FileHeldOpenByOthersIsNotReplaceable) {
@@ -180,7 +168,7 @@ TEST(RealReplacement, LockedPrivateKeyLeavesThePairAndNoTemporaryFile) {
         std::printf("a key held for good fails after %llu ms\n", ::GetTickCount64() - started);
     }
     EXPECT_EQ(ReadFileBytes(install / L"Certificate.pem"), "OLD CERT");
-    EXPECT_EQ(FilesIn(install.Path()), 2u);
+    EXPECT_EQ(FileNames(install.Path()).size(), 2u);
 
     // Held for half a second, as antivirus does: ridden out.
     auto holder = HoldOpen(install / L"PrivateKey.pem", 0);
@@ -191,7 +179,7 @@ TEST(RealReplacement, LockedPrivateKeyLeavesThePairAndNoTemporaryFile) {
     ReplaceCredentials(files, pause, paths);
     EXPECT_EQ(ReadFileBytes(install / L"Certificate.pem"), "NEW CERT");
     EXPECT_EQ(ReadFileBytes(install / L"PrivateKey.pem_old"), "OLD KEY");
-    EXPECT_EQ(FilesIn(install.Path()), 4u);
+    EXPECT_EQ(FileNames(install.Path()).size(), 4u);
 }
 
 }  // namespace
