@@ -1,7 +1,6 @@
 #include "app/QuietRun.h"
 
 #include <exception>
-#include <new>
 
 #include "app/Texts.h"
 #include "data/InstallFolder.h"
@@ -12,7 +11,8 @@
 namespace kdu {
 namespace {
 
-constexpr std::uint32_t kOutOfMemory = 14;  // ERROR_OUTOFMEMORY
+constexpr std::uint32_t kOutOfMemory = 14;     // ERROR_OUTOFMEMORY
+constexpr std::uint32_t kGeneralFailure = 31;  // ERROR_GEN_FAILURE
 
 }  // namespace
 
@@ -33,7 +33,10 @@ QuietOutcome RunQuietly(FileSystem& files, Shell& shell, Pause& pause, RunLock& 
     } catch (const std::exception&) {
         outcome.error = SystemError{kOutOfMemory, {}};
     }
-    if (outcome.error) outcome.exitCode = outcome.error->Code();
+    // A failure never exits with 0, which deployment tools read as success, even where the
+    // system gave no number.
+    if (outcome.error)
+        outcome.exitCode = outcome.error->Code() ? outcome.error->Code() : kGeneralFailure;
     return outcome;
 }
 

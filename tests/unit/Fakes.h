@@ -145,7 +145,7 @@ public:
         if (failing) {
             files[destination] = content.substr(0, content.size() / 2);
             if (outOfMemory) throw std::bad_alloc{};
-            throw SystemError{kInjected, L"injected", destination};
+            throw SystemError{injectedCode, L"injected", destination};
         }
         files[destination] = content;
     }
@@ -189,6 +189,7 @@ public:
     std::map<std::wstring, std::uint32_t> links;  // hard links, where more than one
     std::set<int> failAt;                         // 1-based steps to fail
     bool outOfMemory = false;                     // the failing step throws std::bad_alloc
+    std::uint32_t injectedCode = kInjected;       // the number a failing step's error carries
     int steps = 0;
     Journal* journal = nullptr;
 
@@ -215,7 +216,7 @@ private:
     void Step(const std::wstring& what) {
         if (!Failing(what)) return;
         if (outOfMemory) throw std::bad_alloc{};
-        throw SystemError{kInjected, L"injected", what};
+        throw SystemError{injectedCode, L"injected", what};
     }
 };
 

@@ -5,6 +5,7 @@
 #include <set>
 
 #include "app/Form1.h"
+#include "app/QuietRun.h"
 #include "app/Texts.h"
 #include "tests/unit/Fakes.h"
 #include "update/CredentialReplacement.h"
@@ -35,6 +36,30 @@ protected:
             {kPrivateKey, "OLD KEY"},
         };
         shell.value = kInstall;
+        files.readOnly.clear();
+        files.locked.clear();
+        files.inUse.clear();
+        files.busy.clear();
+        files.unreadablePermissions.clear();
+        files.symbolicLinks.clear();
+        files.links.clear();
+        files.failAt.clear();
+        files.steps = 0;
+        pause.total = 0;
+    }
+
+    // The 1-based number of a complete run's file step, to fail it by what it does.
+    int StepOf(const std::wstring& entry) {
+        Journal steps;
+        files.journal = &steps;
+        Click();
+        files.journal = nullptr;
+        std::erase_if(steps, [](const std::wstring& step) { return !step.starts_with(L"Files."); });
+        const auto found = std::find(steps.begin(), steps.end(), L"Files." + entry);
+        EXPECT_NE(found, steps.end()) << "no step " << entry;
+        SetUp();
+        Restart();
+        return static_cast<int>(found - steps.begin()) + 1;
     }
 
     void Click() {
@@ -138,7 +163,6 @@ TEST_F(Update, ClickSequenceIsThreeSecondsOfProgressThenCopiesThenRenames) {
 }
 
 TEST_F(Update, EveryFailingFileStepLeavesTheOldPairAndNoTemporaryFile) {
-    files.failAt.clear();
     Click();
     const int stepsOfACompleteRun = files.steps;
     ASSERT_GT(stepsOfACompleteRun, 10);
@@ -146,7 +170,6 @@ TEST_F(Update, EveryFailingFileStepLeavesTheOldPairAndNoTemporaryFile) {
     for (int failing = 1; failing <= stepsOfACompleteRun; ++failing) {
         SCOPED_TRACE("failing step " + std::to_string(failing));
         SetUp();
-        files.steps = 0;
         files.failAt = {failing};
         Restart();
         Click();
@@ -229,11 +252,6 @@ TEST_F(Update, RefusedBeforeAnyChange) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         SetUp();
-        files.readOnly.clear();
-        files.locked.clear();
-        files.unreadablePermissions.clear();
-        files.symbolicLinks.clear();
-        files.links.clear();
         c.arrange(files);
         const auto before = files.files;
         Restart();
@@ -294,11 +312,6 @@ TEST_F(Update, HoldsUpAgainstWhatHappensAroundIt) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         SetUp();
-        files.readOnly.clear();
-        files.locked.clear();
-        files.inUse.clear();
-        files.busy.clear();
-        pause.total = 0;
         c.arrange(files);
         Restart();
         Click();
@@ -307,20 +320,9 @@ TEST_F(Update, HoldsUpAgainstWhatHappensAroundIt) {
 }
 
 TEST_F(Update, AnUndoThatFailsIsSaidPlainlyAndTheNextRunCompletesThePair) {
-    files.journal = &journal;
-    Click();
-    const std::wstring keyRename =
-        L"Files.MoveReplacing " + kPrivateKey + std::wstring{kTemporarySuffix} + L" " + kPrivateKey;
-    int step = 0;
-    for (const auto& entry : journal) {
-        if (entry.starts_with(L"Files.")) ++step;
-        if (entry == keyRename) break;
-    }
-    SetUp();
-    files.journal = nullptr;
-    files.steps = 0;
-    files.failAt = {step, step + 1};  // the key's rename, then putting the certificate back
-    Restart();
+    const int keyRename = StepOf(L"MoveReplacing " + kPrivateKey + std::wstring{kTemporarySuffix} +
+                                 L" " + kPrivateKey);
+    files.failAt = {keyRename, keyRename + 1};  // the key's rename, then the certificate back
     Click();
     ASSERT_EQ(errors.shown.size(), 1u);
     EXPECT_EQ(errors.shown[0].Remark(), kCertificateNewKeyOld);
@@ -358,28 +360,14 @@ TEST_F(Update, FailureNamesTheFileConcerned) {
 }
 
 TEST_F(Update, RunningOutOfMemoryIsReportedAndUndone) {
-    // The steps of a complete run, to pick the failing ones by what they do.
-    files.journal = &journal;
-    Click();
-    Lines steps;
-    for (const auto& entry : journal) {
-        if (entry.starts_with(L"Files.")) steps.push_back(entry);
-    }
-    const auto stepOf = [&](const std::wstring& entry) {
-        const auto found = std::find(steps.begin(), steps.end(), L"Files." + entry);
-        EXPECT_NE(found, steps.end()) << "no step " << entry;
-        return static_cast<int>(found - steps.begin()) + 1;
-    };
     const std::wstring temporary{kTemporarySuffix};
-    const int aCopy = stepOf(L"CopyToNewFile " + kApp + L"\\data1.bin " + kCertificate + temporary);
+    const int aCopy = StepOf(L"CopyToNewFile " + kApp + L"\\data1.bin " + kCertificate + temporary);
     const int theKeysRename =
-        stepOf(L"MoveReplacing " + kPrivateKey + temporary + L" " + kPrivateKey);
-    files.journal = nullptr;
+        StepOf(L"MoveReplacing " + kPrivateKey + temporary + L" " + kPrivateKey);
     files.outOfMemory = true;
     for (const int failing : {aCopy, theKeysRename}) {
         SCOPED_TRACE("failing step " + std::to_string(failing));
         SetUp();
-        files.steps = 0;
         files.failAt = {failing};
         Restart();
         Click();
@@ -410,6 +398,19 @@ TEST_F(Update, TrailingSeparatorInTheInstallFolderGivesTwoInTheJoin) {
     EXPECT_EQ(File(kInstall + L"\\\\Certificate.pem"), L"NEW CERTIFICATE");
     EXPECT_EQ(File(kInstall + L"\\\\Certificate.pem_old"), L"OLD CERTIFICATE");
     EXPECT_TRUE(errors.shown.empty());
+}
+
+// /quiet's outcome as deployment tools read it: 0 only when the pair is the new one.
+TEST_F(Update, QuietRunExitCodes) {
+    EXPECT_EQ(RunQuietly(files, shell, pause, runLock).exitCode, 0u);
+    EXPECT_EQ(File(kPrivateKey), L"NEW KEY");
+    SetUp();
+    files.failAt = {1};
+    files.injectedCode = 0;  // a failure the system gave no number
+    EXPECT_EQ(RunQuietly(files, shell, pause, runLock).exitCode, 31u);
+    ExpectOldPairInstalled();
+    shell.value.reset();
+    EXPECT_EQ(RunQuietly(files, shell, pause, runLock).exitCode, kPathNotFound);
 }
 
 TEST(CredentialPaths, ArePlainConcatenations) {
