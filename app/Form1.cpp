@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "app/Failures.h"
 #include "app/Texts.h"
 #include "data/InstallFolder.h"
 #include "data/MessageFile.h"
@@ -21,8 +22,7 @@ void Try(Step&& step) noexcept {
     }
 }
 
-constexpr std::uint32_t kOutOfMemory = 14;  // ERROR_OUTOFMEMORY: the one other std::exception
-constexpr int kProgressRow = 3;             // below the three introductory lines
+constexpr int kProgressRow = 3;  // below the three introductory lines
 constexpr unsigned kProgressPauseMs = 1000;
 
 // Message lines by their 0-based position in List2.
@@ -71,20 +71,18 @@ void Form1::OnLoad() {
 void Form1::OnCommand1Click() {
     if (started_) return;
     started_ = true;
-    CertificateReplaced = false;
-    PrivateKeyReplaced = false;
-    try {
+    PairReplaced = false;
+    const auto failure = FailureOf([&] {
         for (int step = 0; step < 3; ++step) ShowProgress(step);
         RunReplacement();
-    } catch (const SystemError& error) {
+    });
+    if (failure) {
         Try([&] { controls_.Command1.Disable(); });
-        services_.errorBox.Show(error);
-    } catch (const std::exception&) {
-        Try([&] { controls_.Command1.Disable(); });
-        services_.errorBox.Show(SystemError{kOutOfMemory, {}});
+        services_.errorBox.Show(*failure);
     }
+    PairReplaced = !failure;
 
-    if (CertificateReplaced) {
+    if (PairReplaced) {
         Try([&] { controls_.List1.Append(MessageLine(kClosingLine)); });
         Try([&] { controls_.List1.Append(L""); });
         Try([&] { controls_.List1.Append(MessageLine(kClosingLine2)); });
@@ -104,25 +102,26 @@ void Form1::ShowProgress(int step) {
     services_.pause.Sleep(kProgressPauseMs);
 }
 
-// Replaces the pair, one copy of the program at a time; the flags tell how far it got (both, or
-// neither: a failed run is undone).
+// Replaces the pair, one copy of the program at a time; a failed run is undone.
 void Form1::RunReplacement() {
-    const auto applicationFolder = FolderOf(services_.files.ExecutablePath());
     const auto paths =
-        ComposePaths(applicationFolder, InstallFolder, CertificateFile, PrivateKeyFile);
-    {
-        const HeldRunLock oneAtATime{services_.runLock};
-        ReplaceCredentials(services_.files, services_.pause, paths);
-    }
-    CertificateReplaced = true;
-    PrivateKeyReplaced = true;
+        ComposePaths(ApplicationFolder(), InstallFolder, CertificateFile, PrivateKeyFile);
+    const HeldRunLock oneAtATime{services_.runLock};
+    ReplaceCredentials(services_.files, services_.pause, paths);
+}
+
+// Worked out once; a failure is tried again by the next step that needs it.
+const std::wstring& Form1::ApplicationFolder() {
+    if (applicationFolder_.empty()) applicationFolder_ = FolderOf(services_.files.ExecutablePath());
+    return applicationFolder_;
 }
 
 void Form1::ReadMessageFile() {
-    std::wstring path;
     std::vector<std::wstring> lines;
-    Try([&] { path = Join(FolderOf(services_.files.ExecutablePath()), kMessageFileName); });
-    Try([&] { lines = DecodeMessageLines(services_.files.ReadAll(path), services_.decoder); });
+    Try([&] {
+        const auto path = Join(ApplicationFolder(), kMessageFileName);
+        lines = DecodeMessageLines(services_.files.ReadAll(path), services_.decoder);
+    });
     for (const auto& line : lines) {
         Try([&] { controls_.List2.Append(line); });
     }

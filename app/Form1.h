@@ -42,17 +42,18 @@ public:
     // Window-level fields.
     std::wstring CertificateFile;
     std::wstring PrivateKeyFile;
-    std::wstring InstallFolder;        // empty: no install folder was found
-    bool CertificateReplaced = false;  // the run's certificate step completed
-    bool PrivateKeyReplaced = false;   // the run's private key step completed
+    std::wstring InstallFolder;  // empty: no install folder was found
+    bool PairReplaced = false;   // the run installed the new pair (a failed run is undone)
 
 private:
+    const std::wstring& ApplicationFolder();
     void ReadMessageFile();
     void LookUpInstallFolder();
     void ShowProgress(int step);
     void RunReplacement();
     std::wstring MessageLine(int index) const;
 
+    std::wstring applicationFolder_;  // where the program and its package lie
     Form1Controls controls_;
     Form1Services services_;
     bool started_ = false;  // a click runs once; one delivered during the run is ignored

@@ -1,7 +1,6 @@
 #include "app/QuietRun.h"
 
-#include <exception>
-
+#include "app/Failures.h"
 #include "app/Texts.h"
 #include "data/InstallFolder.h"
 #include "platform/DecimalText.h"
@@ -11,7 +10,6 @@
 namespace kdu {
 namespace {
 
-constexpr std::uint32_t kOutOfMemory = 14;     // ERROR_OUTOFMEMORY
 constexpr std::uint32_t kGeneralFailure = 31;  // ERROR_GEN_FAILURE
 
 }  // namespace
@@ -19,38 +17,36 @@ constexpr std::uint32_t kGeneralFailure = 31;  // ERROR_GEN_FAILURE
 QuietOutcome RunQuietly(FileSystem& files, Shell& shell, Pause& pause, RunLock& runLock) {
     QuietOutcome outcome;
     outcome.installFolder = LookUpInstallFolder(shell);
-    if (outcome.installFolder.empty()) {
-        outcome.exitCode = kPathNotFound;
-        return outcome;
-    }
-    try {
+    if (outcome.installFolder.empty()) return outcome;
+    outcome.error = FailureOf([&] {
         const auto paths = ComposePaths(FolderOf(files.ExecutablePath()), outcome.installFolder,
                                         texts::kCertificateFile, texts::kPrivateKeyFile);
         const HeldRunLock oneAtATime{runLock};
         ReplaceCredentials(files, pause, paths);
-    } catch (const SystemError& error) {
-        outcome.error = error;
-    } catch (const std::exception&) {
-        outcome.error = SystemError{kOutOfMemory, {}};
-    }
+    });
+    return outcome;
+}
+
+std::uint32_t ExitCode(const QuietOutcome& outcome) {
+    if (outcome.installFolder.empty()) return kPathNotFound;
+    if (!outcome.error) return 0;
     // A failure never exits with 0, which deployment tools read as success, even where the
     // system gave no number.
-    if (outcome.error)
-        outcome.exitCode = outcome.error->Code() ? outcome.error->Code() : kGeneralFailure;
-    return outcome;
+    return outcome.error->Code() ? outcome.error->Code() : kGeneralFailure;
 }
 
 std::wstring QuietLogLine(std::wstring_view time, const QuietOutcome& outcome) {
     std::wstring line{time};
     line.append(L"\t").append(outcome.installFolder).append(L"\t");
-    if (outcome.exitCode == 0) {
+    const auto exitCode = ExitCode(outcome);
+    if (exitCode == 0) {
         line.append(L"the pair is the new one");
     } else if (!outcome.error) {
         line.append(L"install folder not found");
     } else {
         line.append(L"failed");
     }
-    line.append(L"\t").append(DecimalText(outcome.exitCode));
+    line.append(L"\t").append(DecimalText(exitCode));
     if (outcome.error) {
         line.append(L"\t").append(outcome.error->Description());
         line.append(L"\t").append(outcome.error->Path());

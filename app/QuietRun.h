@@ -15,13 +15,16 @@ namespace kdu {
 inline constexpr std::uint32_t kPathNotFound = 3;  // ERROR_PATH_NOT_FOUND: no install folder
 
 struct QuietOutcome {
-    std::uint32_t exitCode = 0;  // 0: the pair is the new one; else the error's number
-    std::wstring installFolder;  // empty: none recorded
-    std::optional<SystemError> error;
+    std::wstring installFolder;        // empty: none recorded
+    std::optional<SystemError> error;  // none: the pair is the new one
 };
 
 // pause serves only the retries of a file step that meets a short lock.
 QuietOutcome RunQuietly(FileSystem& files, Shell& shell, Pause& pause, RunLock& runLock);
+
+// 0 when the pair is the new one, kPathNotFound without an install folder, else the number of
+// the error (once described, for a failure this program found itself).
+std::uint32_t ExitCode(const QuietOutcome& outcome);
 
 // The log's line for a run (without a line end): time, install folder, outcome, and the error's
 // number, description and file, separated by tabs.

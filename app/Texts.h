@@ -25,6 +25,27 @@ inline constexpr std::wstring_view kMayNeedAdministrator =
     L"安裝資料夾可能需要系統管理員權限才能變更。請在本程式上按滑鼠右鍵，選擇「以系統管理員身分執行"
     L"」，再試一次。";
 
+// The descriptions of failures this program finds itself, where the system's own text would not
+// explain them. Shown after the error number, like the system's.
+inline constexpr std::wstring_view kSymbolicLinkRefused =
+    L"此檔案是符號連結（symbolic "
+    L"link）。本程式不更新符號連結，以免只換掉連結而未換掉它所指的檔案。";
+inline constexpr std::wstring_view kHardLinkRefused =
+    L"此檔案有多個硬式連結（hard link）。替換它會讓其他名稱仍保留舊的內容，因此本程式不更新它。";
+inline constexpr std::wstring_view kNotACertificate =
+    L"此檔案不是 PEM 格式的憑證（CERTIFICATE），無法用來更新。請重新下載完整的更新套件。";
+inline constexpr std::wstring_view kNotAPrivateKey =
+    L"此檔案不是 PEM 格式的私密金鑰（PRIVATE KEY），無法用來更新。請重新下載完整的更新套件。";
+inline constexpr std::wstring_view kEncryptedPrivateKey =
+    L"此私密金鑰已用密碼加密，KestovaDesktop 無法使用，因此本程式不安裝它。";
+inline constexpr std::wstring_view kNotInPackage =
+    L"此檔案不屬於這個更新套件：它與 SHA256SUMS 所列的不符。請重新下載完整的更新套件，"
+    L"並只使用同一次下載的檔案。";
+inline constexpr std::wstring_view kChecksumsMalformed =
+    L"更新套件的 SHA256SUMS 無法讀取或格式不正確，因此無法確認套件完整。請重新下載完整的更新套件。";
+// Any other exception: a fault of this program, with the exception's own text after this.
+inline constexpr std::wstring_view kInternalError = L"本程式發生內部錯誤：";
+
 inline constexpr std::wstring_view kCertificateFile = L"Certificate.pem";
 inline constexpr std::wstring_view kPrivateKeyFile = L"PrivateKey.pem";
 

@@ -134,8 +134,8 @@ bool Shown(HWND) { return true; }
 struct Setup {
     explicit Setup(const std::wstring& updater) {
         ::CopyFileW(updater.c_str(), (app / L"KestovaDesktopUpdater.exe").c_str(), FALSE);
-        WriteFileBytes(app / L"data1.bin", std::string(4096, 'C'));
-        WriteFileBytes(app / L"data2.bin", std::string(1704, 'K'));
+        WriteFileBytes(app / L"data1.bin", testing::PemText("CERTIFICATE", std::string(3000, 'C')));
+        WriteFileBytes(app / L"data2.bin", testing::PemText("PRIVATE KEY", std::string(1200, 'K')));
         WriteFileBytes(app / L"data3.bin", "one\r\ntwo\r\nthree\r\nfour\r\nfive\r\nsix\r\n");
         InstallOldPair();
         testing::SetStringValue(kProductKey, L"InstallPath", install.Path());
@@ -236,17 +236,16 @@ void LastRename(std::size_t bytes, const char* size) {
 void ReplacementAgainstCopyFile(std::size_t megabytes) {
     TempFolder app{L"bench-copy-app"}, install{L"bench-copy-install"};
     const std::string old(megabytes << 20, 'o');
-    const std::string fresh((megabytes << 20) + 1, 'n');
-    WriteFileBytes(app / L"data1.bin", fresh);
-    WriteFileBytes(app / L"data2.bin", fresh);
+    const std::string fresh((megabytes << 20) / 4 * 3, 'n');  // base64 makes it N MB again
+    WriteFileBytes(app / L"data1.bin", testing::PemText("CERTIFICATE", fresh));
+    WriteFileBytes(app / L"data2.bin", testing::PemText("PRIVATE KEY", fresh));
     const auto paths =
         ComposePaths(app.Path(), install.Path(), L"Certificate.pem", L"PrivateKey.pem");
+    const auto& [certificate, privateKey] = paths.swaps;
     const auto installOld = [&] {
-        for (const auto* file : {&paths.certificateBackup, &paths.privateKeyBackup}) {
-            ::DeleteFileW(file->c_str());
-        }
-        WriteFileBytes(paths.installedCertificate, old);
-        WriteFileBytes(paths.installedPrivateKey, old);
+        for (const auto& swap : paths.swaps) ::DeleteFileW(swap.backup.c_str());
+        WriteFileBytes(certificate.installed, old);
+        WriteFileBytes(privateKey.installed, old);
     };
     win32::Win32FileSystem files;
     win32::Win32Pause pause;
@@ -260,10 +259,10 @@ void ReplacementAgainstCopyFile(std::size_t megabytes) {
         // The same four copies, with nothing around them.
         installOld();
         start = Clock::now();
-        ::CopyFileW(paths.installedCertificate.c_str(), paths.certificateBackup.c_str(), FALSE);
-        ::CopyFileW(paths.newCertificate.c_str(), paths.installedCertificate.c_str(), FALSE);
-        ::CopyFileW(paths.installedPrivateKey.c_str(), paths.privateKeyBackup.c_str(), FALSE);
-        ::CopyFileW(paths.newPrivateKey.c_str(), paths.installedPrivateKey.c_str(), FALSE);
+        for (const auto& swap : paths.swaps) {
+            ::CopyFileW(swap.installed.c_str(), swap.backup.c_str(), FALSE);
+            ::CopyFileW(swap.incoming.c_str(), swap.installed.c_str(), FALSE);
+        }
         copies.push_back(MillisecondsSince(start));
     }
     const auto figure = "replacement of two " + std::to_string(megabytes) + " MB files";

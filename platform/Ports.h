@@ -4,6 +4,7 @@
 // and update logic call only these; platform/win32 implements them, the unit tests fake them.
 // Every operation reports failure by throwing (kdu::SystemError for what the system refused).
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -16,6 +17,7 @@ namespace kdu {
 
 // Raw file content.
 using Bytes = std::string;
+using Sha256Digest = std::array<std::uint8_t, 32>;
 
 class ListBox {
 public:
@@ -64,6 +66,11 @@ public:
     // Whether two files hold exactly the same bytes.
     virtual bool SameContent(const std::wstring& first, const std::wstring& second) = 0;
     virtual bool Exists(const std::wstring& path) = 0;
+    // The SHA-256 digest of a file's bytes.
+    virtual Sha256Digest Sha256Of(const std::wstring& path) = 0;
+    // Whether a name read from a UTF-8 list is name, as Windows compares the names of files
+    // in one folder (ordinal, ignoring case).
+    virtual bool SameFileName(std::string_view utf8Name, std::wstring_view name) = 0;
     // Fails unless the existing file can be replaced: not read-only, not held open by others.
     virtual void CheckReplaceable(const std::wstring& path) = 0;
     // Whether the file has the read-only attribute: a refusal that waiting does not change.

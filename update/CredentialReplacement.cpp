@@ -1,17 +1,17 @@
 #include "update/CredentialReplacement.h"
 
+#include <array>
 #include <exception>
 #include <optional>
 #include <vector>
 
 #include "platform/Paths.h"
+#include "update/PackageCheck.h"
 
 namespace kdu {
 namespace {
 
-// Win32 error numbers for failures found here rather than by the system, and those that a
-// short lock gives.
-constexpr std::uint32_t kInvalidData = 13;       // ERROR_INVALID_DATA
+// The Win32 error numbers a short lock gives.
 constexpr std::uint32_t kAccessDenied = 5;       // ERROR_ACCESS_DENIED
 constexpr std::uint32_t kSharingViolation = 32;  // ERROR_SHARING_VIOLATION
 constexpr std::uint32_t kLockViolation = 33;     // ERROR_LOCK_VIOLATION
@@ -34,6 +34,12 @@ public:
         return Patiently([&] { return files_.SameContent(first, second); });
     }
     bool Exists(const std::wstring& path) override { return files_.Exists(path); }
+    Sha256Digest Sha256Of(const std::wstring& path) override {
+        return Patiently([&] { return files_.Sha256Of(path); });
+    }
+    bool SameFileName(std::string_view utf8Name, std::wstring_view name) override {
+        return files_.SameFileName(utf8Name, name);
+    }
     void CheckReplaceable(const std::wstring& path) override {
         Patiently([&] { files_.CheckReplaceable(path); });
     }
@@ -105,9 +111,18 @@ void RemoveQuietly(FileSystem& files, const std::wstring& path) noexcept {
     }
 }
 
-// An empty certificate or key would leave the product unable to start.
-void CheckNewFile(FileSystem& files, const std::wstring& path) {
-    if (files.SizeOf(path) == 0) throw SystemError{kInvalidData, {}, path};
+// Writes source over the existing target so that target is at every moment wholly old or wholly
+// new: a flushed temporary copy beside it, made like target, renamed over it. No temporary file
+// survives a failure.
+void ReplaceFileContent(FileSystem& files, const std::wstring& source, const std::wstring& target) {
+    const auto temporary = TemporaryFor(target);
+    try {
+        files.CopyToNewFile(source, temporary, target);
+        files.MoveReplacing(temporary, target);
+    } catch (...) {
+        RemoveQuietly(files, temporary);
+        throw;
+    }
 }
 
 // The path must name the file itself, and its only name: renaming over a symbolic link would
@@ -115,24 +130,19 @@ void CheckNewFile(FileSystem& files, const std::wstring& path) {
 // leave the other names with the old content.
 void CheckReplaceableAsItself(FileSystem& files, const std::wstring& installed) {
     const FileFacts facts = files.Inspect(installed);
-    if (facts.reparsePoint) {
-        throw SystemError{kNotSupported, std::wstring{kSymbolicLinkRefused}, installed};
-    }
-    if (facts.links > 1) {
-        throw SystemError{kNotSupported, std::wstring{kHardLinkRefused}, installed};
-    }
+    if (facts.reparsePoint) throw SystemError{Failure::SymbolicLink, installed};
+    if (facts.links > 1) throw SystemError{Failure::HardLink, installed};
 }
 
-// One installed file, the copy of it to keep, and the file that replaces it.
-struct Replacement {
-    const std::wstring* installed;
-    const std::wstring* backup;
-    const std::wstring* replacement;
-};
+using Pending = std::vector<const Swap*>;
 
 std::vector<std::wstring> TemporaryFiles(const CredentialPaths& paths) {
-    return {TemporaryFor(paths.certificateBackup), TemporaryFor(paths.installedCertificate),
-            TemporaryFor(paths.privateKeyBackup), TemporaryFor(paths.installedPrivateKey)};
+    std::vector<std::wstring> temporaries;
+    for (const auto& swap : paths.swaps) {
+        temporaries.push_back(TemporaryFor(swap.backup));
+        temporaries.push_back(TemporaryFor(swap.installed));
+    }
+    return temporaries;
 }
 
 // Each one on its own: one that cannot be removed does not keep the others. The first failure
@@ -151,16 +161,12 @@ std::optional<SystemError> RemoveTemporaryFiles(FileSystem& files, const Credent
 
 // What is to change: an installed file that already holds its new content is left alone, and so
 // is its backup. Only reads.
-std::vector<Replacement> PendingReplacements(FileSystem& files, const CredentialPaths& paths) {
-    CheckNewFile(files, paths.newCertificate);
-    CheckNewFile(files, paths.newPrivateKey);
-    std::vector<Replacement> pending;
-    for (const Replacement candidate :
-         {Replacement{&paths.installedCertificate, &paths.certificateBackup, &paths.newCertificate},
-          Replacement{&paths.installedPrivateKey, &paths.privateKeyBackup, &paths.newPrivateKey}}) {
-        if (!files.SameContent(*candidate.installed, *candidate.replacement)) {
-            CheckReplaceableAsItself(files, *candidate.installed);
-            pending.push_back(candidate);
+Pending PendingSwaps(FileSystem& files, const CredentialPaths& paths) {
+    Pending pending;
+    for (const auto& swap : paths.swaps) {
+        if (!files.SameContent(swap.installed, swap.incoming)) {
+            CheckReplaceableAsItself(files, swap.installed);
+            pending.push_back(&swap);
         }
     }
     return pending;
@@ -168,44 +174,38 @@ std::vector<Replacement> PendingReplacements(FileSystem& files, const Credential
 
 // Only the files that will be written: a product running again may hold its unchanged pair
 // open, and an unchanged backup may be read-only.
-void CheckBeforeAnyChange(FileSystem& files, const std::vector<Replacement>& pending) {
-    for (const auto& step : pending) {
-        files.CheckReplaceable(*step.installed);
-        if (files.Exists(*step.backup)) files.CheckReplaceable(*step.backup);
+void CheckBeforeAnyChange(FileSystem& files, const Pending& pending) {
+    for (const auto* swap : pending) {
+        files.CheckReplaceable(swap->installed);
+        if (files.Exists(swap->backup)) files.CheckReplaceable(swap->backup);
     }
 }
 
-void WriteTemporaryCopies(FileSystem& files, const std::vector<Replacement>& pending) {
-    for (const auto& step : pending) {
-        files.CopyToNewFile(*step.installed, TemporaryFor(*step.backup), *step.installed);
-        files.CopyToNewFile(*step.replacement, TemporaryFor(*step.installed), *step.installed);
+void WriteTemporaryCopies(FileSystem& files, const Pending& pending) {
+    for (const auto* swap : pending) {
+        files.CopyToNewFile(swap->installed, TemporaryFor(swap->backup), swap->installed);
+        files.CopyToNewFile(swap->incoming, TemporaryFor(swap->installed), swap->installed);
     }
 }
 
-// Puts the backups of the first `installed` steps back; which of the pair is new if that failed.
+// Puts the backups of the first `installed` pending swaps back; which of the pair is new if
+// that failed.
 std::optional<std::wstring> PutBackupsBack(FileSystem& files, const CredentialPaths& paths,
-                                           const std::vector<Replacement>& pending,
-                                           std::size_t installed) {
-    bool certificateNew = false;
-    bool keyNew = false;
+                                           const Pending& pending, std::size_t installed) {
+    // A file left out of the run already held its new content; one in it is old unless its
+    // rename stands and its backup could not be put back.
+    std::array<bool, 2> isNew{true, true};
+    for (const auto* swap : pending)
+        isNew[static_cast<std::size_t>(swap - paths.swaps.data())] = false;
     for (std::size_t i = 0; i < installed; ++i) {
         try {
-            ReplaceFileContent(files, *pending[i].backup, *pending[i].installed);
+            ReplaceFileContent(files, pending[i]->backup, pending[i]->installed);
         } catch (const std::exception&) {
-            (pending[i].installed == &paths.installedCertificate ? certificateNew : keyNew) = true;
+            isNew[static_cast<std::size_t>(pending[i] - paths.swaps.data())] = true;
         }
     }
-    // A file left out of the run already held its new content.
-    const auto isNew = [&](const std::wstring& installedPath, bool failedBack) {
-        for (std::size_t i = 0; i < pending.size(); ++i) {
-            if (pending[i].installed == &installedPath) return i < installed && failedBack;
-        }
-        return true;
-    };
-    certificateNew = isNew(paths.installedCertificate, certificateNew);
-    keyNew = isNew(paths.installedPrivateKey, keyNew);
-    if (certificateNew == keyNew) return std::nullopt;
-    return std::wstring{certificateNew ? kCertificateNewKeyOld : kCertificateOldKeyNew};
+    if (isNew[kCertificateSwap] == isNew[kPrivateKeySwap]) return std::nullopt;
+    return std::wstring{isNew[kCertificateSwap] ? kCertificateNewKeyOld : kCertificateOldKeyNew};
 }
 
 // Renames the new files into place in order, then flushes them: the closing lines say the pair
@@ -213,18 +213,18 @@ std::optional<std::wstring> PutBackupsBack(FileSystem& files, const CredentialPa
 // step fails, the files already renamed get their backup back, so that the pair is never mixed;
 // if that fails too, the error says so.
 void InstallTemporaryCopies(FileSystem& files, const CredentialPaths& paths,
-                            const std::vector<Replacement>& pending) {
+                            const Pending& pending) {
     std::size_t installed = 0;
     try {
         for (; installed < pending.size(); ++installed) {
-            const auto& step = pending[installed];
-            files.MoveReplacing(TemporaryFor(*step.installed), *step.installed);
+            const auto* swap = pending[installed];
+            files.MoveReplacing(TemporaryFor(swap->installed), swap->installed);
         }
-        for (const auto& step : pending) files.Flush(*step.installed);
+        for (const auto* swap : pending) files.Flush(swap->installed);
     } catch (const SystemError& error) {
         // The first failure is the one to report; it happened first.
         if (auto mixed = PutBackupsBack(files, paths, pending, installed)) {
-            throw SystemError{error.Code(), error.Description(), error.Path(), std::move(*mixed)};
+            throw error.Remarked(std::move(*mixed));
         }
         throw;
     } catch (...) {
@@ -244,32 +244,21 @@ void RemoveTemporaryFilesQuietly(FileSystem& files, const CredentialPaths& paths
 
 CredentialPaths ComposePaths(std::wstring_view applicationFolder, std::wstring_view installFolder,
                              std::wstring_view certificateFile, std::wstring_view privateKeyFile) {
-    CredentialPaths paths;
-    paths.installedCertificate = Join(installFolder, certificateFile);
-    paths.certificateBackup = paths.installedCertificate + std::wstring{kBackupSuffix};
-    paths.newCertificate = Join(applicationFolder, kNewCertificateFile);
-    paths.installedPrivateKey = Join(installFolder, privateKeyFile);
-    paths.privateKeyBackup = paths.installedPrivateKey + std::wstring{kBackupSuffix};
-    paths.newPrivateKey = Join(applicationFolder, kNewPrivateKeyFile);
-    return paths;
-}
-
-void ReplaceFileContent(FileSystem& files, const std::wstring& source, const std::wstring& target) {
-    const auto temporary = TemporaryFor(target);
-    try {
-        files.CopyToNewFile(source, temporary, target);
-        files.MoveReplacing(temporary, target);
-    } catch (...) {
-        RemoveQuietly(files, temporary);
-        throw;
-    }
+    const auto swap = [&](std::wstring_view installedFile, std::wstring_view incomingFile) {
+        auto installed = Join(installFolder, installedFile);
+        auto backup = installed + std::wstring{kBackupSuffix};
+        return Swap{std::move(installed), std::move(backup), Join(applicationFolder, incomingFile)};
+    };
+    return {{swap(certificateFile, kNewCertificateFile), swap(privateKeyFile, kNewPrivateKeyFile)},
+            Join(applicationFolder, kChecksumsFile)};
 }
 
 void ReplaceCredentials(FileSystem& systemFiles, Pause& pause, const CredentialPaths& paths) {
     PatientFileSystem files{systemFiles, pause};
+    CheckPackage(files, paths);
     // Temporary files an interrupted run may have left are ours; they go first.
     if (auto failure = RemoveTemporaryFiles(files, paths)) throw *failure;
-    const auto pending = PendingReplacements(files, paths);
+    const auto pending = PendingSwaps(files, paths);
     CheckBeforeAnyChange(files, pending);
 
     // All copies are written and flushed before the first rename, and the renames follow one
@@ -277,9 +266,8 @@ void ReplaceCredentials(FileSystem& systemFiles, Pause& pause, const CredentialP
     // only between the last two renames, and the next run completes the pair.
     try {
         WriteTemporaryCopies(files, pending);
-        for (const auto& step : pending) {
-            files.MoveReplacing(TemporaryFor(*step.backup), *step.backup);
-        }
+        for (const auto* swap : pending)
+            files.MoveReplacing(TemporaryFor(swap->backup), swap->backup);
         InstallTemporaryCopies(files, paths, pending);
     } catch (...) {
         RemoveTemporaryFilesQuietly(files, paths);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <string>
 #include <string_view>
 
@@ -13,33 +14,29 @@ inline constexpr std::wstring_view kBackupSuffix = L"_old";
 // A file being written is first written under its own name with this suffix, then renamed.
 inline constexpr std::wstring_view kTemporarySuffix = L".KestovaDesktopUpdater.tmp";
 
-// Installed files the update refuses to replace (ERROR_NOT_SUPPORTED), with why, for the user.
-inline constexpr std::uint32_t kNotSupported = 50;  // ERROR_NOT_SUPPORTED
-inline constexpr std::wstring_view kSymbolicLinkRefused =
-    L"此檔案是符號連結（symbolic "
-    L"link）。本程式不更新符號連結，以免只換掉連結而未換掉它所指的檔案。";
-inline constexpr std::wstring_view kHardLinkRefused =
-    L"此檔案有多個硬式連結（hard link）。替換它會讓其他名稱仍保留舊的內容，因此本程式不更新它。";
+// One installed file, the copy of it to keep, and the new file that takes its place.
+struct Swap {
+    std::wstring installed;
+    std::wstring backup;
+    std::wstring incoming;
+};
 
 struct CredentialPaths {
-    std::wstring installedCertificate;
-    std::wstring certificateBackup;
-    std::wstring newCertificate;
-    std::wstring installedPrivateKey;
-    std::wstring privateKeyBackup;
-    std::wstring newPrivateKey;
+    // The certificate, then the private key: the order of the checks and the renames.
+    std::array<Swap, 2> swaps;
+    // The package's list of SHA-256 digests beside the incoming files; it may be absent.
+    std::wstring checksums;
 };
+inline constexpr std::size_t kCertificateSwap = 0;
+inline constexpr std::size_t kPrivateKeySwap = 1;
 
 // The paths of one run, by plain concatenation from the application and install folders.
 CredentialPaths ComposePaths(std::wstring_view applicationFolder, std::wstring_view installFolder,
                              std::wstring_view certificateFile, std::wstring_view privateKeyFile);
 
-// Writes source over the existing target so that target is at every moment wholly old or wholly
-// new: a flushed temporary copy beside it, made like target (permissions, attributes,
-// encryption), renamed over it. No temporary file survives a failure.
-void ReplaceFileContent(FileSystem& files, const std::wstring& source, const std::wstring& target);
-
 // Backs up and replaces the installed certificate and private key.
+// - Before anything else, the incoming files must be the package's certificate and key
+//   (CheckPackage); a refusal writes nothing.
 // - It first works out what is pending, only reading: an installed file that already holds its
 //   new content is left alone, and so is its backup, so the backups keep the pair from before
 //   the first run. Then it checks, before any change, that the files it will write can be

@@ -4,7 +4,7 @@
 
 #include "app/Layout.h"
 #include "app/Texts.h"
-#include "platform/win32/SystemErrors.h"
+#include "app/win32/ErrorReport.h"
 #include "resources/resource.h"
 
 namespace kdu::win32 {
@@ -124,12 +124,10 @@ void DiscardTypedKeys() {
 }  // namespace
 
 void MainWindow::Show(const SystemError& error) {
-    std::wstring remark = error.Remark();
-    if (remark.empty() && MayNeedAdministrator(error, form_.InstallFolder)) {
-        remark = texts::kMayNeedAdministrator;
+    SystemError described = ForTheUser(error);
+    if (described.Remark().empty() && MayNeedAdministrator(described, form_.InstallFolder)) {
+        described = described.Remarked(std::wstring{texts::kMayNeedAdministrator});
     }
-    const SystemError described =
-        Described(SystemError{error.Code(), error.Description(), error.Path(), std::move(remark)});
     DiscardTypedKeys();
     const std::wstring caption{texts::kCaption};
     ::MessageBoxW(hwnd_, ErrorMessageText(described).c_str(), caption.c_str(),

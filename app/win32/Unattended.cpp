@@ -5,9 +5,9 @@
 #include "app/CommandLine.h"
 #include "app/QuietRun.h"
 #include "app/Texts.h"
+#include "app/win32/ErrorReport.h"
 #include "platform/DecimalText.h"
 #include "platform/win32/NamedMutexRunLock.h"
-#include "platform/win32/SystemErrors.h"
 #include "platform/win32/UniqueHandle.h"
 #include "platform/win32/Win32FileSystem.h"
 #include "platform/win32/WshShell.h"
@@ -57,9 +57,9 @@ int RunUnattended(const std::wstring& logFile) {
     Win32Pause pause;
     NamedMutexRunLock runLock;
     QuietOutcome outcome = RunQuietly(files, shell, pause, runLock);
-    if (outcome.error) outcome.error = Described(*outcome.error);
+    if (outcome.error) outcome.error = ForTheUser(*outcome.error);
     if (!logFile.empty()) AppendLine(logFile, QuietLogLine(LocalTimeText(), outcome));
-    return static_cast<int>(outcome.exitCode);
+    return static_cast<int>(ExitCode(outcome));
 }
 
 void ShowUsage(bool asked) {

@@ -181,6 +181,46 @@ bool Win32FileSystem::Exists(const std::wstring& path) {
     return Attributes(path) != INVALID_FILE_ATTRIBUTES;
 }
 
+// CryptoAPI lives in advapi32, a KnownDLL, and loads its provider by the full path the registry
+// gives: hashing loads nothing from the folder the program was downloaded to.
+Sha256Digest Win32FileSystem::Sha256Of(const std::wstring& path) {
+    HCRYPTPROV provider = 0;
+    if (!::CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)) {
+        throw LastError(path);
+    }
+    const UniqueCryptProvider providerOwner{provider};
+    HCRYPTHASH hash = 0;
+    if (!::CryptCreateHash(provider, CALG_SHA_256, 0, 0, &hash)) throw LastError(path);
+    const UniqueCryptHash hashOwner{hash};
+
+    const auto file = OpenForReading(path);
+    std::vector<char> block(kCopyBlock);
+    for (;;) {
+        const DWORD read = ReadBlock(file, block, path);
+        if (!::CryptHashData(hash, reinterpret_cast<const BYTE*>(block.data()), read, 0)) {
+            throw LastError(path);
+        }
+        if (read < kCopyBlock) break;
+    }
+    Sha256Digest digest{};
+    DWORD size = digest.size();
+    if (!::CryptGetHashParam(hash, HP_HASHVAL, digest.data(), &size, 0)) throw LastError(path);
+    return digest;
+}
+
+bool Win32FileSystem::SameFileName(std::string_view utf8Name, std::wstring_view name) {
+    if (utf8Name.empty() || utf8Name.size() > 32767 || name.size() > 32767) return false;
+    const int size = static_cast<int>(utf8Name.size());
+    const int length =
+        ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8Name.data(), size, nullptr, 0);
+    if (length <= 0) return false;  // not UTF-8: no file's name
+    std::wstring wide(static_cast<std::size_t>(length), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8Name.data(), size, wide.data(),
+                          length);
+    return ::CompareStringOrdinal(wide.data(), length, name.data(), static_cast<int>(name.size()),
+                                  TRUE) == CSTR_EQUAL;
+}
+
 void Win32FileSystem::CheckReplaceable(const std::wstring& path) {
     const DWORD attributes = Attributes(path);
     if (attributes == INVALID_FILE_ATTRIBUTES) throw LastError(path);

@@ -11,6 +11,8 @@ public:
     std::uint64_t SizeOf(const std::wstring& path) override;
     bool SameContent(const std::wstring& first, const std::wstring& second) override;
     bool Exists(const std::wstring& path) override;
+    Sha256Digest Sha256Of(const std::wstring& path) override;
+    bool SameFileName(std::string_view utf8Name, std::wstring_view name) override;
     void CheckReplaceable(const std::wstring& path) override;
     bool IsReadOnly(const std::wstring& path) override;
     FileFacts Inspect(const std::wstring& path) override;

@@ -46,8 +46,8 @@ protected:
         // Sizes differ a little, so a prefix of one content is never another.
         oldCertificate = RandomBytes(size, random());
         oldKey = RandomBytes(size - 4096, random());
-        newCertificate = RandomBytes(size + 4096, random());
-        newKey = RandomBytes(size - 8192, random());
+        newCertificate = PemText("CERTIFICATE", RandomBytes((size + 4096) / 4 * 3, random()));
+        newKey = PemText("PRIVATE KEY", RandomBytes((size - 8192) / 4 * 3, random()));
         WriteFileBytes(app / L"data1.bin", newCertificate);
         WriteFileBytes(app / L"data2.bin", newKey);
         app.WriteMessages("one\r\ntwo\r\nthree\r\nfour\r\nfive\r\nsix\r\n");

@@ -40,14 +40,16 @@ std::wstring OverridesOf(std::wstring_view exeName) {
 class Security : public ::testing::Test {
 protected:
     void SetUp() override {
-        WriteFileBytes(app / L"data1.bin", "NEW CERTIFICATE");
-        WriteFileBytes(app / L"data2.bin", "NEW KEY");
+        WriteFileBytes(app / L"data1.bin", PemText("CERTIFICATE", "NEW CERTIFICATE"));
+        WriteFileBytes(app / L"data2.bin", newKey);
         app.WriteMessages("one\r\ntwo\r\nthree\r\nfour\r\nfive\r\nsix\r\n");
         WriteFileBytes(install / L"Certificate.pem", "OLD CERTIFICATE");
         WriteFileBytes(install / L"PrivateKey.pem", "OLD KEY");
         SetStringValue(kProductKey, kInstallPathName, install.Path());
     }
     void TearDown() override { DeleteValue(kProductKey, kInstallPathName); }
+
+    const std::string newKey = PemText("PRIVATE KEY", "NEW KEY");
 
     // Starts the program, runs the whole update, and closes the window.
     void RunUpdate() const {
@@ -106,7 +108,7 @@ TEST_F(Security, DllsPlantedBesideTheExeAreNeverLoaded) {
 
     RunUpdate();
     EXPECT_EQ(LoadedPlants(), std::vector<std::wstring>{}) << "planted DLLs the program loaded";
-    EXPECT_EQ(ReadFileBytes(install / L"PrivateKey.pem"), "NEW KEY");
+    EXPECT_EQ(ReadFileBytes(install / L"PrivateKey.pem"), newKey);
 
     for (const auto* exe : {L"KestovaDesktopUpdater.exe", L"LoadByName.exe"}) {
         for (const auto& name : kNativeFirst) DeleteValue(OverridesOf(exe), name);

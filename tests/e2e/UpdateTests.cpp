@@ -53,8 +53,8 @@ protected:
 
     const Lines kDone{L"one",  L"two", L"three", std::wstring{texts::kProgress[2]},
                       L"four", L"",    L"five"};
-    std::string newCertificate = RandomBytes(4096, 1);
-    std::string newKey = RandomBytes(1700, 2);
+    std::string newCertificate = PemText("CERTIFICATE", RandomBytes(3000, 1));
+    std::string newKey = PemText("PRIVATE KEY", RandomBytes(1200, 2));
     std::string oldCertificate = RandomBytes(4000, 3);
     std::string oldKey = RandomBytes(1600, 4);
     Deployment app;
@@ -257,12 +257,16 @@ TEST_F(FailedUpdate, NoInstalledPrivateKey) {
     ExpectFailure("no private key", install / L"PrivateKey.pem");
 }
 
-TEST_F(FailedUpdate, NewFilesMissingOrEmpty) {
+// What browsers, proxies and people make of a package: each refused before any change. (A
+// stale file under the package's SHA256SUMS: the package round trip.)
+TEST_F(FailedUpdate, NewFilesThatAreNotThePackagesAreRefused) {
     ::DeleteFileW((app / L"data1.bin").c_str());
     ExpectFailure("data1.bin missing", app / L"data1.bin");
-    WriteFileBytes(app / L"data1.bin", newCertificate);
-    WriteFileBytes(app / L"data2.bin", "");
-    ExpectFailure("data2.bin empty", app / L"data2.bin");
+    WriteFileBytes(app / L"data1.bin", "<html><body>502 Bad Gateway</body></html>");
+    ExpectFailure("an error page", app / L"data1.bin", false, texts::kNotACertificate);
+    WriteFileBytes(app / L"data1.bin", newKey);
+    WriteFileBytes(app / L"data2.bin", newCertificate);
+    ExpectFailure("swapped", app / L"data1.bin", false, texts::kNotACertificate);
 }
 
 TEST_F(FailedUpdate, PrivateKeyReadOnly) {
@@ -282,7 +286,7 @@ TEST_F(FailedUpdate, PrivateKeyHeldOpenWithoutSharing) {
 TEST_F(FailedUpdate, HardLinkedPrivateKey) {
     ASSERT_TRUE(::CreateHardLinkW((install / L"key link.pem").c_str(),
                                   (install / L"PrivateKey.pem").c_str(), nullptr));
-    ExpectFailure("hard-linked key", install / L"PrivateKey.pem", false, kHardLinkRefused);
+    ExpectFailure("hard-linked key", install / L"PrivateKey.pem", false, texts::kHardLinkRefused);
     EXPECT_EQ(ReadFileBytes(install / L"PrivateKey.pem"), oldKey);
     EXPECT_EQ(ReadFileBytes(install / L"key link.pem"), oldKey);
 }

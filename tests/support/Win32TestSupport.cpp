@@ -84,6 +84,25 @@ std::string RandomBytes(std::size_t size, std::uint64_t seed) {
     return bytes;
 }
 
+std::string PemText(std::string_view label, std::string_view bytes) {
+    static constexpr char kDigits[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string base64;
+    for (std::size_t i = 0; i < bytes.size(); i += 3) {
+        std::uint32_t group = 0;
+        const std::size_t count = std::min<std::size_t>(3, bytes.size() - i);
+        for (std::size_t j = 0; j < 3; ++j) {
+            group = (group << 8) | (j < count ? static_cast<unsigned char>(bytes[i + j]) : 0u);
+        }
+        for (std::size_t j = 0; j < 4; ++j) {
+            base64 += j <= count ? kDigits[(group >> (18 - 6 * j)) & 0x3F] : '=';
+        }
+    }
+    std::string pem = "-----BEGIN " + std::string{label} + "-----\n";
+    for (std::size_t i = 0; i < base64.size(); i += 64) pem += base64.substr(i, 64) + "\n";
+    return pem + "-----END " + std::string{label} + "-----\n";
+}
+
 void WriteFileBytes(const std::wstring& path, std::string_view bytes) {
     const UniqueFile file{::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                         FILE_ATTRIBUTE_NORMAL, nullptr)};

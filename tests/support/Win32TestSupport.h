@@ -36,6 +36,8 @@ bool FileExists(const std::wstring& path);
 std::vector<std::wstring> FileNames(const std::wstring& folder);
 // Bytes that look like nothing in particular, the same for the same seed.
 std::string RandomBytes(std::size_t size, std::uint64_t seed);
+// bytes as one PEM block: base64 lines of 64 characters between the BEGIN and END lines.
+std::string PemText(std::string_view label, std::string_view bytes);
 
 // A file's DACL, set and read in SDDL ("D:P(A;;FA;;;WD)"). Wine keeps no DACL: it maps one onto
 // the Unix permission bits and reads back a made-up default, in which only an entry letting

@@ -3,7 +3,12 @@
 // Small in-memory stand-ins for the window's controls, the files, the text decoder and the
 // shell object.
 
+#include <openssl/evp.h>
+
+#include <algorithm>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <new>
@@ -17,6 +22,12 @@
 #include "platform/SystemError.h"
 
 namespace kdu::testing {
+
+// A file of the source tree, whole; empty if it cannot be read.
+inline std::string SourceFile(const char* relative) {
+    std::ifstream in{std::string{KDU_SOURCE_DIR} + "/" + relative, std::ios::binary};
+    return {std::istreambuf_iterator<char>{in}, {}};
+}
 
 inline constexpr std::uint32_t kFileNotFound = 2;
 
@@ -119,6 +130,19 @@ public:
         return Readable(first) == Readable(second);
     }
     bool Exists(const std::wstring& path) override { return files.contains(path); }
+    Sha256Digest Sha256Of(const std::wstring& path) override {
+        Step(L"Sha256Of " + path);
+        const Bytes& content = Readable(path);
+        Sha256Digest digest{};
+        EVP_Digest(content.data(), content.size(), digest.data(), nullptr, EVP_sha256(), nullptr);
+        return digest;
+    }
+    // ASCII letters only ignore case here.
+    bool SameFileName(std::string_view utf8Name, std::wstring_view name) override {
+        const auto lower = [](auto c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : int{c}; };
+        return std::equal(utf8Name.begin(), utf8Name.end(), name.begin(), name.end(),
+                          [&](char a, wchar_t b) { return lower(a) == lower(b); });
+    }
     void CheckReplaceable(const std::wstring& path) override {
         Step(L"CheckReplaceable " + path);
         Readable(path);

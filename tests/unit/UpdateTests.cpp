@@ -8,7 +8,9 @@
 #include "app/QuietRun.h"
 #include "app/Texts.h"
 #include "tests/unit/Fakes.h"
+#include "tools/package/Package.h"
 #include "update/CredentialReplacement.h"
+#include "update/PackageCheck.h"
 
 namespace kdu::testing {
 namespace {
@@ -22,6 +24,20 @@ const std::wstring kPrivateKey = kInstall + L"\\PrivateKey.pem";
 const std::wstring kCertificateBackup = kCertificate + L"_old";
 const std::wstring kPrivateKeyBackup = kPrivateKey + L"_old";
 const std::wstring kProgress3{texts::kProgress[2]};
+const std::wstring kData1 = kApp + L"\\data1.bin";
+const std::wstring kData2 = kApp + L"\\data2.bin";
+const std::wstring kSums = kApp + L"\\SHA256SUMS";
+
+// Real PEM files: the sample deployment's new pair, and the pair it replaces.
+const std::string kNewCertificate = SourceFile("sample/deployment/new-cert.pem");
+const std::string kNewKey = SourceFile("sample/deployment/new-key.pem");
+const std::string kOldCertificate = SourceFile("sample/installed/Certificate.pem");
+const std::string kOldKey = SourceFile("sample/installed/PrivateKey.pem");
+
+// SHA256SUMS as the package builder writes it.
+std::string SumsLine(const std::string& content, const std::string& name) {
+    return package::Sha256Hex(content) + "  " + name + "\n";
+}
 
 // A deployment beside the exe, a product installed with the old pair, and the window in the
 // Ready state.
@@ -29,11 +45,11 @@ class Update : public ::testing::Test, protected FakeForm {
 protected:
     void SetUp() override {
         files.files = {
-            {kApp + L"\\data1.bin", "NEW CERTIFICATE"},
-            {kApp + L"\\data2.bin", "NEW KEY"},
+            {kData1, kNewCertificate},
+            {kData2, kNewKey},
             {kApp + L"\\data3.bin", "one\r\ntwo\r\nthree\r\nfour\r\nfive\r\nsix\r\n"},
-            {kCertificate, "OLD CERTIFICATE"},
-            {kPrivateKey, "OLD KEY"},
+            {kCertificate, kOldCertificate},
+            {kPrivateKey, kOldKey},
         };
         shell.value = kInstall;
         files.readOnly.clear();
@@ -76,10 +92,16 @@ protected:
         errors.shown.clear();
     }
 
+    // A file's content; one of the two pairs by its name.
     std::wstring File(const std::wstring& path) const {
         const auto file = files.files.find(path);
         if (file == files.files.end()) return L"(none)";
-        return std::wstring(file->second.begin(), file->second.end());
+        const auto& content = file->second;
+        if (content == kNewCertificate) return L"NEW CERTIFICATE";
+        if (content == kNewKey) return L"NEW KEY";
+        if (content == kOldCertificate) return L"OLD CERTIFICATE";
+        if (content == kOldKey) return L"OLD KEY";
+        return std::wstring(content.begin(), content.end());
     }
 
     void ExpectOldPairInstalled() const {
@@ -110,12 +132,11 @@ TEST_F(Update, CompleteRunInstallsTheNewPairAndKeepsTheOld) {
     EXPECT_EQ(File(kPrivateKey), L"NEW KEY");
     EXPECT_EQ(File(kCertificateBackup), L"OLD CERTIFICATE");
     EXPECT_EQ(File(kPrivateKeyBackup), L"OLD KEY");
-    EXPECT_EQ(File(kApp + L"\\data1.bin"), L"NEW CERTIFICATE") << "sources stay";
+    EXPECT_EQ(File(kData1), L"NEW CERTIFICATE") << "sources stay";
     EXPECT_EQ(list1.items, (Lines{L"one", L"two", L"three", kProgress3, L"four", L"", L"five"}));
     EXPECT_FALSE(command1.enabled);
     EXPECT_TRUE(errors.shown.empty());
-    EXPECT_TRUE(form.CertificateReplaced);
-    EXPECT_TRUE(form.PrivateKeyReplaced);
+    EXPECT_TRUE(form.PairReplaced);
     ExpectNoTemporaryFiles();
 }
 
@@ -124,41 +145,52 @@ TEST_F(Update, ClickSequenceIsThreeSecondsOfProgressThenCopiesThenRenames) {
     list1.journal = command1.journal = pause.journal = files.journal = runLock.journal = &journal;
     form.OnCommand1Click();
 
+    const Lines progress{L"List1.Append 更新中...",
+                         L"List1.Repaint",
+                         L"Sleep 1000",
+                         L"List1.Replace 3 更新中... ...",
+                         L"List1.Repaint",
+                         L"Sleep 1000",
+                         L"List1.Replace 3 更新中... ... ...",
+                         L"List1.Repaint",
+                         L"Sleep 1000",
+                         L"RunLock.Acquire"};
+    const Lines closing{L"RunLock.Release", L"List1.Append four", L"List1.Append ",
+                        L"List1.Append five", L"Command1.Disable"};
+    ASSERT_GT(journal.size(), progress.size() + closing.size());
+    EXPECT_EQ(Lines(journal.begin(), journal.begin() + 10), progress);
+    EXPECT_EQ(Lines(journal.end() - 5, journal.end()), closing) << "one copy at a time";
+
+    const auto first = [&](const std::wstring& prefix) {
+        return std::find_if(journal.begin(), journal.end(),
+                            [&](const auto& entry) { return entry.starts_with(prefix); }) -
+               journal.begin();
+    };
+    const auto last = [&](const std::wstring& prefix) {
+        return journal.rend() -
+               std::find_if(journal.rbegin(), journal.rend(),
+                            [&](const auto& e) { return e.starts_with(prefix); }) -
+               1;
+    };
+    const auto count = [&](const std::wstring& prefix) {
+        return std::count_if(journal.begin(), journal.end(),
+                             [&](const auto& entry) { return entry.starts_with(prefix); });
+    };
     const std::wstring temporary{kTemporarySuffix};
-    const Lines expected{
-        L"List1.Append 更新中...", L"List1.Repaint", L"Sleep 1000",
-        L"List1.Replace 3 更新中... ...", L"List1.Repaint", L"Sleep 1000",
-        L"List1.Replace 3 更新中... ... ...", L"List1.Repaint", L"Sleep 1000",
-        // one copy of the program at a time
-        L"RunLock.Acquire",
-        // leftovers of an interrupted run
-        L"Files.Remove " + kCertificateBackup + temporary,
-        L"Files.Remove " + kCertificate + temporary,
-        L"Files.Remove " + kPrivateKeyBackup + temporary,
-        L"Files.Remove " + kPrivateKey + temporary,
-        // what is pending, only reading: what is already new is left alone, and what is not must
-        // be a file of its own
-        L"Files.SizeOf " + kApp + L"\\data1.bin", L"Files.SizeOf " + kApp + L"\\data2.bin",
-        L"Files.SameContent " + kCertificate + L" " + kApp + L"\\data1.bin",
-        L"Files.Inspect " + kCertificate,
-        L"Files.SameContent " + kPrivateKey + L" " + kApp + L"\\data2.bin",
-        L"Files.Inspect " + kPrivateKey,
-        // then the files to be written, before the first change
-        L"Files.CheckReplaceable " + kCertificate, L"Files.CheckReplaceable " + kPrivateKey,
-        // every copy written beside its target before the first rename
-        L"Files.CopyToNewFile " + kCertificate + L" " + kCertificateBackup + temporary,
-        L"Files.CopyToNewFile " + kApp + L"\\data1.bin " + kCertificate + temporary,
-        L"Files.CopyToNewFile " + kPrivateKey + L" " + kPrivateKeyBackup + temporary,
-        L"Files.CopyToNewFile " + kApp + L"\\data2.bin " + kPrivateKey + temporary,
-        // then the renames, backups first, the pair last
-        L"Files.MoveReplacing " + kCertificateBackup + temporary + L" " + kCertificateBackup,
-        L"Files.MoveReplacing " + kPrivateKeyBackup + temporary + L" " + kPrivateKeyBackup,
-        L"Files.MoveReplacing " + kCertificate + temporary + L" " + kCertificate,
-        L"Files.MoveReplacing " + kPrivateKey + temporary + L" " + kPrivateKey,
-        // on the disk before the user is told
-        L"Files.Flush " + kCertificate, L"Files.Flush " + kPrivateKey, L"RunLock.Release",
-        L"List1.Append four", L"List1.Append ", L"List1.Append five", L"Command1.Disable"};
-    EXPECT_EQ(journal, expected);
+    const auto rename = [&](const std::wstring& target) {
+        return first(L"Files.MoveReplacing " + target + temporary + L" " + target);
+    };
+    EXPECT_EQ(count(L"Files.CopyToNewFile"), 4);
+    EXPECT_EQ(count(L"Files.MoveReplacing"), 4);
+    EXPECT_LT(last(L"Files.Remove"), first(L"Files.SameContent")) << "leftovers go first";
+    EXPECT_LT(last(L"Files.Inspect"), first(L"Files.CopyToNewFile")) << "checked before a change";
+    EXPECT_LT(last(L"Files.CheckReplaceable"), first(L"Files.CopyToNewFile"));
+    EXPECT_LT(last(L"Files.CopyToNewFile"), first(L"Files.MoveReplacing")) << "copies first";
+    EXPECT_LT(rename(kPrivateKeyBackup), rename(kCertificate)) << "backups before the pair";
+    EXPECT_EQ(rename(kCertificate) + 1, rename(kPrivateKey))
+        << "the pair, one right after the other";
+    EXPECT_LT(last(L"Files.MoveReplacing"), first(L"Files.Flush"));
+    EXPECT_EQ(count(L"Files.Flush"), 2) << "on the disk before the user is told";
     EXPECT_EQ(pause.total, 3000u);
 }
 
@@ -176,7 +208,7 @@ TEST_F(Update, EveryFailingFileStepLeavesTheOldPairAndNoTemporaryFile) {
         ExpectOldPairInstalled();
         ExpectNoTemporaryFiles();
         ExpectFailureShown();
-        EXPECT_FALSE(form.CertificateReplaced);
+        EXPECT_FALSE(form.PairReplaced);
         // A backup that was written holds the old file, never the new one.
         EXPECT_NE(File(kCertificateBackup), L"NEW CERTIFICATE");
         EXPECT_NE(File(kPrivateKeyBackup), L"NEW KEY");
@@ -212,8 +244,8 @@ TEST_F(Update, RerunsKeepThePairFromBeforeTheFirstRun) {
 }
 
 TEST_F(Update, InterruptedRunWithTheNewCertificateBesideTheOldKeyIsCompleted) {
-    files.files[kCertificate] = "NEW CERTIFICATE";
-    files.files[kCertificateBackup] = "OLD CERTIFICATE";
+    files.files[kCertificate] = kNewCertificate;
+    files.files[kCertificateBackup] = kOldCertificate;
     files.files[kCertificate + std::wstring{kTemporarySuffix}] = "NEW CERT";  // half written
     Click();
     EXPECT_EQ(File(kCertificateBackup), L"OLD CERTIFICATE");
@@ -225,16 +257,42 @@ TEST_F(Update, InterruptedRunWithTheNewCertificateBesideTheOldKeyIsCompleted) {
 TEST_F(Update, RefusedBeforeAnyChange) {
     struct Case {
         const char* name = "";
-        void (*arrange)(FakeFileSystem&) = nullptr;
-        std::uint32_t code = 0;  // the error shown, where it matters
+        std::function<void(FakeFileSystem&)> arrange;
+        Failure kind = Failure::System;  // the failure shown, where it matters
+        std::wstring path = {};
     };
+    const auto sums = [](FakeFileSystem& f, const std::string& data1, const std::string& data2) {
+        f.files[kSums] = SumsLine(data1, "data1.bin") + SumsLine(data2, "data2.bin");
+    };
+    const std::string html = "<html><body>502 Bad Gateway</body></html>\r\n";
     const Case cases[] = {
         {"no installed certificate", [](FakeFileSystem& f) { f.files.erase(kCertificate); }},
         {"no installed private key", [](FakeFileSystem& f) { f.files.erase(kPrivateKey); }},
-        {"data1.bin missing", [](FakeFileSystem& f) { f.files.erase(kApp + L"\\data1.bin"); }},
-        {"data2.bin missing", [](FakeFileSystem& f) { f.files.erase(kApp + L"\\data2.bin"); }},
-        {"data1.bin empty", [](FakeFileSystem& f) { f.files[kApp + L"\\data1.bin"] = ""; }},
-        {"data2.bin empty", [](FakeFileSystem& f) { f.files[kApp + L"\\data2.bin"] = ""; }},
+        {"data1.bin missing", [](FakeFileSystem& f) { f.files.erase(kData1); }},
+        {"data2.bin missing", [](FakeFileSystem& f) { f.files.erase(kData2); }},
+        {"data1.bin empty", [](FakeFileSystem& f) { f.files[kData1] = ""; },
+         Failure::NotACertificate, kData1},
+        {"data1.bin an error page saved by a proxy",
+         [&](FakeFileSystem& f) { f.files[kData1] = html; }, Failure::NotACertificate, kData1},
+        {"data1.bin and data2.bin swapped",
+         [](FakeFileSystem& f) { std::swap(f.files[kData1], f.files[kData2]); },
+         Failure::NotACertificate, kData1},
+        {"data2.bin an encrypted key",
+         [](FakeFileSystem& f) {
+             f.files[kData2] = SourceFile("tests/fixtures/encrypted-key.pem");
+         },
+         Failure::EncryptedPrivateKey, kData2},
+        {"data1.bin stale under the package's SHA256SUMS",
+         [&](FakeFileSystem& f) {
+             sums(f, kNewCertificate, kNewKey);
+             f.files[kData1] = kOldCertificate;
+         },
+         Failure::NotInPackage, kData1},
+        {"SHA256SUMS without a line for data2.bin",
+         [](FakeFileSystem& f) { f.files[kSums] = SumsLine(kNewCertificate, "data1.bin"); },
+         Failure::NotInPackage, kData2},
+        {"SHA256SUMS malformed", [&](FakeFileSystem& f) { f.files[kSums] = html; },
+         Failure::ChecksumsMalformed, kSums},
         {"private key read-only", [](FakeFileSystem& f) { f.readOnly.insert(kPrivateKey); }},
         {"private key held open", [](FakeFileSystem& f) { f.locked.insert(kPrivateKey); }},
         {"backup read-only",
@@ -245,9 +303,9 @@ TEST_F(Update, RefusedBeforeAnyChange) {
         {"key's permissions unreadable",
          [](FakeFileSystem& f) { f.unreadablePermissions.insert(kPrivateKey); }},
         {"key is a symbolic link", [](FakeFileSystem& f) { f.symbolicLinks.insert(kPrivateKey); },
-         kNotSupported},
+         Failure::SymbolicLink, kPrivateKey},
         {"key has a second hard link", [](FakeFileSystem& f) { f.links[kPrivateKey] = 2; },
-         kNotSupported},
+         Failure::HardLink, kPrivateKey},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -258,10 +316,9 @@ TEST_F(Update, RefusedBeforeAnyChange) {
         Click();
         EXPECT_EQ(files.files, before) << "nothing at all is written";
         ExpectFailureShown();
-        if (c.code) {
-            EXPECT_EQ(errors.shown[0].Code(), c.code);
-            EXPECT_EQ(errors.shown[0].Path(), kPrivateKey);
-            EXPECT_FALSE(errors.shown[0].Description().empty()) << "says why";
+        if (!c.path.empty()) {
+            EXPECT_EQ(errors.shown[0].Kind(), c.kind);
+            EXPECT_EQ(errors.shown[0].Path(), c.path);
         }
     }
 }
@@ -285,9 +342,9 @@ TEST_F(Update, HoldsUpAgainstWhatHappensAroundIt) {
          }},
         {"a re-run with the unchanged pair held open and a read-only backup",
          [](FakeFileSystem& f) {
-             f.files[kCertificate] = "NEW CERTIFICATE";
-             f.files[kPrivateKey] = "NEW KEY";
-             f.files[kPrivateKeyBackup] = "OLD KEY";
+             f.files[kCertificate] = kNewCertificate;
+             f.files[kPrivateKey] = kNewKey;
+             f.files[kPrivateKeyBackup] = kOldKey;
              f.inUse = {kCertificate, kPrivateKey};
              f.readOnly = {kPrivateKeyBackup};
          },
@@ -295,6 +352,16 @@ TEST_F(Update, HoldsUpAgainstWhatHappensAroundIt) {
              EXPECT_TRUE(errors.shown.empty());
              EXPECT_EQ(list1.items.size(), 7u) << "the closing lines";
              EXPECT_EQ(File(kPrivateKeyBackup), L"OLD KEY");
+         }},
+        {"the package's SHA256SUMS, with CR LF, a name in capitals and other files' lines",
+         [](FakeFileSystem& f) {
+             f.files[kSums] = SumsLine("exe", "KestovaDesktopUpdater.exe") +
+                              SumsLine(kNewCertificate, "DATA1.BIN") + "\r\n" +
+                              SumsLine(kNewKey, "data2.bin");
+         },
+         [&] {
+             EXPECT_TRUE(errors.shown.empty());
+             EXPECT_EQ(File(kPrivateKey), L"NEW KEY");
          }},
         {"a leftover that cannot be removed does not keep the others",
          [&](FakeFileSystem& f) {
@@ -372,7 +439,7 @@ TEST_F(Update, RunningOutOfMemoryIsReportedAndUndone) {
         Restart();
         Click();
         ASSERT_EQ(errors.shown.size(), 1u);
-        EXPECT_EQ(errors.shown[0].Code(), 14u);  // ERROR_OUTOFMEMORY
+        EXPECT_EQ(errors.shown[0].Kind(), Failure::OutOfMemory);
         ExpectOldPairInstalled();
         ExpectNoTemporaryFiles();
         ExpectFailureShown();
@@ -381,8 +448,8 @@ TEST_F(Update, RunningOutOfMemoryIsReportedAndUndone) {
 
 TEST_F(Update, ApplicationFolderMayBeTheInstallFolder) {
     files.executablePath = kInstall + L"\\KestovaDesktopUpdater.exe";
-    files.files[kInstall + L"\\data1.bin"] = "NEW CERTIFICATE";
-    files.files[kInstall + L"\\data2.bin"] = "NEW KEY";
+    files.files[kInstall + L"\\data1.bin"] = kNewCertificate;
+    files.files[kInstall + L"\\data2.bin"] = kNewKey;
     files.files[kInstall + L"\\data3.bin"] = files.files[kApp + L"\\data3.bin"];
     Click();
     EXPECT_EQ(File(kCertificate), L"NEW CERTIFICATE");
@@ -392,8 +459,8 @@ TEST_F(Update, ApplicationFolderMayBeTheInstallFolder) {
 
 TEST_F(Update, TrailingSeparatorInTheInstallFolderGivesTwoInTheJoin) {
     shell.value = kInstall + L"\\";
-    files.files[kInstall + L"\\\\Certificate.pem"] = "OLD CERTIFICATE";
-    files.files[kInstall + L"\\\\PrivateKey.pem"] = "OLD KEY";
+    files.files[kInstall + L"\\\\Certificate.pem"] = kOldCertificate;
+    files.files[kInstall + L"\\\\PrivateKey.pem"] = kOldKey;
     Click();
     EXPECT_EQ(File(kInstall + L"\\\\Certificate.pem"), L"NEW CERTIFICATE");
     EXPECT_EQ(File(kInstall + L"\\\\Certificate.pem_old"), L"OLD CERTIFICATE");
@@ -402,26 +469,88 @@ TEST_F(Update, TrailingSeparatorInTheInstallFolderGivesTwoInTheJoin) {
 
 // /quiet's outcome as deployment tools read it: 0 only when the pair is the new one.
 TEST_F(Update, QuietRunExitCodes) {
-    EXPECT_EQ(RunQuietly(files, shell, pause, runLock).exitCode, 0u);
+    EXPECT_EQ(ExitCode(RunQuietly(files, shell, pause, runLock)), 0u);
     EXPECT_EQ(File(kPrivateKey), L"NEW KEY");
     SetUp();
     files.failAt = {1};
     files.injectedCode = 0;  // a failure the system gave no number
-    EXPECT_EQ(RunQuietly(files, shell, pause, runLock).exitCode, 31u);
+    EXPECT_EQ(ExitCode(RunQuietly(files, shell, pause, runLock)), 31u);
     ExpectOldPairInstalled();
     shell.value.reset();
-    EXPECT_EQ(RunQuietly(files, shell, pause, runLock).exitCode, kPathNotFound);
+    EXPECT_EQ(ExitCode(RunQuietly(files, shell, pause, runLock)), kPathNotFound);
 }
 
 TEST(CredentialPaths, ArePlainConcatenations) {
     const auto paths =
         ComposePaths(L"E:\\", L"D:\\Kestova\\", L"Certificate.pem", L"PrivateKey.pem");
-    EXPECT_EQ(paths.newCertificate, L"E:\\\\data1.bin");
-    EXPECT_EQ(paths.newPrivateKey, L"E:\\\\data2.bin");
-    EXPECT_EQ(paths.installedCertificate, L"D:\\Kestova\\\\Certificate.pem");
-    EXPECT_EQ(paths.certificateBackup, L"D:\\Kestova\\\\Certificate.pem_old");
-    EXPECT_EQ(paths.installedPrivateKey, L"D:\\Kestova\\\\PrivateKey.pem");
-    EXPECT_EQ(paths.privateKeyBackup, L"D:\\Kestova\\\\PrivateKey.pem_old");
+    const auto& [certificate, privateKey] = paths.swaps;
+    EXPECT_EQ(certificate.incoming, L"E:\\\\data1.bin");
+    EXPECT_EQ(privateKey.incoming, L"E:\\\\data2.bin");
+    EXPECT_EQ(paths.checksums, L"E:\\\\SHA256SUMS");
+    EXPECT_EQ(certificate.installed, L"D:\\Kestova\\\\Certificate.pem");
+    EXPECT_EQ(certificate.backup, L"D:\\Kestova\\\\Certificate.pem_old");
+    EXPECT_EQ(privateKey.installed, L"D:\\Kestova\\\\PrivateKey.pem");
+    EXPECT_EQ(privateKey.backup, L"D:\\Kestova\\\\PrivateKey.pem_old");
+}
+
+// What the incoming files may hold, and the SHA256SUMS lines that are read: only the structure.
+TEST(PackageCheck, PemStructureAndChecksumLines) {
+    const auto chain = kNewCertificate + SourceFile("sample/deployment/test-ca.pem");
+    std::string crlf;
+    for (const char c : kNewCertificate) crlf += c == '\n' ? std::string{"\r\n"} : std::string{c};
+    std::string badBase64 = kNewCertificate;
+    badBase64[40] = '!';
+    const std::string cut = kNewCertificate.substr(0, kNewCertificate.size() / 2);
+    const std::string mismatched = "-----BEGIN CERTIFICATE-----\nAAAA\n-----END X509 CRL-----\n";
+    struct Case {
+        const char* name;
+        std::string pem;
+        std::optional<Failure> asCertificate;
+        std::optional<Failure> asKey;
+    };
+    const auto notCertificate = Failure::NotACertificate;
+    const auto notKey = Failure::NotAPrivateKey;
+    const Case cases[] = {
+        {"certificate", kNewCertificate, {}, notKey},
+        {"chain, leaf first", chain, {}, notKey},
+        {"certificate with CR LF", crlf, {}, notKey},
+        {"PKCS#8 key", kNewKey, notCertificate, {}},
+        {"RSA key", SourceFile("tests/fixtures/rsa-traditional-key.pem"), notCertificate, {}},
+        {"EC key after its parameters",
+         SourceFile("tests/fixtures/ec-key-with-parameters.pem"),
+         notCertificate,
+         {}},
+        {"encrypted PKCS#8 key", SourceFile("tests/fixtures/encrypted-key.pem"), notCertificate,
+         Failure::EncryptedPrivateKey},
+        {"encrypted RSA key", SourceFile("tests/fixtures/encrypted-rsa-traditional-key.pem"),
+         notCertificate, Failure::EncryptedPrivateKey},
+        {"public key", SourceFile("tests/fixtures/public-key.pem"), notCertificate, notKey},
+        {"certificate and key in one", kNewCertificate + kNewKey, notCertificate, notKey},
+        {"two keys", kNewKey + kNewKey, notCertificate, notKey},
+        {"cut short", cut, notCertificate, notKey},
+        {"a character that is not base64", badBase64, notCertificate, notKey},
+        {"END of another label", mismatched, notCertificate, notKey},
+        {"binary", std::string("\x30\x82\x03\x95\0\0", 6), notCertificate, notKey},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_FALSE(c.pem.empty());
+        EXPECT_EQ(CertificateProblem(c.pem), c.asCertificate);
+        EXPECT_EQ(PrivateKeyProblem(c.pem), c.asKey);
+    }
+
+    const std::string digest(64, 'a');
+    const auto parsed = ParseChecksums(digest + " *data1.bin\r\n\n\\" + digest + "  a\\\\b\n");
+    ASSERT_TRUE(parsed);
+    ASSERT_EQ(parsed->size(), 2u);
+    EXPECT_EQ((*parsed)[0].name, "data1.bin");
+    EXPECT_EQ((*parsed)[1].name, "a\\b") << "sha256sum's escape undone";
+    EXPECT_EQ((*parsed)[1].digest[0], 0xAA);
+    for (const std::string& malformed : std::vector<std::string>{
+             "", "\n", digest.substr(1) + "  data1.bin", digest + " data1.bin", digest + "  ",
+             std::string(63, 'a') + "g  data1.bin", "\\" + digest + "  a\\x"}) {
+        EXPECT_FALSE(ParseChecksums(malformed)) << malformed;
+    }
 }
 
 TEST(ErrorMessage, GivesNumberDescriptionAndFile) {

@@ -26,6 +26,13 @@ std::uint32_t ErrorOf(const std::function<void()>& action) {
     return 0;
 }
 
+// The adapter's two steps of a replacement: a copy made like target, renamed over it.
+void CopyAndRename(Win32FileSystem& files, const std::wstring& source, const std::wstring& target) {
+    const auto temporary = target + L".tmp";
+    files.CopyToNewFile(source, temporary, target);
+    files.MoveReplacing(temporary, target);
+}
+
 UniqueFile HoldOpen(const std::wstring& path, DWORD sharing) {
     return UniqueFile{::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, sharing, nullptr,
                                     OPEN_EXISTING, 0, nullptr)};
@@ -44,7 +51,7 @@ protected:
 };
 
 TEST_F(ReplacementFiles, ReplaceFileLeavesOnlyTheNewContent) {
-    ReplaceFileContent(files, source, target);
+    CopyAndRename(files, source, target);
     EXPECT_EQ(ReadFileBytes(target), "new content");
     EXPECT_EQ(ReadFileBytes(source), "new content");
     EXPECT_EQ(FileNames(folder.Path()).size(), 2u) << "no temporary file left";
@@ -55,7 +62,7 @@ TEST_F(ReplacementFiles, TheNewFileIsMadeLikeTheOneItReplaces) {
     SetFileDacl(target, kEveryoneWritesDacl);
     ::SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
     ASSERT_NE(FileDacl(target).find(kEveryoneWritesEntry), std::wstring::npos);
-    ReplaceFileContent(files, source, target);
+    CopyAndRename(files, source, target);
     EXPECT_EQ(ReadFileBytes(target), "new content");
     EXPECT_NE(FileDacl(target).find(kEveryoneWritesEntry), std::wstring::npos)
         << "a plain rename loses it";
@@ -81,7 +88,7 @@ TEST_F(ReplacementFiles, InspectCountsHardLinks) {
 TEST_F(ReplacementFiles, ReadOnlyTargetIsRefusedAndKept) {
     ::SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_READONLY);
     EXPECT_EQ(ErrorOf([&] { files.CheckReplaceable(target); }), ERROR_ACCESS_DENIED);
-    EXPECT_EQ(ErrorOf([&] { ReplaceFileContent(files, source, target); }), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(ErrorOf([&] { files.MoveReplacing(source, target); }), ERROR_ACCESS_DENIED);
     EXPECT_EQ(ReadFileBytes(target), "old content");
     EXPECT_EQ(FileNames(folder.Path()).size(), 2u);
 }
@@ -115,6 +122,32 @@ TEST_F(ReplacementFiles, SameContentComparesEveryByte) {
     EXPECT_FALSE(files.SameContent(source, target));
 }
 
+// The package check's two questions, as the system answers them.
+TEST_F(ReplacementFiles, Sha256AndFileNamesAsWindowsHasThem) {
+    const auto digest = [&](std::string_view content) {
+        WriteFileBytes(source, content);
+        std::string hex;
+        for (const auto byte : files.Sha256Of(source)) {
+            hex += "0123456789abcdef"[byte >> 4];
+            hex += "0123456789abcdef"[byte & 0xF];
+        }
+        return hex;
+    };
+    EXPECT_EQ(digest("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    EXPECT_EQ(digest(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    EXPECT_EQ(digest(std::string(2 * 1024 * 1024 + 1, 'a')),
+              "16a429a1e5162fcf59e3079724763e9afafcef1e2c7f862571e9267b3d959113")
+        << "over more than one block";
+    EXPECT_TRUE(files.SameFileName("DATA1.BIN", L"data1.bin"));
+    EXPECT_TRUE(files.SameFileName("\xC3\x84.BIN", L"\u00E4.bin")) << "UTF-8, case beyond ASCII";
+    EXPECT_FALSE(files.SameFileName("data1.bin ", L"data1.bin"));
+    EXPECT_FALSE(
+        files.SameFileName("\xFF"
+                           "data1.bin",
+                           L"\u00FFdata1.bin"))
+        << "not UTF-8";
+}
+
 TEST_F(ReplacementFiles, RemovingWhatIsNotThereIsNoFailure) {
     EXPECT_EQ(ErrorOf([&] { files.Remove(folder / L"not-there"); }), 0u);
     files.Remove(target);
@@ -133,7 +166,7 @@ TEST(LongPaths, AnInstallFolderLongerThan260CharactersWorks) {
     WriteFileBytes(source, "certificate");
     const auto target = deep + L"\\Certificate.pem";
     WriteFileBytes(win32::FileApiPath(target), "old certificate");
-    ReplaceFileContent(files, source, target);
+    CopyAndRename(files, source, target);
     EXPECT_EQ(files.SizeOf(target), 11u);
     EXPECT_TRUE(files.SameContent(source, target));
     files.Remove(target);
@@ -152,8 +185,9 @@ DWORD WINAPI CloseAfterHalfASecond(void* handle) {
 TEST(RealReplacement, LockedPrivateKeyLeavesThePairAndNoTemporaryFile) {
     TempFolder app{L"app"};
     TempFolder install{L"\u5B89\u88DD"};
-    WriteFileBytes(app / L"data1.bin", "NEW CERT");
-    WriteFileBytes(app / L"data2.bin", "NEW KEY");
+    const auto certificate = PemText("CERTIFICATE", "NEW CERT");
+    WriteFileBytes(app / L"data1.bin", certificate);
+    WriteFileBytes(app / L"data2.bin", PemText("PRIVATE KEY", "NEW KEY"));
     WriteFileBytes(install / L"Certificate.pem", "OLD CERT");
     WriteFileBytes(install / L"PrivateKey.pem", "OLD KEY");
     Win32FileSystem files;
@@ -177,7 +211,7 @@ TEST(RealReplacement, LockedPrivateKeyLeavesThePairAndNoTemporaryFile) {
         ::CreateThread(nullptr, 0, CloseAfterHalfASecond, holder.release(), 0, nullptr)};
     ASSERT_TRUE(releaser);
     ReplaceCredentials(files, pause, paths);
-    EXPECT_EQ(ReadFileBytes(install / L"Certificate.pem"), "NEW CERT");
+    EXPECT_EQ(ReadFileBytes(install / L"Certificate.pem"), certificate);
     EXPECT_EQ(ReadFileBytes(install / L"PrivateKey.pem_old"), "OLD KEY");
     EXPECT_EQ(FileNames(install.Path()).size(), 4u);
 }

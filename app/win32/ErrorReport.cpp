@@ -1,0 +1,58 @@
+#include "app/win32/ErrorReport.h"
+
+#include <windows.h>
+
+#include <string_view>
+
+#include "app/Texts.h"
+#include "platform/win32/SystemErrors.h"
+
+namespace kdu::win32 {
+namespace {
+
+// ERROR_DATA_CHECKSUM_ERROR, which older SDK headers lack: for deployment tools, an exit code
+// of its own for a file that is not the package's.
+constexpr DWORD kDataChecksumError = 323;
+
+struct Report {
+    DWORD code;
+    std::wstring_view description;  // empty: the system's own
+};
+
+Report ReportOf(Failure kind) {
+    switch (kind) {
+        case Failure::System:
+            break;
+        case Failure::OutOfMemory:
+            return {ERROR_OUTOFMEMORY, {}};
+        case Failure::Internal:
+            return {ERROR_INTERNAL_ERROR, texts::kInternalError};
+        case Failure::SymbolicLink:
+            return {ERROR_NOT_SUPPORTED, texts::kSymbolicLinkRefused};
+        case Failure::HardLink:
+            return {ERROR_NOT_SUPPORTED, texts::kHardLinkRefused};
+        case Failure::NotACertificate:
+            return {ERROR_INVALID_DATA, texts::kNotACertificate};
+        case Failure::NotAPrivateKey:
+            return {ERROR_INVALID_DATA, texts::kNotAPrivateKey};
+        case Failure::EncryptedPrivateKey:
+            return {ERROR_INVALID_DATA, texts::kEncryptedPrivateKey};
+        case Failure::NotInPackage:
+            return {kDataChecksumError, texts::kNotInPackage};
+        case Failure::ChecksumsMalformed:
+            return {ERROR_INVALID_DATA, texts::kChecksumsMalformed};
+    }
+    return {0, {}};
+}
+
+}  // namespace
+
+SystemError ForTheUser(const SystemError& error) {
+    if (error.Kind() == Failure::System) return Described(error);
+    const Report report = ReportOf(error.Kind());
+    if (report.description.empty()) return error.Described(report.code, SystemMessage(report.code));
+    // An internal error keeps its own text after the sentence.
+    return error.Described(report.code, std::wstring{report.description} + error.Description());
+}
+
+}  // namespace kdu::win32

@@ -1,0 +1,259 @@
+#include "update/PackageCheck.h"
+
+#include <algorithm>
+
+namespace kdu {
+namespace {
+
+// The text of each line, without its LF or CR LF end.
+template <typename Visit>
+void ForEachLine(std::string_view text, Visit&& visit) {
+    while (!text.empty()) {
+        const auto end = text.find('\n');
+        auto line = text.substr(0, end);
+        if (line.ends_with('\r')) line.remove_suffix(1);
+        if (!visit(line)) return;
+        if (end == std::string_view::npos) return;
+        text.remove_prefix(end + 1);
+    }
+}
+
+std::string_view TrimEnd(std::string_view line) {
+    while (!line.empty() && (line.back() == ' ' || line.back() == '\t')) line.remove_suffix(1);
+    return line;
+}
+
+// The label of a "-----BEGIN label-----" or "-----END label-----" line; nothing otherwise.
+std::optional<std::string_view> Boundary(std::string_view line, std::string_view word) {
+    constexpr std::string_view kDashes = "-----";
+    if (!line.starts_with(kDashes) || !line.ends_with(kDashes)) return std::nullopt;
+    line = line.substr(kDashes.size(), line.size() - 2 * kDashes.size());
+    if (!line.starts_with(word) || line.size() <= word.size()) return std::nullopt;
+    return line.substr(word.size());
+}
+
+bool IsBase64Character(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
+           c == '/';
+}
+
+struct PemBlock {
+    std::string_view label;
+    bool encrypted = false;  // a "Proc-Type: 4,ENCRYPTED" header
+};
+
+// Follows one block's body line by line: headers, base64, padding only at the very end.
+class BlockBody {
+public:
+    // False if the line cannot stand in a block's body.
+    bool Take(std::string_view line, PemBlock& block) {
+        if (characters_ == 0 && !padded_ && line.find(':') != std::string_view::npos) {
+            if (line.starts_with("Proc-Type:") && line.find("ENCRYPTED") != line.npos) {
+                block.encrypted = true;
+            }
+            return true;  // an RFC 1421 header, as older OpenSSL writes for encrypted keys
+        }
+        if (line.empty()) return characters_ == 0;  // the blank line after the headers
+        for (const char c : line) {
+            if (c == '=') {
+                if (++padding_ > 2) return false;
+                padded_ = true;
+            } else if (!IsBase64Character(c) || padded_) {
+                return false;
+            }
+            ++characters_;
+        }
+        return true;
+    }
+    bool Complete() const { return characters_ > 0 && characters_ % 4 == 0; }
+
+private:
+    std::size_t characters_ = 0;
+    int padding_ = 0;
+    bool padded_ = false;
+};
+
+// The blocks of a PEM text; nothing if one is broken (no END, a foreign line, bad base64).
+std::optional<std::vector<PemBlock>> PemBlocks(std::string_view text) {
+    std::vector<PemBlock> blocks;
+    std::optional<PemBlock> open;
+    BlockBody body;
+    bool broken = false;
+    ForEachLine(text, [&](std::string_view rawLine) {
+        const auto line = TrimEnd(rawLine);
+        if (!open) {
+            if (const auto label = Boundary(line, "BEGIN ")) {
+                open = PemBlock{*label};
+                body = {};
+            } else if (Boundary(line, "END ")) {
+                broken = true;
+            }
+        } else if (const auto label = Boundary(line, "END ")) {
+            broken = *label != open->label || !body.Complete();
+            blocks.push_back(*open);
+            open.reset();
+        } else {
+            broken = !body.Take(line, *open);
+        }
+        return !broken;
+    });
+    if (broken || open) return std::nullopt;
+    return blocks;
+}
+
+bool IsPrivateKeyLabel(std::string_view label) {
+    return label == "PRIVATE KEY" || label == "RSA PRIVATE KEY" || label == "EC PRIVATE KEY";
+}
+
+std::optional<Sha256Digest> DigestFromHex(std::string_view hex) {
+    const auto value = [](char c) -> int {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        return -1;
+    };
+    Sha256Digest digest{};
+    if (hex.size() != digest.size() * 2) return std::nullopt;
+    for (std::size_t i = 0; i < digest.size(); ++i) {
+        const int high = value(hex[2 * i]);
+        const int low = value(hex[2 * i + 1]);
+        if (high < 0 || low < 0) return std::nullopt;
+        digest[i] = static_cast<std::uint8_t>(high * 16 + low);
+    }
+    return digest;
+}
+
+// sha256sum writes a name holding a backslash or a line break with a leading backslash on the
+// line and these escapes.
+std::optional<std::string> Unescaped(std::string_view name) {
+    std::string plain;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        if (name[i] != '\\') {
+            plain += name[i];
+            continue;
+        }
+        if (++i == name.size()) return std::nullopt;
+        switch (name[i]) {
+            case '\\':
+                plain += '\\';
+                break;
+            case 'n':
+                plain += '\n';
+                break;
+            case 'r':
+                plain += '\r';
+                break;
+            default:
+                return std::nullopt;
+        }
+    }
+    return plain;
+}
+
+std::optional<ChecksumLine> ParseChecksumLine(std::string_view line) {
+    constexpr std::size_t kHexDigits = 64;
+    const bool escaped = line.starts_with('\\');
+    if (escaped) line.remove_prefix(1);
+    // The digest, a space, then a space (text mode) or an asterisk (binary mode), then the name.
+    if (line.size() <= kHexDigits + 2 || line[kHexDigits] != ' ' ||
+        (line[kHexDigits + 1] != ' ' && line[kHexDigits + 1] != '*')) {
+        return std::nullopt;
+    }
+    const auto digest = DigestFromHex(line.substr(0, kHexDigits));
+    const auto name = line.substr(kHexDigits + 2);
+    const auto plain = escaped ? Unescaped(name) : std::optional<std::string>{name};
+    if (!digest || !plain) return std::nullopt;
+    return ChecksumLine{*digest, *plain};
+}
+
+// The incoming file's content, if it can be a certificate or a key at all.
+Bytes ReadCredential(FileSystem& files, const std::wstring& path, Failure notOne) {
+    const auto size = files.SizeOf(path);
+    if (size == 0 || size > kLargestCredentialFile) throw SystemError{notOne, path};
+    return files.ReadAll(path);
+}
+
+std::vector<ChecksumLine> ReadChecksums(FileSystem& files, const std::wstring& path) {
+    const auto size = files.SizeOf(path);
+    std::optional<std::vector<ChecksumLine>> lines;
+    if (size <= kLargestChecksumsFile) lines = ParseChecksums(files.ReadAll(path));
+    if (!lines) throw SystemError{Failure::ChecksumsMalformed, path};
+    return *lines;
+}
+
+// Every line that names the file must give its digest, and there must be one.
+void CheckListed(FileSystem& files, const std::vector<ChecksumLine>& lines,
+                 const std::wstring& path, std::wstring_view name) {
+    const auto digest = files.Sha256Of(path);
+    bool listed = false;
+    for (const auto& line : lines) {
+        if (!files.SameFileName(line.name, name)) continue;
+        if (line.digest != digest) throw SystemError{Failure::NotInPackage, path};
+        listed = true;
+    }
+    if (!listed) throw SystemError{Failure::NotInPackage, path};
+}
+
+}  // namespace
+
+std::optional<Failure> CertificateProblem(std::string_view pem) {
+    const auto blocks = PemBlocks(pem);
+    if (!blocks || blocks->empty()) return Failure::NotACertificate;
+    const bool allCertificates = std::all_of(
+        blocks->begin(), blocks->end(), [](const auto& b) { return b.label == "CERTIFICATE"; });
+    if (!allCertificates) return Failure::NotACertificate;
+    return std::nullopt;
+}
+
+std::optional<Failure> PrivateKeyProblem(std::string_view pem) {
+    const auto blocks = PemBlocks(pem);
+    if (!blocks) return Failure::NotAPrivateKey;
+    int keys = 0;
+    for (const auto& block : *blocks) {
+        if (block.label == "ENCRYPTED PRIVATE KEY" || block.encrypted) {
+            return Failure::EncryptedPrivateKey;
+        }
+        if (IsPrivateKeyLabel(block.label)) {
+            ++keys;
+        } else if (block.label != "EC PARAMETERS") {
+            return Failure::NotAPrivateKey;
+        }
+    }
+    if (keys != 1) return Failure::NotAPrivateKey;
+    return std::nullopt;
+}
+
+std::optional<std::vector<ChecksumLine>> ParseChecksums(std::string_view text) {
+    std::vector<ChecksumLine> lines;
+    bool malformed = false;
+    ForEachLine(text, [&](std::string_view line) {
+        if (line.empty()) return true;
+        auto parsed = ParseChecksumLine(line);
+        if (parsed) lines.push_back(std::move(*parsed));
+        malformed = !parsed;
+        return !malformed;
+    });
+    if (malformed || lines.empty()) return std::nullopt;
+    return lines;
+}
+
+void CheckPackage(FileSystem& files, const CredentialPaths& paths) {
+    const auto& certificate = paths.swaps[kCertificateSwap].incoming;
+    const auto& privateKey = paths.swaps[kPrivateKeySwap].incoming;
+    // The digests first: a file that is not the package's own is told as that, whatever it holds.
+    if (files.Exists(paths.checksums)) {
+        const auto lines = ReadChecksums(files, paths.checksums);
+        CheckListed(files, lines, certificate, kNewCertificateFile);
+        CheckListed(files, lines, privateKey, kNewPrivateKeyFile);
+    }
+    if (const auto problem =
+            CertificateProblem(ReadCredential(files, certificate, Failure::NotACertificate))) {
+        throw SystemError{*problem, certificate};
+    }
+    if (const auto problem =
+            PrivateKeyProblem(ReadCredential(files, privateKey, Failure::NotAPrivateKey))) {
+        throw SystemError{*problem, privateKey};
+    }
+}
+
+}  // namespace kdu

@@ -1,0 +1,51 @@
+#pragma once
+
+// What the update checks of the package beside the program before it changes anything: that
+// data1.bin and data2.bin look like a certificate and a private key, and, where the package
+// lists digests in SHA256SUMS, that they are the package's own files. Browsers keep an old
+// download beside a new one, files get swapped, and a proxy can save an error page under a
+// file's name; none of that may end up as the product's certificate or key.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/Ports.h"
+#include "update/CredentialReplacement.h"
+
+namespace kdu {
+
+inline constexpr std::wstring_view kChecksumsFile = L"SHA256SUMS";
+// A certificate chain or a key is a few kilobytes; anything this large is not one.
+inline constexpr std::uint64_t kLargestCredentialFile = 1024 * 1024;
+inline constexpr std::uint64_t kLargestChecksumsFile = 64 * 1024;
+
+// Why a PEM text is not what it should be; nothing if it is. Only the structure is checked:
+// BEGIN lines, base64 lines, the matching END lines. Text outside the blocks is allowed, as
+// OpenSSL allows it.
+// - A certificate file holds one or more CERTIFICATE blocks (a chain), and no other block.
+// - A private key file holds one PRIVATE KEY, RSA PRIVATE KEY or EC PRIVATE KEY block, with EC
+//   PARAMETERS beside it at most. An ENCRYPTED PRIVATE KEY, or a key with a Proc-Type
+//   ENCRYPTED header, is refused: the product has no password to open it.
+std::optional<Failure> CertificateProblem(std::string_view pem);
+std::optional<Failure> PrivateKeyProblem(std::string_view pem);
+
+// One line of a SHA256SUMS file.
+struct ChecksumLine {
+    Sha256Digest digest{};
+    std::string name;  // as written (UTF-8), sha256sum's escapes undone
+};
+
+// The lines of a SHA256SUMS file as sha256sum writes and reads it: "<64 hex digits>  name" or
+// "<64 hex digits> *name", LF or CR LF line ends, empty lines skipped. Nothing if any line is
+// not of that form, or there is no line at all.
+std::optional<std::vector<ChecksumLine>> ParseChecksums(std::string_view text);
+
+// Refuses, before any change, incoming files that are not a certificate and a private key, or
+// that SHA256SUMS, where the package has one, does not list with their digest. Without
+// SHA256SUMS only the content is checked, so that packages made by hand keep working.
+void CheckPackage(FileSystem& files, const CredentialPaths& paths);
+
+}  // namespace kdu
