@@ -25,6 +25,36 @@ Lines Utf8Lines(const std::string& text) {
     return lines;
 }
 
+// A certificate left from an earlier download, under the package's SHA256SUMS: refused before any
+// change, naming the file.
+TEST(PackageRoundTrip, AStaleCertificateIsRefusedBeforeAnyChange) {
+    const auto app = Environment(L"KDU_PACKAGE_APP");
+    const auto source = Environment(L"KDU_PACKAGE_SOURCE");
+    ASSERT_FALSE(app.empty() || source.empty()) << "run by package-round-trip.sh";
+    const auto packaged = ReadFileBytes(app + L"\\data1.bin");
+    WriteFileBytes(app + L"\\data1.bin", ReadFileBytes(source + L"\\test-ca.pem"));
+    TempFolder install{L"round-trip-stale"};
+    WriteFileBytes(install / L"Certificate.pem", "OLD CERTIFICATE");
+    WriteFileBytes(install / L"PrivateKey.pem", "OLD KEY");
+    SetStringValue(kProductKey, kInstallPathName, install.Path());
+    {
+        UpdaterWindow window{app + L"\\KestovaDesktopUpdater.exe"};
+        ASSERT_TRUE(window.Found());
+        window.Click(IDC_COMMAND1);
+        const HWND box = window.WaitForErrorBox(30000);
+        ASSERT_NE(box, nullptr);
+        const auto message = window.DialogText(box);
+        EXPECT_NE(message.find(texts::kNotInPackage), std::wstring::npos) << "says why";
+        EXPECT_NE(message.find(L"data1.bin"), std::wstring::npos) << "names the file";
+        window.SaveScreenshot(L"not-in-package", box);
+        window.AnswerErrorBox(box);
+    }
+    DeleteValue(kProductKey, kInstallPathName);
+    WriteFileBytes(app + L"\\data1.bin", packaged);
+    EXPECT_EQ(FileNames(install.Path()), (Lines{L"Certificate.pem", L"PrivateKey.pem"}));
+    EXPECT_EQ(ReadFileBytes(install / L"Certificate.pem"), "OLD CERTIFICATE");
+}
+
 TEST(PackageRoundTrip, InstallsItsPairAndShowsItsLines) {
     const auto app = Environment(L"KDU_PACKAGE_APP");
     const auto source = Environment(L"KDU_PACKAGE_SOURCE");

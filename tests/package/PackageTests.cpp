@@ -157,6 +157,23 @@ TEST_F(CertificateAndKey, NotYetValidIsOnlyAWarningWhenAllowed) {
     EXPECT_NE(findings.warnings[0].reason.find("not valid before"), std::string::npos);
 }
 
+TEST_F(CertificateAndKey, ASigningCertificateMustBeForCodeSigning) {
+    const std::pair<std::string, std::size_t> cases[] = {
+        {CertificatePem(key.get(), now, -60, kDay, "codeSigning"), 0},
+        {CertificatePem(key.get(), now, -60, kDay, "serverAuth"), 1},
+        {certificate, 1},  // no extended key usage at all
+    };
+    for (const auto& [signingCertificate, errors] : cases) {
+        Findings findings;
+        CheckCredentials({"sign.pem", signingCertificate, "key.pem", PrivateKeyPem(key.get())},
+                         {now, false, true}, findings);
+        ASSERT_EQ(findings.errors.size(), errors) << AllReasons(findings.errors);
+        if (errors) {
+            EXPECT_NE(findings.errors[0].reason.find("not for code signing"), std::string::npos);
+        }
+    }
+}
+
 // --- The package ---------------------------------------------------------------------------
 
 std::string ReadBytes(const fs::path& path) {
@@ -270,13 +287,19 @@ TEST_F(Package, ToolWritesTheFolderAndAZipThatUnpacksToIt) {
 TEST_F(Package, ToolRefusesWithEveryReasonAndWritesNothing) {
     WriteBytes(inputs.key, PrivateKeyPem(NewKey().get()));
     WriteBytes(inputs.messages, "1\n2\n3\n");
-    EXPECT_EQ(RunTool(), 1);
+    // Signing with the product's certificate, which is not for code signing.
+    EXPECT_EQ(RunTool(" --sign-certificate " + inputs.certificate.string() + " --sign-key " +
+                      inputs.key.string()),
+              1);
     const auto output = ReadBytes(folder / "output.txt");
     EXPECT_NE(output.find("new-key.pem:1: error: the private key does not belong"),
               std::string::npos)
         << output;
     EXPECT_NE(output.find("messages.txt: error: has 3 lines"), std::string::npos) << output;
-    EXPECT_NE(output.find("refused, 2 errors; nothing was written"), std::string::npos);
+    EXPECT_NE(output.find("new-cert.pem:1: error: the certificate is not for code signing"),
+              std::string::npos)
+        << output;
+    EXPECT_NE(output.find("refused, 4 errors; nothing was written"), std::string::npos);
     EXPECT_FALSE(fs::exists(folder / "dist"));
 }
 

@@ -2,6 +2,7 @@
 
 #include <openssl/pem.h>
 #include <openssl/x509.h>
+#include <openssl/x509v3.h>
 
 #include <stdexcept>
 
@@ -47,7 +48,8 @@ std::string EncryptedPrivateKeyPem(EVP_PKEY* key) {
     return Contents(out.get());
 }
 
-std::string CertificatePem(EVP_PKEY* key, std::time_t now, long from, long until) {
+std::string CertificatePem(EVP_PKEY* key, std::time_t now, long from, long until,
+                           const char* extendedKeyUsage) {
     const std::unique_ptr<X509, X509Free> certificate{X509_new()};
     Check(X509_set_version(certificate.get(), 2));
     Check(ASN1_INTEGER_set(X509_get_serialNumber(certificate.get()), 1));
@@ -59,6 +61,14 @@ std::string CertificatePem(EVP_PKEY* key, std::time_t now, long from, long until
                                      0));
     Check(X509_set_issuer_name(certificate.get(), name));
     Check(X509_set_pubkey(certificate.get(), key));
+    if (extendedKeyUsage) {
+        X509V3_CTX context;
+        X509V3_set_ctx(&context, certificate.get(), certificate.get(), nullptr, nullptr, 0);
+        X509_EXTENSION* usage =
+            X509V3_EXT_conf_nid(nullptr, &context, NID_ext_key_usage, extendedKeyUsage);
+        Check(usage && X509_add_ext(certificate.get(), usage, -1) ? 1 : 0);
+        X509_EXTENSION_free(usage);
+    }
     if (X509_sign(certificate.get(), key, EVP_sha256()) <= 0) Check(0);
     const std::unique_ptr<BIO, BioFree> out{BIO_new(BIO_s_mem())};
     Check(PEM_write_bio_X509(out.get(), certificate.get()));

@@ -18,7 +18,9 @@ using Key = std::unique_ptr<EVP_PKEY, KeyFree>;
 Key NewKey();  // EC P-256: quick to make
 std::string PrivateKeyPem(EVP_PKEY* key);
 std::string EncryptedPrivateKeyPem(EVP_PKEY* key);
-// A self-signed certificate for the key, valid between now + from and now + until (seconds).
-std::string CertificatePem(EVP_PKEY* key, std::time_t now, long from, long until);
+// A self-signed certificate for the key, valid between now + from and now + until (seconds),
+// with an extended key usage extension where one is named ("codeSigning").
+std::string CertificatePem(EVP_PKEY* key, std::time_t now, long from, long until,
+                           const char* extendedKeyUsage = nullptr);
 
 }  // namespace kdu::package::testing

@@ -4,6 +4,7 @@
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
+#include <openssl/x509v3.h>
 
 #include <algorithm>
 #include <memory>
@@ -94,6 +95,16 @@ void CheckValidity(const CredentialFiles& files, X509* certificate, const Creden
     }
 }
 
+// Windows accepts an Authenticode signature only from a certificate for code signing.
+void CheckCodeSigning(const CredentialFiles& files, X509* certificate, Findings& findings) {
+    const bool listsUsages = (X509_get_extension_flags(certificate) & EXFLAG_XKUSAGE) != 0;
+    if (!listsUsages || (X509_get_extended_key_usage(certificate) & XKU_CODE_SIGN) == 0) {
+        findings.Error(files.certificateName, LineOf(files.certificate, "-----BEGIN CERTIFICATE"),
+                       "the certificate is not for code signing (its extended key usage does not "
+                       "list codeSigning)");
+    }
+}
+
 }  // namespace
 
 void CheckCredentials(const CredentialFiles& files, const CredentialRules& rules,
@@ -101,6 +112,7 @@ void CheckCredentials(const CredentialFiles& files, const CredentialRules& rules
     const auto certificate = ReadCertificate(files, findings);
     const auto key = ReadKey(files, findings);
     if (certificate) CheckValidity(files, certificate.get(), rules, findings);
+    if (certificate && rules.codeSigning) CheckCodeSigning(files, certificate.get(), findings);
     if (certificate && key && EVP_PKEY_eq(X509_get0_pubkey(certificate.get()), key.get()) != 1) {
         findings.Error(files.keyName, LineOf(files.key, "-----BEGIN"),
                        "the private key does not belong to the certificate " +

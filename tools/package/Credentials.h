@@ -18,10 +18,12 @@ struct CredentialFiles {
 struct CredentialRules {
     std::time_t now = 0;
     bool allowNotYetValid = false;  // a certificate for a future date: a warning, not an error
+    bool codeSigning = false;       // the certificate must be for code signing (extended key usage)
 };
 
-// Checks that the certificate is a PEM X.509 certificate valid now, that the key is an
-// unencrypted PEM private key, and that the key belongs to the certificate.
+// Checks that the certificate (the first of the file, where it holds a chain) is a PEM X.509
+// certificate valid now, that the key is an unencrypted PEM private key, and that the key
+// belongs to the certificate.
 void CheckCredentials(const CredentialFiles& files, const CredentialRules& rules,
                       Findings& findings);
 

@@ -21,6 +21,8 @@ constexpr char kUsage[] =
     "usage: kestova-package --certificate CERT.pem --key KEY.pem --messages MESSAGES.txt\n"
     "                       --out FOLDER [--exe KestovaDesktopUpdater.exe] "
     "[--allow-not-yet-valid]\n"
+    "                       [--sign-certificate CODESIGN.pem --sign-key CODESIGN-KEY.pem\n"
+    "                        [--timestamp-url URL]]\n"
     "\n"
     "Builds FOLDER/" KDU_PACKAGE_NAME "/ and FOLDER/" KDU_PACKAGE_NAME
     ".zip with the 32-bit\n"
@@ -28,12 +30,19 @@ constexpr char kUsage[] =
     "(the six message lines in Big5, CR LF) and SHA256SUMS; refuses, writing nothing, when\n"
     "the certificate and key are not a valid pair or a message line cannot be shown.\n"
     "MESSAGES.txt is UTF-8: lines 1-3 introduction, 4 and 5 closing, 6 failure.\n"
+    "With --sign-certificate (PEM, its chain after it) and --sign-key, the exe is signed\n"
+    "(Authenticode, SHA-256) with osslsigncode; a release should also be timestamped.\n"
     "--exe defaults to " KDU_DEFAULT_EXE "\n";
 
 struct Arguments {
     kdu::package::PackageInputs inputs;
     fs::path out;
 };
+
+kdu::package::SigningInputs& Signing(Arguments& arguments) {
+    if (!arguments.inputs.signing) arguments.inputs.signing.emplace();
+    return *arguments.inputs.signing;
+}
 
 bool Parse(int argc, char** argv, Arguments& arguments) {
     arguments.inputs.executable = KDU_DEFAULT_EXE;
@@ -55,13 +64,21 @@ bool Parse(int argc, char** argv, Arguments& arguments) {
             arguments.out = value;
         } else if (option == "--exe") {
             arguments.inputs.executable = value;
+        } else if (option == "--sign-certificate") {
+            Signing(arguments).certificate = value;
+        } else if (option == "--sign-key") {
+            Signing(arguments).key = value;
+        } else if (option == "--timestamp-url") {
+            Signing(arguments).timestampUrl = value.string();
         } else {
             return false;
         }
     }
     const auto& in = arguments.inputs;
+    const bool signingWhole =
+        !in.signing || (!in.signing->certificate.empty() && !in.signing->key.empty());
     return !in.certificate.empty() && !in.key.empty() && !in.messages.empty() &&
-           !arguments.out.empty();
+           !arguments.out.empty() && signingWhole;
 }
 
 int Run(int argc, char** argv) {

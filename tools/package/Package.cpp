@@ -61,6 +61,15 @@ void WriteBytes(const fs::path& path, std::string_view bytes) {
     if (!out) throw std::runtime_error("cannot write " + path.string());
 }
 
+// The code-signing certificate and key, by the rules of the product's pair and for code signing.
+void CheckSigningCredentials(const SigningInputs& signing, std::time_t now, Findings& findings) {
+    const auto certificate = ReadFile(signing.certificate, findings);
+    const auto key = ReadFile(signing.key, findings);
+    if (!certificate || !key) return;
+    CheckCredentials({signing.certificate.string(), *certificate, signing.key.string(), *key},
+                     {now, false, true}, findings);
+}
+
 }  // namespace
 
 std::string PackageName() { return std::string{KDU_PRODUCT_NAME} + "-" + KDU_VERSION_TEXT; }
@@ -92,9 +101,19 @@ std::vector<ZipEntry> PreparePackage(const PackageInputs& inputs, Findings& find
     }
     std::string big5;
     if (messages) big5 = ConvertMessages(*messages, inputs.messages.string(), findings);
+    if (inputs.signing) CheckSigningCredentials(*inputs.signing, inputs.now, findings);
     if (findings.Refused()) return {};
 
-    std::vector<ZipEntry> files{{KDU_FILE_NAME, *exe},
+    std::string executable = *exe;
+    if (inputs.signing) {
+        auto signedExe = SignExecutable(executable, *inputs.signing);
+        if (!signedExe.failure.empty()) {
+            findings.Error(inputs.executable.string(), 0, "cannot be signed: " + signedExe.failure);
+            return {};
+        }
+        executable = std::move(signedExe.executable);
+    }
+    std::vector<ZipEntry> files{{KDU_FILE_NAME, executable},
                                 {"data1.bin", *certificate},
                                 {"data2.bin", *key},
                                 {"data3.bin", big5}};

@@ -2,10 +2,12 @@
 
 #include <ctime>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "tools/package/Findings.h"
+#include "tools/package/Signing.h"
 #include "tools/package/Zip.h"
 
 namespace kdu::package {
@@ -16,11 +18,13 @@ struct PackageInputs {
     std::filesystem::path messages;
     std::filesystem::path executable;  // the shipped 32-bit KestovaDesktopUpdater.exe
     bool allowNotYetValid = false;
+    std::optional<SigningInputs> signing;  // none: the exe is packaged as it is
     std::time_t now = 0;
 };
 
-// The package's files, in the order they are listed: the exe, data1.bin, data2.bin, data3.bin
-// and SHA256SUMS, the SHA-256 list of the other four in sha256sum's format.
+// The package's files, in the order they are listed: the exe (signed, where signing inputs are
+// given), data1.bin, data2.bin, data3.bin and SHA256SUMS, the SHA-256 list of the other four in
+// sha256sum's format.
 std::vector<ZipEntry> PreparePackage(const PackageInputs& inputs, Findings& findings);
 
 // "KestovaDesktopUpdater-<version>": the folder's name, and the zip's without ".zip".

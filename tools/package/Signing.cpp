@@ -1,0 +1,87 @@
+#include "tools/package/Signing.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+#include "resources/version.h"
+
+extern char** environ;
+
+namespace kdu::package {
+namespace fs = std::filesystem;
+namespace {
+
+std::string ReadAll(const fs::path& path) {
+    std::ifstream in{path, std::ios::binary};
+    return {std::istreambuf_iterator<char>{in}, {}};
+}
+
+// Runs a program found on PATH with its output in log, without a shell: the paths are passed
+// as they are. Its exit code, or -1 if it could not run.
+int Run(std::vector<std::string> arguments, const fs::path& log) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    std::vector<char*> argv;
+    for (auto& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    pid_t child = 0;
+    const int spawned = posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    int status = 0;
+    if (spawned != 0 || waitpid(child, &status, 0) != child) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// A private folder for the unsigned and signed copies, removed with everything in it.
+class WorkFolder {
+public:
+    WorkFolder() {
+        std::string pattern = (fs::temp_directory_path() / "kestova-sign-XXXXXX").string();
+        if (mkdtemp(pattern.data())) path_ = pattern;
+    }
+    WorkFolder(const WorkFolder&) = delete;
+    WorkFolder& operator=(const WorkFolder&) = delete;
+    ~WorkFolder() {
+        std::error_code ignored;
+        if (!path_.empty()) fs::remove_all(path_, ignored);
+    }
+    const fs::path& Path() const { return path_; }
+
+private:
+    fs::path path_;
+};
+
+}  // namespace
+
+Signed SignExecutable(std::string_view exe, const SigningInputs& signing) {
+    const WorkFolder work;
+    if (work.Path().empty()) return {{}, "cannot make a temporary folder"};
+    const auto unsigned_ = work.Path() / "unsigned.exe";
+    const auto signed_ = work.Path() / "signed.exe";
+    const auto log = work.Path() / "osslsigncode.txt";
+    std::ofstream{unsigned_, std::ios::binary}.write(exe.data(),
+                                                     static_cast<std::streamsize>(exe.size()));
+    std::vector<std::string> command{"osslsigncode", "sign",
+                                     "-certs",       signing.certificate.string(),
+                                     "-key",         signing.key.string(),
+                                     "-h",           "sha256",
+                                     "-n",           KDU_PRODUCT_NAME};
+    if (!signing.timestampUrl.empty()) {
+        command.insert(command.end(), {"-ts", signing.timestampUrl});
+    }
+    command.insert(command.end(), {"-in", unsigned_.string(), "-out", signed_.string()});
+    const int exitCode = Run(command, log);
+    if (exitCode == -1) return {{}, "cannot run osslsigncode (install it: scripts/setup.sh)"};
+    if (exitCode != 0) return {{}, "osslsigncode failed: " + ReadAll(log)};
+    return {ReadAll(signed_), {}};
+}
+
+}  // namespace kdu::package
