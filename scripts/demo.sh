@@ -24,8 +24,19 @@ rm -rf "$app" "$install"
 mkdir -p "$app" "$install"
 rm -rf "$demo/dist"
 build/native/tools/package/kestova-package --certificate sample/deployment/new-cert.pem \
-  --key sample/deployment/new-key.pem --messages sample/deployment/messages.txt --out "$demo/dist"
-cp "$demo/dist/KestovaDesktopUpdater-1.00/"* "$app/"
+  --key sample/deployment/new-key.pem --messages sample/deployment/messages.txt --out "$demo/dist" \
+  --sign-certificate sample/signing/publisher-chain.pem --sign-key sample/signing/publisher-key.pem
+cp "$demo"/dist/KestovaDesktopUpdater-*/* "$app/"  # the one package, named by its version
+if osslsigncode verify -in "$app/KestovaDesktopUpdater.exe" -CAfile sample/signing/code-signing-ca.pem \
+  >"$demo/signature.txt" 2>&1; then
+  echo "demo: the packaged exe's signature verifies:" \
+    "$(grep -m1 -o 'CN=Kestova Sample Publisher[^/]*' "$demo/signature.txt")," \
+    "issued by the sample code-signing CA (osslsigncode verify)"
+else
+  cat "$demo/signature.txt"
+  echo "demo: the packaged exe's signature does not verify" >&2
+  exit 1
+fi
 export KDU_WINE_DIR=$demo/wine
 source scripts/wine-env.sh
 if [[ $KDU_WINE_BUILD == win64 ]]; then

@@ -18,8 +18,9 @@
 namespace kdu {
 
 inline constexpr std::wstring_view kChecksumsFile = L"SHA256SUMS";
-// A certificate chain or a key is a few kilobytes; anything this large is not one.
-inline constexpr std::uint64_t kLargestCredentialFile = 1024 * 1024;
+// The most the program reads whole (a certificate chain or a key is a few kilobytes); a larger
+// file is not one.
+inline constexpr std::uint64_t kLargestCredentialFile = 64 * 1024 * 1024;
 inline constexpr std::uint64_t kLargestChecksumsFile = 64 * 1024;
 
 // Why a PEM text is not what it should be; nothing if it is. Only the structure is checked:

@@ -2,7 +2,8 @@
 // pair and is ended with TerminateProcess at random moments of the replacement; after each kill
 // every file holds one whole legitimate content, and the next run completes the update.
 //
-// KDU_KILLS (default 10), KDU_KILL_MEGABYTES (size of each file, default 50) and KDU_KILL_SEED
+// KDU_KILLS (default 10), KDU_KILL_MEGABYTES (size of each file, default 50; the new pair at
+// most 60 MiB) and KDU_KILL_SEED
 // (default: from the clock) choose the run; the seed is printed so that a run can be repeated.
 
 #include <gtest/gtest.h>
@@ -46,8 +47,10 @@ protected:
         // Sizes differ a little, so a prefix of one content is never another.
         oldCertificate = RandomBytes(size, random());
         oldKey = RandomBytes(size - 4096, random());
-        newCertificate = PemText("CERTIFICATE", RandomBytes((size + 4096) / 4 * 3, random()));
-        newKey = PemText("PRIVATE KEY", RandomBytes((size - 8192) / 4 * 3, random()));
+        // The new pair is PEM, which the program reads whole: at most 64 MiB.
+        const std::size_t pemSize = std::min<std::size_t>(size, 60u << 20);
+        newCertificate = PemText("CERTIFICATE", RandomBytes((pemSize + 4096) / 4 * 3, random()));
+        newKey = PemText("PRIVATE KEY", RandomBytes((pemSize - 8192) / 4 * 3, random()));
         WriteFileBytes(app / L"data1.bin", newCertificate);
         WriteFileBytes(app / L"data2.bin", newKey);
         app.WriteMessages("one\r\ntwo\r\nthree\r\nfour\r\nfive\r\nsix\r\n");

@@ -27,7 +27,7 @@ cd - >/dev/null
 "$tool" --certificate "$sample/new-cert.pem" --key "$sample/new-key.pem" \
   --messages "$sample/messages.txt" --exe "$shipped_exe" --out "$work/dist" \
   --sign-certificate "$work/signing/chain.pem" --sign-key "$work/signing/key.pem"
-cp -r "$work/dist/KestovaDesktopUpdater-1.00" "$work/app"
+cp -r "$work"/dist/KestovaDesktopUpdater-*/ "$work/app"  # the one package, named by its version
 
 # The packaged exe is the signed one, and its signature holds only while every byte does.
 packaged=$work/app/KestovaDesktopUpdater.exe

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "resources/version.h"
 #include "tests/package/TestCredentials.h"
 #include "tools/package/Credentials.h"
 #include "tools/package/Messages.h"
@@ -267,21 +268,22 @@ TEST_F(Package, OnlyThe32BitExecutableIsPackaged) {
 TEST_F(Package, ToolWritesTheFolderAndAZipThatUnpacksToIt) {
     ASSERT_EQ(RunTool(), 0) << ReadBytes(folder / "output.txt");
     const auto output = ReadBytes(folder / "output.txt");
-    EXPECT_NE(output.find("KestovaDesktopUpdater-1.00.zip"), std::string::npos) << output;
-    const auto package = folder / "dist" / "KestovaDesktopUpdater-1.00";
+    const auto name = PackageName();
+    EXPECT_EQ(name, "KestovaDesktopUpdater-" KDU_VERSION_TEXT);
+    EXPECT_NE(output.find(name + ".zip"), std::string::npos) << output;
+    const auto package = folder / "dist" / name;
     EXPECT_EQ(ReadBytes(package / "data1.bin"), certificate);
     EXPECT_EQ(ReadBytes(package / "data2.bin"), privateKey);
     // sha256sum and Python's zipfile accept what was written.
     const auto checks = "cd " + package.string() + " && sha256sum --quiet -c SHA256SUMS && " +
                         "python3 -c \"import zipfile,sys; z=zipfile.ZipFile(sys.argv[1]); "
                         "assert z.testzip() is None; print(*sorted(z.namelist()))\" " +
-                        (folder / "dist" / "KestovaDesktopUpdater-1.00.zip").string() + " >" +
+                        (folder / "dist" / (name + ".zip")).string() + " >" +
                         (folder / "names.txt").string();
     ASSERT_EQ(std::system(checks.c_str()), 0);
     EXPECT_EQ(ReadBytes(folder / "names.txt"),
-              "KestovaDesktopUpdater-1.00/KestovaDesktopUpdater.exe "
-              "KestovaDesktopUpdater-1.00/SHA256SUMS KestovaDesktopUpdater-1.00/data1.bin "
-              "KestovaDesktopUpdater-1.00/data2.bin KestovaDesktopUpdater-1.00/data3.bin\n");
+              name + "/KestovaDesktopUpdater.exe " + name + "/SHA256SUMS " + name +
+                  "/data1.bin " + name + "/data2.bin " + name + "/data3.bin\n");
 }
 
 TEST_F(Package, ToolRefusesWithEveryReasonAndWritesNothing) {
