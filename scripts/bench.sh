@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The benchmarks: builds the program and its baseline (a minimal Win32 window) as i686 releases,
+# The benchmarks: builds the program and its two baselines (a minimal Win32 window, and one that
+# does the same required work and nothing else) as i686 releases,
 # the shipped exe among them, and prints one table of figures measured side by side under 32-bit
 # Wine (under 64-bit Wine with the x86_64 releases where this machine cannot run 32-bit code), in
 # a prefix and display of their own (build/bench).
@@ -25,4 +26,5 @@ echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -
 windows() { echo "Z:$root/$1"; }
 build=build/$KDU_WINE_BUILD
 scripts/wine-run.sh $build/bench/kdu_updater_benchmark.exe \
-  "$(windows $build/KestovaDesktopUpdater.exe)" "$(windows $build/bench/kdu_minimal_window.exe)"
+  "$(windows $build/KestovaDesktopUpdater.exe)" "$(windows $build/bench/kdu_minimal_window.exe)" \
+  "$(windows $build/bench/kdu_same_work_window.exe)"

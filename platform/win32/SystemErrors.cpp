@@ -20,19 +20,18 @@ std::wstring SystemMessage(DWORD code) {
 }
 
 SystemError ErrorFromCode(DWORD code, const std::wstring& path) {
-    return SystemError{code, SystemMessage(code), path};
+    return SystemError{code, {}, path};
 }
 
 SystemError LastError(const std::wstring& path) { return ErrorFromCode(::GetLastError(), path); }
 
 SystemError Described(const SystemError& error) {
     if (!error.Description().empty()) return error;
-    return SystemError{error.Code(), SystemMessage(error.Code()), error.Path(), error.Remark()};
+    return error.Described(error.Code(), SystemMessage(error.Code()));
 }
 
 SystemError ErrorFromHResult(HRESULT result, const std::wstring& path) {
-    const auto code = static_cast<DWORD>(result);
-    return SystemError{code, SystemMessage(code), path};
+    return SystemError{static_cast<DWORD>(result), {}, path};
 }
 
 }  // namespace kdu::win32

@@ -12,7 +12,8 @@ namespace kdu::win32 {
 // language, without the trailing line break; empty if the system has none.
 std::wstring SystemMessage(DWORD code);
 
-// The calling thread's last error, for the file at path.
+// The calling thread's last error, for the file at path. Undescribed: the description is
+// attached where the error is shown (Described).
 SystemError LastError(const std::wstring& path = {});
 SystemError ErrorFromCode(DWORD code, const std::wstring& path = {});
 SystemError ErrorFromHResult(HRESULT result, const std::wstring& path = {});

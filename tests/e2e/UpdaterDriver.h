@@ -6,9 +6,11 @@
 #include <windows.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/win32/UniqueHandle.h"
+#include "resources/resource.h"
 #include "tests/support/Win32TestSupport.h"
 
 namespace kdu::testing {
@@ -39,8 +41,10 @@ DWORD RunToEnd(const std::wstring& executable, const std::wstring& arguments, bo
 class UpdaterWindow {
 public:
     // Starts the program, in workingFolder (by default a folder other than its own), and waits
-    // until its window is shown (Found() tells whether it was).
-    explicit UpdaterWindow(const std::wstring& executable, std::wstring workingFolder = {});
+    // until its window is shown (Found() tells whether it was): the updater's main window, or,
+    // for another program, a visible window of the given class (any, if empty).
+    explicit UpdaterWindow(const std::wstring& executable, std::wstring workingFolder = {},
+                           std::wstring_view windowClass = KDU_WINDOW_CLASS);
     UpdaterWindow(const UpdaterWindow&) = delete;
     UpdaterWindow& operator=(const UpdaterWindow&) = delete;
     ~UpdaterWindow();

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/SystemError.h"
+#include "platform/win32/SystemErrors.h"
 #include "platform/win32/UniqueHandle.h"
 #include "platform/win32/Win32FileSystem.h"
 #include "tests/support/Win32TestSupport.h"
@@ -18,7 +19,7 @@ DWORD ReadError(const std::wstring& path) {
         EXPECT_EQ(error.Path(), path);
         // Wine has no text for ERROR_FILE_TOO_LARGE; Windows does.
         if (error.Code() != ERROR_FILE_TOO_LARGE) {
-            EXPECT_FALSE(error.Description().empty());
+            EXPECT_FALSE(win32::Described(error).Description().empty());
         }
         return error.Code();
     }

@@ -12,11 +12,12 @@ TEST(SystemErrors, DescriptionsComeFromTheSystemWithoutLineBreaks) {
     EXPECT_NE(message.back(), L'\r');
 }
 
-TEST(SystemErrors, HResultsKeepTheirNumber) {
+TEST(SystemErrors, HResultsKeepTheirNumberAndAreDescribedWhereShown) {
     const auto error = ErrorFromHResult(E_ACCESSDENIED, L"x");
     EXPECT_EQ(error.Code(), 0x80070005u);
-    EXPECT_FALSE(error.Description().empty());
-    EXPECT_EQ(error.Path(), L"x");
+    EXPECT_TRUE(error.Description().empty());
+    EXPECT_EQ(Described(error).Description(), SystemMessage(0x80070005u));
+    EXPECT_EQ(Described(error).Path(), L"x");
 }
 
 TEST(SystemErrors, LastErrorIsTheThreadsLastError) {
