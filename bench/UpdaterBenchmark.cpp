@@ -197,11 +197,11 @@ void ReplacementAgainstCopyFile(std::size_t megabytes) {
     WriteFileBytes(app / L"data2.bin", testing::PemText("PRIVATE KEY", fresh));
     const auto paths =
         ComposePaths(app.Path(), install.Path(), L"Certificate.pem", L"PrivateKey.pem");
-    const auto& [certificate, privateKey] = paths.swaps;
     const auto installOld = [&] {
-        for (const auto& swap : paths.swaps) ::DeleteFileW(swap.backup.c_str());
-        WriteFileBytes(certificate.installed, old);
-        WriteFileBytes(privateKey.installed, old);
+        for (const auto& swap : paths.swaps) {
+            ::DeleteFileW(swap.backup.c_str());
+            WriteFileBytes(swap.installed, old);
+        }
     };
     win32::Win32FileSystem files;
     win32::Win32Pause pause;

@@ -20,8 +20,8 @@ namespace kdu {
 inline constexpr std::wstring_view kChecksumsFile = L"SHA256SUMS";
 // The most the program reads whole (a certificate chain or a key is a few kilobytes); a larger
 // file is not one.
-inline constexpr std::uint64_t kLargestCredentialFile = 64 * 1024 * 1024;
-inline constexpr std::uint64_t kLargestChecksumsFile = 64 * 1024;
+inline constexpr std::uint64_t kLargestCredentialFile = std::uint64_t{64} << 20;
+inline constexpr std::uint64_t kLargestChecksumsFile = std::uint64_t{64} << 10;
 
 // Why a PEM text is not what it should be; nothing if it is. Only the structure is checked:
 // BEGIN lines, base64 lines, the matching END lines. Text outside the blocks is allowed, as

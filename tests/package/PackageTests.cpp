@@ -281,9 +281,9 @@ TEST_F(Package, ToolWritesTheFolderAndAZipThatUnpacksToIt) {
                         (folder / "dist" / (name + ".zip")).string() + " >" +
                         (folder / "names.txt").string();
     ASSERT_EQ(std::system(checks.c_str()), 0);
-    EXPECT_EQ(ReadBytes(folder / "names.txt"),
-              name + "/KestovaDesktopUpdater.exe " + name + "/SHA256SUMS " + name +
-                  "/data1.bin " + name + "/data2.bin " + name + "/data3.bin\n");
+    EXPECT_EQ(ReadBytes(folder / "names.txt"), name + "/KestovaDesktopUpdater.exe " + name +
+                                                   "/SHA256SUMS " + name + "/data1.bin " + name +
+                                                   "/data2.bin " + name + "/data3.bin\n");
 }
 
 TEST_F(Package, ToolRefusesWithEveryReasonAndWritesNothing) {

@@ -30,6 +30,7 @@ int Run(std::vector<std::string> arguments, const fs::path& log) {
     posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_adddup2(&actions, 1, 2);
     std::vector<char*> argv;
+    argv.reserve(arguments.size() + 1);
     for (auto& argument : arguments) argv.push_back(argument.data());
     argv.push_back(nullptr);
     pid_t child = 0;
