@@ -134,8 +134,9 @@ void StartUpAndMemory(const Setup& setup, const std::wstring& minimal) {
         empty.push_back(StartUntilReady(minimal, {}, false));
     }
     const auto median = [](const std::vector<Start>& starts, double Start::*figure) {
-        std::vector<double> values;
-        for (const auto& start : starts) values.push_back(start.*figure);
+        std::vector<double> values(starts.size());
+        std::transform(starts.begin(), starts.end(), values.begin(),
+                       [&](const Start& start) { return start.*figure; });
         return Median(values);
     };
     const double ready = median(updater, &Start::readyMs);
