@@ -18,9 +18,10 @@ add_library(kdu_win32 STATIC
     platform/win32/WshShell.cpp)
 target_link_libraries(kdu_win32 PUBLIC kdu_core kdu_win32_definitions advapi32 ole32 oleaut32 uuid PRIVATE kdu_warnings)
 
+# Main.cpp first: the shipped-exe check reads wWinMain from the first object.
 add_executable(KestovaDesktopUpdater WIN32
-    app/win32/ErrorReport.cpp
     app/win32/Main.cpp
+    app/win32/ErrorReport.cpp
     app/win32/MainWindow.cpp
     app/win32/Unattended.cpp
     resources/KestovaDesktopUpdater.rc)
