@@ -195,13 +195,15 @@ std::optional<std::wstring> PutBackupsBack(FileSystem& files, const CredentialPa
     // A file left out of the run already held its new content; one in it is old unless its
     // rename stands and its backup could not be put back.
     std::array<bool, 2> isNew{true, true};
-    for (const auto* swap : pending)
-        isNew[static_cast<std::size_t>(swap - paths.swaps.data())] = false;
+    const auto of = [&](const Swap* swap) -> bool& {
+        return isNew[static_cast<std::size_t>(swap - paths.swaps.data())];
+    };
+    for (const auto* swap : pending) of(swap) = false;
     for (std::size_t i = 0; i < installed; ++i) {
         try {
             ReplaceFileContent(files, pending[i]->backup, pending[i]->installed);
         } catch (const std::exception&) {
-            isNew[static_cast<std::size_t>(pending[i] - paths.swaps.data())] = true;
+            of(pending[i]) = true;
         }
     }
     if (isNew[kCertificateSwap] == isNew[kPrivateKeySwap]) return std::nullopt;
