@@ -6,6 +6,7 @@
 #include <openssl/evp.h>
 
 #include <algorithm>
+#include <exception>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -168,7 +169,7 @@ public:
         if (encrypted.contains(model)) encrypted.insert(destination);
         if (failing) {
             files[destination] = content.substr(0, content.size() / 2);
-            if (outOfMemory) throw std::bad_alloc{};
+            if (thrown) std::rethrow_exception(thrown);
             throw SystemError{injectedCode, L"injected", destination};
         }
         files[destination] = content;
@@ -212,8 +213,8 @@ public:
     std::set<std::wstring> symbolicLinks;
     std::map<std::wstring, std::uint32_t> links;  // hard links, where more than one
     std::set<int> failAt;                         // 1-based steps to fail
-    bool outOfMemory = false;                     // the failing step throws std::bad_alloc
-    std::uint32_t injectedCode = kInjected;       // the number a failing step's error carries
+    std::exception_ptr thrown;               // what a failing step throws instead of a SystemError
+    std::uint32_t injectedCode = kInjected;  // the number a failing step's error carries
     int steps = 0;
     Journal* journal = nullptr;
 
@@ -239,7 +240,7 @@ private:
     }
     void Step(const std::wstring& what) {
         if (!Failing(what)) return;
-        if (outOfMemory) throw std::bad_alloc{};
+        if (thrown) std::rethrow_exception(thrown);
         throw SystemError{injectedCode, L"injected", what};
     }
 };

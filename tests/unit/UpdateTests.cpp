@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <functional>
 #include <set>
+#include <stdexcept>
 
 #include "app/Form1.h"
 #include "app/QuietRun.h"
@@ -60,6 +61,7 @@ protected:
         files.symbolicLinks.clear();
         files.links.clear();
         files.failAt.clear();
+        files.thrown = nullptr;
         files.steps = 0;
         pause.total = 0;
     }
@@ -426,23 +428,33 @@ TEST_F(Update, FailureNamesTheFileConcerned) {
     EXPECT_EQ(errors.shown[0].Path(), kPrivateKey);
 }
 
-TEST_F(Update, RunningOutOfMemoryIsReportedAndUndone) {
+// Running out of memory is told as that; any other exception as what it says, not as a lack of
+// memory. Either way the run is undone.
+TEST_F(Update, ExceptionsAreReportedAsWhatTheyAreAndUndone) {
     const std::wstring temporary{kTemporarySuffix};
-    const int aCopy = StepOf(L"CopyToNewFile " + kApp + L"\\data1.bin " + kCertificate + temporary);
+    const int aCopy = StepOf(L"CopyToNewFile " + kData1 + L" " + kCertificate + temporary);
     const int theKeysRename =
         StepOf(L"MoveReplacing " + kPrivateKey + temporary + L" " + kPrivateKey);
-    files.outOfMemory = true;
-    for (const int failing : {aCopy, theKeysRename}) {
-        SCOPED_TRACE("failing step " + std::to_string(failing));
-        SetUp();
-        files.failAt = {failing};
-        Restart();
-        Click();
-        ASSERT_EQ(errors.shown.size(), 1u);
-        EXPECT_EQ(errors.shown[0].Kind(), Failure::OutOfMemory);
-        ExpectOldPairInstalled();
-        ExpectNoTemporaryFiles();
-        ExpectFailureShown();
+    const std::pair<std::exception_ptr, Failure> exceptions[] = {
+        {std::make_exception_ptr(std::bad_alloc{}), Failure::OutOfMemory},
+        {std::make_exception_ptr(std::length_error{"vector too long"}), Failure::Internal},
+    };
+    for (const auto& [exception, kind] : exceptions) {
+        for (const int failing : {aCopy, theKeysRename}) {
+            SCOPED_TRACE("failing step " + std::to_string(failing));
+            SetUp();
+            files.failAt = {failing};
+            files.thrown = exception;
+            Restart();
+            Click();
+            ASSERT_EQ(errors.shown.size(), 1u);
+            EXPECT_EQ(errors.shown[0].Kind(), kind);
+            EXPECT_EQ(errors.shown[0].Description(),
+                      kind == Failure::Internal ? L"vector too long" : L"");
+            ExpectOldPairInstalled();
+            ExpectNoTemporaryFiles();
+            ExpectFailureShown();
+        }
     }
 }
 
