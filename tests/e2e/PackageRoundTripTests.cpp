@@ -56,7 +56,8 @@ TEST_F(PackageRoundTrip, AStaleCertificateIsRefusedBeforeAnyChange) {
         EXPECT_NE(message.find(texts::kNotInPackage), std::wstring::npos) << "says why";
         EXPECT_NE(message.find(L"data1.bin"), std::wstring::npos) << "names the file";
         window.SaveScreenshot(L"not-in-package", box);
-        window.AnswerErrorBox(box);
+        ASSERT_TRUE(window.AnswerErrorBox(box));
+        ASSERT_TRUE(window.WaitUntilDone(kFailedRows, 30000)) << "line 6 listed";
     }
     WriteFileBytes(app + L"\\data1.bin", packaged);
     EXPECT_EQ(FileNames(install.Path()), (Lines{L"Certificate.pem", L"PrivateKey.pem"}));
@@ -74,8 +75,7 @@ TEST_F(PackageRoundTrip, InstallsItsPairAndShowsItsLines) {
         EXPECT_EQ(window.ListItems(IDC_LIST2), messages);
         EXPECT_EQ(window.ListItems(IDC_LIST1), Lines(messages.begin(), messages.begin() + 3));
         window.Click(IDC_COMMAND1);
-        ASSERT_TRUE(window.WaitUntilDisabled(IDC_COMMAND1, 30000));
-        ASSERT_TRUE(window.WaitUntilResponsive(30000));
+        ASSERT_TRUE(window.WaitUntilDone(kDoneRows, 30000));
         const Lines done{messages[0], messages[1], messages[2], std::wstring{texts::kProgress[2]},
                          messages[3], L"",         messages[4]};
         EXPECT_EQ(window.ListItems(IDC_LIST1), done);

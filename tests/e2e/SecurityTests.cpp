@@ -56,8 +56,7 @@ protected:
         UpdaterWindow window{app.Executable()};
         ASSERT_TRUE(window.Found());
         window.Click(IDC_COMMAND1);
-        ASSERT_TRUE(window.WaitUntilDisabled(IDC_COMMAND1, kRunTimeoutMs));
-        ASSERT_TRUE(window.WaitUntilResponsive(kRunTimeoutMs));
+        ASSERT_TRUE(window.WaitUntilDone(kDoneRows, kRunTimeoutMs));
         EXPECT_EQ(window.ListItems(IDC_LIST1).size(), 7U) << "the closing lines";
         EXPECT_EQ(window.Close(), 0U);
     }

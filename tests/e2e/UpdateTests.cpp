@@ -38,8 +38,7 @@ protected:
         EXPECT_TRUE(window.Found());
         if (!window.Found()) return {};
         window.Click(IDC_COMMAND1);
-        EXPECT_TRUE(window.WaitUntilDisabled(IDC_COMMAND1, kRunTimeoutMs));
-        EXPECT_TRUE(window.WaitUntilResponsive(kRunTimeoutMs));
+        EXPECT_TRUE(window.WaitUntilDone(kDoneRows, kRunTimeoutMs));
         EXPECT_EQ(window.WaitForErrorBox(0), nullptr) << "no error expected";
         return window.ListItems(IDC_LIST1);
     }
@@ -81,8 +80,7 @@ TEST_F(Update, FullRunShowsProgressThenReplacesThePair) {
         }
         ::Sleep(10);
     }
-    ASSERT_TRUE(window.WaitUntilDisabled(IDC_COMMAND1, kRunTimeoutMs));
-    ASSERT_TRUE(window.WaitUntilResponsive(kRunTimeoutMs));
+    ASSERT_TRUE(window.WaitUntilDone(kDoneRows, kRunTimeoutMs));
     const ULONGLONG done = ::GetTickCount64() - clicked;
     std::printf("closing lines %llu ms after the click\n", done);
 
@@ -136,8 +134,7 @@ TEST_F(Update, TwoCopiesPressedAtOnceBothEndWithTheNewPair) {
     first.Click(IDC_COMMAND1);
     second.Click(IDC_COMMAND1);
     for (const UpdaterWindow* window : {&first, &second}) {
-        EXPECT_TRUE(window->WaitUntilDisabled(IDC_COMMAND1, kRunTimeoutMs));
-        EXPECT_TRUE(window->WaitUntilResponsive(kRunTimeoutMs));
+        EXPECT_TRUE(window->WaitUntilDone(kDoneRows, kRunTimeoutMs));
         EXPECT_EQ(window->WaitForErrorBox(0), nullptr) << "no error";
         EXPECT_EQ(window->ListItems(IDC_LIST1), kDone);
     }
@@ -230,8 +227,8 @@ protected:
         EXPECT_NE(message.find(texts::kErrorNumber), std::wstring::npos) << "gives the number";
         EXPECT_NE(message.find(reason), std::wstring::npos) << "says why";
         if (screenshot) window.SaveScreenshot(L"error-box", box);
-        window.AnswerErrorBox(box);
-        ASSERT_TRUE(window.WaitUntilResponsive(kRunTimeoutMs));
+        ASSERT_TRUE(window.AnswerErrorBox(box)) << "the box closes";
+        ASSERT_TRUE(window.WaitUntilDone(kFailedRows, kRunTimeoutMs)) << "line 6 listed";
 
         EXPECT_EQ(window.ListItems(IDC_LIST1),
                   (Lines{L"one", L"two", L"three", std::wstring{texts::kProgress[2]}, L"six"}));

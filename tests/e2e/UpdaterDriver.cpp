@@ -10,6 +10,20 @@ namespace {
 
 constexpr DWORD kStartTimeoutMs = 30000;
 constexpr DWORD kMessageTimeoutMs = 5000;
+constexpr DWORD kPollMs = 20;
+constexpr std::wstring_view kDialogClass = L"#32770";
+
+// Polls until a state the window shows holds, or the time is up; whether it held. Looked at
+// once more at the deadline, so that a time of 0 looks once.
+template <typename State>
+bool WaitFor(DWORD milliseconds, State holds) {
+    const ULONGLONG deadline = ::GetTickCount64() + milliseconds;
+    for (;;) {
+        if (holds()) return true;
+        if (::GetTickCount64() >= deadline) return false;
+        ::Sleep(kPollMs);
+    }
+}
 
 struct Search {
     DWORD processId;
@@ -235,21 +249,17 @@ void UpdaterWindow::Kill() {
 void UpdaterWindow::Click(int id) const { ::PostMessageW(Control(id), BM_CLICK, 0, 0); }
 
 bool UpdaterWindow::WaitUntilDisabled(int id, DWORD milliseconds) const {
-    const ULONGLONG deadline = ::GetTickCount64() + milliseconds;
-    while (Enabled(id)) {
-        if (::GetTickCount64() > deadline) return false;
-        ::Sleep(20);
-    }
-    return true;
+    return WaitFor(milliseconds, [&] { return !Enabled(id); });
 }
 
-bool UpdaterWindow::WaitUntilResponsive(DWORD milliseconds) const {
-    const ULONGLONG deadline = ::GetTickCount64() + milliseconds;
-    do {
-        DWORD_PTR ignored = 0;
-        if (::SendMessageTimeoutW(window_, WM_NULL, 0, 0, SMTO_NORMAL, 100, &ignored)) return true;
-    } while (::GetTickCount64() < deadline);
-    return false;
+bool UpdaterWindow::WaitUntilDone(int rows, DWORD milliseconds) const {
+    return WaitFor(milliseconds, [&] {
+        DWORD_PTR count = 0;
+        return !FindVisibleWindow(processId_, kDialogClass) && !Enabled(IDC_COMMAND1) &&
+               ::SendMessageTimeoutW(Control(IDC_LIST1), LB_GETCOUNT, 0, 0, SMTO_NORMAL, kPollMs,
+                                     &count) &&
+               static_cast<LRESULT>(count) >= rows;
+    });
 }
 
 int UpdaterWindow::ItemHeight(int id) const {
@@ -272,12 +282,10 @@ int UpdaterWindow::RowInk(int id, int row, int itemHeight) const {
 }
 
 HWND UpdaterWindow::WaitForErrorBox(DWORD milliseconds) const {
-    const ULONGLONG deadline = ::GetTickCount64() + milliseconds;
-    for (;;) {
-        if (const HWND box = FindVisibleWindow(processId_, L"#32770")) return box;
-        if (::GetTickCount64() >= deadline) return nullptr;
-        ::Sleep(50);
-    }
+    HWND box = nullptr;
+    WaitFor(milliseconds,
+            [&] { return (box = FindVisibleWindow(processId_, kDialogClass)) != nullptr; });
+    return box;
 }
 
 std::wstring UpdaterWindow::DialogText(HWND dialog) const {
@@ -291,8 +299,9 @@ std::wstring UpdaterWindow::DialogText(HWND dialog) const {
     return text;
 }
 
-void UpdaterWindow::AnswerErrorBox(HWND box) const {
+bool UpdaterWindow::AnswerErrorBox(HWND box) const {
     ::PostMessageW(::GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
+    return WaitFor(kMessageTimeoutMs, [&] { return !::IsWindow(box); });
 }
 
 bool UpdaterWindow::Running() const {

@@ -18,6 +18,10 @@ namespace kdu::testing {
 inline const std::wstring kProductKey = L"SOFTWARE\\Kestova\\Desktop";
 inline const std::wstring kInstallPathName = L"InstallPath";
 
+// List1's rows when a run has ended.
+inline constexpr int kDoneRows = 7;    // lines 1-3, the progress row, 4, an empty row, 5
+inline constexpr int kFailedRows = 5;  // lines 1-3, the progress row, 6
+
 // The updater as the environment names it (KDU_UPDATER_EXE).
 std::wstring UpdaterExecutable();
 
@@ -68,8 +72,11 @@ public:
     void Click(int id) const;
     // Waits until a control is disabled (readable while the program is busy).
     bool WaitUntilDisabled(int id, DWORD milliseconds) const;
-    // Waits until the program answers messages again; false if it did not in time.
-    bool WaitUntilResponsive(DWORD milliseconds) const;
+    // Waits until the run has ended as the window shows it: no error box, 「開始更新」 disabled
+    // and List1 holding at least `rows` rows (kDoneRows or kFailedRows). A window
+    // that answers messages proves nothing: an error box's modal loop answers them too, and so
+    // does the window all through a run.
+    bool WaitUntilDone(int rows, DWORD milliseconds) const;
     int ItemHeight(int id) const;
     // How many dark pixels the screen shows in one row of a list box: works while the
     // program is busy and answers no messages.
@@ -79,8 +86,9 @@ public:
     HWND WaitForErrorBox(DWORD milliseconds) const;
     // All the texts of a dialog's static controls, one after the other.
     std::wstring DialogText(HWND dialog) const;
-    // Presses the box's OK button as a user would.
-    void AnswerErrorBox(HWND box) const;
+    // Presses the box's OK button as a user would, and waits until the box is gone; false if it
+    // stayed.
+    bool AnswerErrorBox(HWND box) const;
     bool Running() const;
     // Ends the process at once, as the task manager or a power cut would.
     void Kill();
