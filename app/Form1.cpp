@@ -102,12 +102,11 @@ void Form1::ShowProgress(int step) {
     services_.pause.Sleep(kProgressPauseMs);
 }
 
-// Replaces the pair, one copy of the program at a time; a failed run is undone.
+// Replaces the pair, one run at a time per install folder; a failed run is undone.
 void Form1::RunReplacement() {
     const auto paths =
         ComposePaths(ApplicationFolder(), InstallFolder, CertificateFile, PrivateKeyFile);
-    const HeldRunLock oneAtATime{services_.runLock};
-    ReplaceCredentials(services_.files, services_.pause, paths);
+    ReplaceCredentials(services_.files, services_.pause, services_.runLock, paths);
 }
 
 // Worked out once; a failure is tried again by the next step that needs it.

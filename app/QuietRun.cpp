@@ -21,8 +21,7 @@ QuietOutcome RunQuietly(FileSystem& files, Shell& shell, Pause& pause, RunLock& 
     outcome.error = FailureOf([&] {
         const auto paths = ComposePaths(FolderOf(files.ExecutablePath()), outcome.installFolder,
                                         texts::kCertificateFile, texts::kPrivateKeyFile);
-        const HeldRunLock oneAtATime{runLock};
-        ReplaceCredentials(files, pause, paths);
+        ReplaceCredentials(files, pause, runLock, paths);
     });
     return outcome;
 }

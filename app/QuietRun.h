@@ -19,7 +19,8 @@ struct QuietOutcome {
     std::optional<SystemError> error;  // none: the pair is the new one
 };
 
-// pause serves only the retries of a file step that meets a short lock.
+// pause serves only the retries of a file step that meets a short lock, and the wait for another
+// run's lock.
 QuietOutcome RunQuietly(FileSystem& files, Shell& shell, Pause& pause, RunLock& runLock);
 
 // 0 when the pair is the new one, kPathNotFound without an install folder, else the number of

@@ -43,6 +43,10 @@ inline constexpr std::wstring_view kNotInPackage =
     L"並只使用同一次下載的檔案。";
 inline constexpr std::wstring_view kChecksumsMalformed =
     L"更新套件的 SHA256SUMS 無法讀取或格式不正確，因此無法確認套件完整。請重新下載完整的更新套件。";
+inline constexpr std::wstring_view kAnotherRun =
+    L"另一個更新程式正在更新 KestovaDesktop 的憑證與私密金鑰，等候 30 "
+    L"秒後仍未結束。本程式未做任何變更；"
+    L"請等它完成後再試一次。";
 // Any other exception: a fault of this program, with the exception's own text after this.
 inline constexpr std::wstring_view kInternalError = L"本程式發生內部錯誤：";
 

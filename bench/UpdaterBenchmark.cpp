@@ -21,6 +21,7 @@
 
 #include "data/MessageFile.h"
 #include "platform/win32/Controls.h"
+#include "platform/win32/LockFileRunLock.h"
 #include "platform/win32/SystemErrors.h"
 #include "platform/win32/UniqueHandle.h"
 #include "platform/win32/Win32FileSystem.h"
@@ -181,9 +182,9 @@ void LastRename(std::size_t bytes, const char* size) {
     std::vector<double> renames;
     for (int run = 0; run < 15; ++run) {
         WriteFileBytes(target, content);
-        WriteFileBytes(temporary, content);
+        const auto staged = files.WriteNewFile(content, temporary, target);
         const auto start = Clock::now();
-        files.MoveReplacing(temporary, target);
+        staged->RenameOver(target);
         renames.push_back(MillisecondsSince(start));
     }
     const auto figure = std::string{"the pair mixed: one rename over "} + size;
@@ -206,11 +207,12 @@ void ReplacementAgainstCopyFile(std::size_t megabytes) {
     };
     win32::Win32FileSystem files;
     win32::Win32Pause pause;
+    win32::LockFileRunLock runLock;
     std::vector<double> replacement, copies;
     for (int run = 0; run < 5; ++run) {
         installOld();
         auto start = Clock::now();
-        ReplaceCredentials(files, pause, paths);
+        ReplaceCredentials(files, pause, runLock, paths);
         replacement.push_back(MillisecondsSince(start));
 
         // The same four copies, with nothing around them.

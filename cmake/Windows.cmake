@@ -10,7 +10,7 @@ target_compile_definitions(kdu_win32_definitions INTERFACE
 add_library(kdu_win32 STATIC
     platform/win32/Controls.cpp
     platform/win32/DpiScaling.cpp
-    platform/win32/NamedMutexRunLock.cpp
+    platform/win32/LockFileRunLock.cpp
     platform/win32/NewerWindowsFunctions.cpp
     platform/win32/SystemErrors.cpp
     platform/win32/Win32FileSystem.cpp

@@ -47,10 +47,35 @@ public:
     virtual std::wstring Decode(std::string_view bytes, Encoding encoding) = 0;
 };
 
+// The most a file read whole may hold (a certificate chain, a key or the message file is a few
+// kilobytes); a larger one is refused (Failure::TooLarge) rather than exhausting a 32-bit address
+// space.
+inline constexpr std::uint64_t kLargestFileRead = std::uint64_t{64} << 20;
+
 // What the replacement must know of an installed file before it puts another in its place.
 struct FileFacts {
-    bool reparsePoint = false;  // a symbolic link (or junction): the path is not the file itself
-    std::uint32_t links = 1;    // hard links: the names the same file has
+    std::uint32_t reparseTag = 0;  // the file's reparse point tag; 0 if it has none
+    std::uint32_t links = 1;       // hard links: the names the same file has
+};
+
+// Whether a reparse point makes its path name another file: symbolic links, junctions and mount
+// points, which Windows marks as name surrogates. OneDrive's placeholders, deduplicated and
+// WOF-compressed files are reparse points too, but plain files to the user.
+constexpr bool IsNameSurrogate(std::uint32_t reparseTag) { return (reparseTag & 0x20000000u) != 0; }
+
+// A new file being written beside the file whose place it takes, kept open from its creation
+// until it is in place, so that no other program's open of it comes between the steps. Destroyed
+// before it is renamed into place, it deletes itself: a failed run removes what it made itself,
+// and nothing else.
+class NewFile {
+public:
+    virtual ~NewFile() = default;
+    // Renames the file over target, in the same folder, in one step, through its open handle; a
+    // read-only target is refused.
+    virtual void RenameOver(const std::wstring& target) = 0;
+    // Writes what the system still holds of the file (once renamed, its new name too) to the
+    // disk.
+    virtual void Flush() = 0;
 };
 
 class FileSystem {
@@ -58,37 +83,31 @@ public:
     virtual ~FileSystem() = default;
     // The full path of the running executable, as the system reports it.
     virtual std::wstring ExecutablePath() = 0;
-    // A whole (small) file.
+    // A whole file of at most kLargestFileRead bytes, read with every kind of sharing: it never
+    // fails for, nor blocks, a program that has the file open.
     virtual Bytes ReadAll(const std::wstring& path) = 0;
 
-    // The size of a file that can be opened for reading.
-    virtual std::uint64_t SizeOf(const std::wstring& path) = 0;
-    // Whether two files hold exactly the same bytes.
-    virtual bool SameContent(const std::wstring& first, const std::wstring& second) = 0;
     virtual bool Exists(const std::wstring& path) = 0;
-    // The SHA-256 digest of a file's bytes.
-    virtual Sha256Digest Sha256Of(const std::wstring& path) = 0;
+    // The SHA-256 digest of bytes.
+    virtual Sha256Digest Sha256Of(std::string_view bytes) = 0;
     // Whether a name read from a UTF-8 list is name, as Windows compares the names of files
     // in one folder (ordinal, ignoring case).
     virtual bool SameFileName(std::string_view utf8Name, std::wstring_view name) = 0;
-    // Fails unless the existing file can be replaced: not read-only, not held open by others.
+    // Fails unless the existing file can be renamed over now: not read-only, and open in no other
+    // program, even one that shares it (the access and sharing the rename needs: DELETE, and no
+    // sharing at all).
     virtual void CheckReplaceable(const std::wstring& path) = 0;
     // Whether the file has the read-only attribute: a refusal that waiting does not change.
     virtual bool IsReadOnly(const std::wstring& path) = 0;
     // The facts of an existing file itself, not of one a link there points to.
     virtual FileFacts Inspect(const std::wstring& path) = 0;
-    // Copies source to a new file made like model, an existing file whose place it is to take:
+    // Writes content to a new file made like model, an existing file whose place it is to take:
     // encrypted if model is, and with model's permissions (its DACL, protected or inheriting as
     // model's is) before a byte is written, then model's hidden, system, not-content-indexed and
-    // archive attributes (not read-only). Flushed to the disk. A file already under the new name
-    // is a failure: it is never written through.
-    virtual void CopyToNewFile(const std::wstring& source, const std::wstring& destination,
-                               const std::wstring& model) = 0;
-    // Renames a file over another in the same folder, in one step; a read-only target is
-    // refused.
-    virtual void MoveReplacing(const std::wstring& from, const std::wstring& to) = 0;
-    // Writes what the system still holds of a file to the disk.
-    virtual void Flush(const std::wstring& path) = 0;
+    // archive attributes (not read-only). Flushed to the disk, and left open. A file already
+    // under the new name is a failure: it is never written through, nor removed.
+    virtual std::unique_ptr<NewFile> WriteNewFile(const Bytes& content, const std::wstring& path,
+                                                  const std::wstring& model) = 0;
     // Deletes a file; one that is not there is no failure.
     virtual void Remove(const std::wstring& path) = 0;
 };
@@ -100,26 +119,16 @@ public:
     virtual void Sleep(unsigned milliseconds) = 0;
 };
 
-// Keeps two copies of the program in one user's session from replacing at the same time: the
-// second waits for the first, then finds the pair done.
+// One run at a time per install folder, whoever runs it (another session, another user, an
+// elevated copy): an exclusive lock file in the folder, which the system removes when the run
+// that holds it ends, even when it is killed.
 class RunLock {
 public:
     virtual ~RunLock() = default;
-    // Waits until no other copy holds the lock, then holds it until Release.
-    virtual void Acquire() = 0;
+    // Takes the lock, or false if another run holds it; throws what else the system refused.
+    virtual bool TryAcquire(const std::wstring& lockFile) = 0;
+    // Gives up a lock taken (the lock file goes with it); nothing if none is held.
     virtual void Release() noexcept = 0;
-};
-
-// Holds a RunLock for as long as it lives.
-class HeldRunLock {
-public:
-    explicit HeldRunLock(RunLock& lock) : lock_(lock) { lock_.Acquire(); }
-    HeldRunLock(const HeldRunLock&) = delete;
-    HeldRunLock& operator=(const HeldRunLock&) = delete;
-    ~HeldRunLock() { lock_.Release(); }
-
-private:
-    RunLock& lock_;
 };
 
 // A failure, told to the user in a modal message box owned by the window.

@@ -19,6 +19,8 @@ enum class Failure : std::uint8_t {
     EncryptedPrivateKey,  // data2.bin holds a key the product cannot use without a password
     NotInPackage,         // a file's SHA-256 is not its line in SHA256SUMS, or it has none
     ChecksumsMalformed,   // SHA256SUMS is not a list sha256sum could read
+    TooLarge,             // a file to read whole is larger than kLargestFileRead
+    AnotherRun,           // another run holds the install folder's lock, and kept it
 };
 
 // A failure: its kind, its error number (a Win32 error code or an HRESULT, once known), its

@@ -166,25 +166,30 @@ std::optional<ChecksumLine> ParseChecksumLine(std::string_view line) {
     return ChecksumLine{*digest, *plain};
 }
 
-// The incoming file's content, if it can be a certificate or a key at all.
-Bytes ReadCredential(FileSystem& files, const std::wstring& path, Failure notOne) {
-    const auto size = files.SizeOf(path);
-    if (size == 0 || size > kLargestCredentialFile) throw SystemError{notOne, path};
-    return files.ReadAll(path);
+// A whole file; nothing if it is too large to be what the package holds.
+std::optional<Bytes> ReadWithinLimit(FileSystem& files, const std::wstring& path) {
+    try {
+        return files.ReadAll(path);
+    } catch (const SystemError& error) {
+        if (error.Kind() == Failure::TooLarge) return std::nullopt;
+        throw;
+    }
 }
 
 std::vector<ChecksumLine> ReadChecksums(FileSystem& files, const std::wstring& path) {
-    const auto size = files.SizeOf(path);
+    const auto text = ReadWithinLimit(files, path);
     std::optional<std::vector<ChecksumLine>> lines;
-    if (size <= kLargestChecksumsFile) lines = ParseChecksums(files.ReadAll(path));
+    if (text && text->size() <= kLargestChecksumsFile) lines = ParseChecksums(*text);
     if (!lines) throw SystemError{Failure::ChecksumsMalformed, path};
     return *lines;
 }
 
 // Every line that names the file must give its digest, and there must be one.
 void CheckListed(FileSystem& files, const std::vector<ChecksumLine>& lines,
-                 const std::wstring& path, std::wstring_view name) {
-    const auto digest = files.Sha256Of(path);
+                 const std::optional<Bytes>& content, const std::wstring& path,
+                 std::wstring_view name) {
+    if (!content) throw SystemError{Failure::NotInPackage, path};
+    const auto digest = files.Sha256Of(*content);
     bool listed = false;
     for (const auto& line : lines) {
         if (!files.SameFileName(line.name, name)) continue;
@@ -192,6 +197,14 @@ void CheckListed(FileSystem& files, const std::vector<ChecksumLine>& lines,
         listed = true;
     }
     if (!listed) throw SystemError{Failure::NotInPackage, path};
+}
+
+// The content, once it is known to be what it should be.
+Bytes Checked(std::optional<Bytes> content, const std::wstring& path, Failure notOne,
+              std::optional<Failure> (*problemOf)(std::string_view)) {
+    if (!content || content->empty()) throw SystemError{notOne, path};
+    if (const auto problem = problemOf(*content)) throw SystemError{*problem, path};
+    return std::move(*content);
 }
 
 }  // namespace
@@ -237,23 +250,21 @@ std::optional<std::vector<ChecksumLine>> ParseChecksums(std::string_view text) {
     return lines;
 }
 
-void CheckPackage(FileSystem& files, const CredentialPaths& paths) {
-    const auto& certificate = paths.swaps[kCertificateSwap].incoming;
-    const auto& privateKey = paths.swaps[kPrivateKeySwap].incoming;
+IncomingFiles CheckPackage(FileSystem& files, const CredentialPaths& paths) {
+    const auto& certificatePath = paths.swaps[kCertificateSwap].incoming;
+    const auto& privateKeyPath = paths.swaps[kPrivateKeySwap].incoming;
+    auto certificate = ReadWithinLimit(files, certificatePath);
+    auto privateKey = ReadWithinLimit(files, privateKeyPath);
     // The digests first: a file that is not the package's own is told as that, whatever it holds.
     if (files.Exists(paths.checksums)) {
         const auto lines = ReadChecksums(files, paths.checksums);
-        CheckListed(files, lines, certificate, kNewCertificateFile);
-        CheckListed(files, lines, privateKey, kNewPrivateKeyFile);
+        CheckListed(files, lines, certificate, certificatePath, kNewCertificateFile);
+        CheckListed(files, lines, privateKey, privateKeyPath, kNewPrivateKeyFile);
     }
-    if (const auto problem =
-            CertificateProblem(ReadCredential(files, certificate, Failure::NotACertificate))) {
-        throw SystemError{*problem, certificate};
-    }
-    if (const auto problem =
-            PrivateKeyProblem(ReadCredential(files, privateKey, Failure::NotAPrivateKey))) {
-        throw SystemError{*problem, privateKey};
-    }
+    return {
+        Checked(std::move(certificate), certificatePath, Failure::NotACertificate,
+                CertificateProblem),
+        Checked(std::move(privateKey), privateKeyPath, Failure::NotAPrivateKey, PrivateKeyProblem)};
 }
 
 }  // namespace kdu

@@ -18,9 +18,6 @@
 namespace kdu {
 
 inline constexpr std::wstring_view kChecksumsFile = L"SHA256SUMS";
-// The most the program reads whole (a certificate chain or a key is a few kilobytes); a larger
-// file is not one.
-inline constexpr std::uint64_t kLargestCredentialFile = std::uint64_t{64} << 20;
 inline constexpr std::uint64_t kLargestChecksumsFile = std::uint64_t{64} << 10;
 
 // Why a PEM text is not what it should be; nothing if it is. Only the structure is checked:
@@ -44,9 +41,17 @@ struct ChecksumLine {
 // not of that form, or there is no line at all.
 std::optional<std::vector<ChecksumLine>> ParseChecksums(std::string_view text);
 
-// Refuses, before any change, incoming files that are not a certificate and a private key, or
-// that SHA256SUMS, where the package has one, does not list with their digest. Without
-// SHA256SUMS only the content is checked, so that packages made by hand keep working.
-void CheckPackage(FileSystem& files, const CredentialPaths& paths);
+// The incoming files, each read once, so that a sync client or a second download changing them
+// meanwhile cannot put other bytes in place than those checked.
+struct IncomingFiles {
+    Bytes certificate;
+    Bytes privateKey;
+};
+
+// Reads the incoming files and refuses, before any change, ones that are not a certificate and
+// a private key (a file larger than kLargestFileRead is neither), or that SHA256SUMS, where the
+// package has one, does not list with their digest. Without SHA256SUMS only the content is
+// checked, so that packages made by hand keep working.
+IncomingFiles CheckPackage(FileSystem& files, const CredentialPaths& paths);
 
 }  // namespace kdu

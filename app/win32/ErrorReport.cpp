@@ -41,6 +41,10 @@ Report ReportOf(Failure kind) {
             return {kDataChecksumError, texts::kNotInPackage};
         case Failure::ChecksumsMalformed:
             return {ERROR_INVALID_DATA, texts::kChecksumsMalformed};
+        case Failure::TooLarge:
+            return {ERROR_FILE_TOO_LARGE, {}};
+        case Failure::AnotherRun:
+            return {ERROR_SHARING_VIOLATION, texts::kAnotherRun};
     }
     return {0, {}};
 }

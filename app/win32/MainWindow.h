@@ -5,7 +5,7 @@
 #include "app/Form1.h"
 #include "platform/win32/Controls.h"
 #include "platform/win32/DpiScaling.h"
-#include "platform/win32/NamedMutexRunLock.h"
+#include "platform/win32/LockFileRunLock.h"
 #include "platform/win32/UniqueHandle.h"
 #include "platform/win32/Win32FileSystem.h"
 #include "platform/win32/Window.h"
@@ -54,7 +54,7 @@ private:
     Win32TextDecoder decoder_;
     WshShell shell_;
     Win32Pause pause_;
-    NamedMutexRunLock runLock_;
+    LockFileRunLock runLock_;
     Form1 form_;
 };
 

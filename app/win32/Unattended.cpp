@@ -7,7 +7,7 @@
 #include "app/Texts.h"
 #include "app/win32/ErrorReport.h"
 #include "platform/DecimalText.h"
-#include "platform/win32/NamedMutexRunLock.h"
+#include "platform/win32/LockFileRunLock.h"
 #include "platform/win32/UniqueHandle.h"
 #include "platform/win32/Win32FileSystem.h"
 #include "platform/win32/WshShell.h"
@@ -55,7 +55,7 @@ int RunUnattended(const std::wstring& logFile) {
     Win32FileSystem files;
     WshShell shell;
     Win32Pause pause;
-    NamedMutexRunLock runLock;
+    LockFileRunLock runLock;
     QuietOutcome outcome = RunQuietly(files, shell, pause, runLock);
     if (outcome.error) outcome.error = ForTheUser(*outcome.error);
     if (!logFile.empty()) AppendLine(logFile, QuietLogLine(LocalTimeText(), outcome));

@@ -14,13 +14,13 @@
 namespace kdu::win32 {
 namespace {
 
-// Files this program reads whole are small; anything larger is refused rather than exhausting a
-// 32-bit address space.
-constexpr LONGLONG kLargestFileRead = 64LL * 1024 * 1024;
-constexpr DWORD kCopyBlock = 1024 * 1024;
+// Hashed and written in blocks, so that no call's length overflows a DWORD.
+constexpr std::size_t kBlock = 1024 * 1024;
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
+// Shares everything: the product may have its pair open, and must not be blocked by a read.
 UniqueFile OpenForReading(const std::wstring& path) {
-    UniqueFile file{::CreateFileW(FileApiPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+    UniqueFile file{::CreateFileW(FileApiPath(path).c_str(), GENERIC_READ, kShareAll, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr)};
     if (!file) throw LastError(path);
     return file;
@@ -32,27 +32,13 @@ std::uint64_t SizeOfOpenFile(const UniqueFile& file, const std::wstring& path) {
     return static_cast<std::uint64_t>(size.QuadPart);
 }
 
-// Reads up to buffer's size; fewer bytes only at the end of the file.
-DWORD ReadBlock(const UniqueFile& file, std::vector<char>& buffer, const std::wstring& path) {
-    DWORD filled = 0;
-    while (filled < buffer.size()) {
-        DWORD read = 0;
-        if (!::ReadFile(file.get(), buffer.data() + filled,
-                        static_cast<DWORD>(buffer.size()) - filled, &read, nullptr)) {
-            throw LastError(path);
-        }
-        if (read == 0) break;
-        filled += read;
-    }
-    return filled;
-}
-
-void WriteBlock(const UniqueFile& file, const char* data, DWORD size, const std::wstring& path) {
-    while (size > 0) {
+void WriteAll(HANDLE file, std::string_view bytes, const std::wstring& path) {
+    while (!bytes.empty()) {
         DWORD written = 0;
-        if (!::WriteFile(file.get(), data, size, &written, nullptr)) throw LastError(path);
-        data += written;
-        size -= written;
+        const auto size = static_cast<DWORD>(std::min(bytes.size(), kBlock));
+        if (!::WriteFile(file, bytes.data(), size, &written, nullptr)) throw LastError(path);
+        if (written == 0) throw ErrorFromCode(ERROR_WRITE_FAULT, path);
+        bytes.remove_prefix(written);
     }
 }
 
@@ -60,7 +46,59 @@ DWORD Attributes(const std::wstring& path) {
     return ::GetFileAttributesW(FileApiPath(path).c_str());
 }
 
-constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+// Windows refuses to rename over a read-only file; Wine does not. Refuse it everywhere.
+void RefuseReadOnlyTarget(const std::wstring& target) {
+    const DWORD attributes = Attributes(target);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+        throw ErrorFromCode(ERROR_ACCESS_DENIED, target);
+    }
+}
+
+// A file this program created and holds open with no sharing: renamed and flushed through that
+// handle, and deleted through it (so never another file under its name) unless it got into place.
+class Win32NewFile final : public NewFile {
+public:
+    Win32NewFile(UniqueFile file, std::wstring path)
+        : file_(std::move(file)), path_(std::move(path)) {}
+    Win32NewFile(const Win32NewFile&) = delete;
+    Win32NewFile& operator=(const Win32NewFile&) = delete;
+    ~Win32NewFile() override {
+        if (inPlace_) return;
+        FILE_DISPOSITION_INFO disposition{};
+        disposition.DeleteFile = TRUE;
+        ::SetFileInformationByHandle(file_.get(), FileDispositionInfo, &disposition,
+                                     sizeof(disposition));
+    }
+
+    HANDLE Handle() const { return file_.get(); }
+
+    void RenameOver(const std::wstring& target) override {
+        RefuseReadOnlyTarget(target);
+        const std::wstring name = FileApiPath(target);
+        // FILE_RENAME_INFO ends in the name, which runs past the structure.
+        std::vector<std::byte> buffer(sizeof(FILE_RENAME_INFO) + name.size() * sizeof(wchar_t));
+        auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+        rename->ReplaceIfExists = TRUE;
+        rename->RootDirectory = nullptr;
+        rename->FileNameLength = static_cast<DWORD>(name.size()) * DWORD{sizeof(wchar_t)};
+        std::copy(name.begin(), name.end(), rename->FileName);
+        if (!::SetFileInformationByHandle(file_.get(), FileRenameInfo, rename,
+                                          static_cast<DWORD>(buffer.size()))) {
+            throw LastError(target);
+        }
+        inPlace_ = true;
+        path_ = target;
+    }
+
+    void Flush() override {
+        if (!::FlushFileBuffers(file_.get())) throw LastError(path_);
+    }
+
+private:
+    UniqueFile file_;
+    std::wstring path_;
+    bool inPlace_ = false;
+};
 
 // The file at path itself, even where it is a link, open only to read its attributes and, if
 // asked, its permissions.
@@ -140,7 +178,7 @@ std::wstring Win32FileSystem::ExecutablePath() {
 Bytes Win32FileSystem::ReadAll(const std::wstring& path) {
     const auto file = OpenForReading(path);
     const auto size = SizeOfOpenFile(file, path);
-    if (size > kLargestFileRead) throw ErrorFromCode(ERROR_FILE_TOO_LARGE, path);
+    if (size > kLargestFileRead) throw SystemError{Failure::TooLarge, path};
 
     Bytes content(static_cast<std::size_t>(size), '\0');
     std::size_t filled = 0;
@@ -157,54 +195,31 @@ Bytes Win32FileSystem::ReadAll(const std::wstring& path) {
     return content;
 }
 
-std::uint64_t Win32FileSystem::SizeOf(const std::wstring& path) {
-    return SizeOfOpenFile(OpenForReading(path), path);
-}
-
-bool Win32FileSystem::SameContent(const std::wstring& first, const std::wstring& second) {
-    const auto a = OpenForReading(first);
-    const auto b = OpenForReading(second);
-    if (SizeOfOpenFile(a, first) != SizeOfOpenFile(b, second)) return false;
-    std::vector<char> blockA(kCopyBlock);
-    std::vector<char> blockB(kCopyBlock);
-    for (;;) {
-        const DWORD readA = ReadBlock(a, blockA, first);
-        const DWORD readB = ReadBlock(b, blockB, second);
-        if (readA != readB || !std::equal(blockA.data(), blockA.data() + readA, blockB.data())) {
-            return false;
-        }
-        if (readA < kCopyBlock) return true;
-    }
-}
-
 bool Win32FileSystem::Exists(const std::wstring& path) {
     return Attributes(path) != INVALID_FILE_ATTRIBUTES;
 }
 
 // CryptoAPI lives in advapi32, a KnownDLL, and loads its provider by the full path the registry
 // gives: hashing loads nothing from the folder the program was downloaded to.
-Sha256Digest Win32FileSystem::Sha256Of(const std::wstring& path) {
+Sha256Digest Win32FileSystem::Sha256Of(std::string_view bytes) {
     HCRYPTPROV provider = 0;
     if (!::CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)) {
-        throw LastError(path);
+        throw LastError();
     }
     const UniqueCryptProvider providerOwner{provider};
     HCRYPTHASH hash = 0;
-    if (!::CryptCreateHash(provider, CALG_SHA_256, 0, 0, &hash)) throw LastError(path);
+    if (!::CryptCreateHash(provider, CALG_SHA_256, 0, 0, &hash)) throw LastError();
     const UniqueCryptHash hashOwner{hash};
-
-    const auto file = OpenForReading(path);
-    std::vector<char> block(kCopyBlock);
-    for (;;) {
-        const DWORD read = ReadBlock(file, block, path);
-        if (!::CryptHashData(hash, reinterpret_cast<const BYTE*>(block.data()), read, 0)) {
-            throw LastError(path);
+    do {
+        const auto size = static_cast<DWORD>(std::min(bytes.size(), kBlock));
+        if (!::CryptHashData(hash, reinterpret_cast<const BYTE*>(bytes.data()), size, 0)) {
+            throw LastError();
         }
-        if (read < kCopyBlock) break;
-    }
+        bytes.remove_prefix(size);
+    } while (!bytes.empty());
     Sha256Digest digest{};
     DWORD size = digest.size();
-    if (!::CryptGetHashParam(hash, HP_HASHVAL, digest.data(), &size, 0)) throw LastError(path);
+    if (!::CryptGetHashParam(hash, HP_HASHVAL, digest.data(), &size, 0)) throw LastError();
     return digest;
 }
 
@@ -227,11 +242,10 @@ void Win32FileSystem::CheckReplaceable(const std::wstring& path) {
     if (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) {
         throw ErrorFromCode(ERROR_ACCESS_DENIED, path);
     }
-    // Replacing renames over the file: that needs write and delete access, which another
-    // process holding it open without sharing them denies.
-    const UniqueFile file{::CreateFileW(FileApiPath(path).c_str(), GENERIC_WRITE | DELETE,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                        nullptr, OPEN_EXISTING, 0, nullptr)};
+    // Replacing renames over the file, which NTFS refuses while any program has it open, even
+    // one that shares everything: open it as the rename will, for DELETE and sharing nothing.
+    const UniqueFile file{::CreateFileW(FileApiPath(path).c_str(), DELETE, 0, nullptr,
+                                        OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr)};
     if (!file) throw LastError(path);
 }
 
@@ -241,61 +255,45 @@ bool Win32FileSystem::IsReadOnly(const std::wstring& path) {
 }
 
 FileFacts Win32FileSystem::Inspect(const std::wstring& path) {
-    const auto information = InformationOf(OpenItself(path), path);
+    const auto file = OpenItself(path);
     FileFacts facts;
-    facts.reparsePoint = (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-    facts.links = information.nNumberOfLinks;
+    facts.links = InformationOf(file, path).nNumberOfLinks;
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    if (!::GetFileInformationByHandleEx(file.get(), FileAttributeTagInfo, &tag, sizeof(tag))) {
+        throw LastError(path);
+    }
+    if (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) facts.reparseTag = tag.ReparseTag;
     return facts;
 }
 
-void Win32FileSystem::CopyToNewFile(const std::wstring& source, const std::wstring& destination,
-                                    const std::wstring& model) {
+std::unique_ptr<NewFile> Win32FileSystem::WriteNewFile(const Bytes& content,
+                                                       const std::wstring& path,
+                                                       const std::wstring& model) {
     const auto likeness = LikenessOf(model);
-    const auto from = OpenForReading(source);
     // CREATE_NEW: a file planted under this name is never written through. Encrypted from the
-    // start where model is, so no byte is ever on the disk in the clear.
-    const UniqueFile to{::CreateFileW(FileApiPath(destination).c_str(), GENERIC_WRITE | WRITE_DAC,
-                                      0, nullptr, CREATE_NEW, likeness.attributes, nullptr)};
-    if (!to) throw LastError(destination);
+    // start where model is, so no byte is ever on the disk in the clear. No sharing: nothing
+    // else opens it until it is in place.
+    UniqueFile created{::CreateFileW(FileApiPath(path).c_str(), GENERIC_WRITE | WRITE_DAC | DELETE,
+                                     0, nullptr, CREATE_NEW, likeness.attributes, nullptr)};
+    if (!created) throw LastError(path);
+    // From here a failure deletes the file through its handle.
+    auto file = std::make_unique<Win32NewFile>(std::move(created), path);
     // Model's permissions before the first byte: the content is never readable by more people
     // than before.
-    const DWORD error =
-        ::SetSecurityInfo(to.get(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | likeness.protection,
-                          nullptr, nullptr, likeness.dacl, nullptr);
-    if (error != ERROR_SUCCESS) throw ErrorFromCode(error, destination);
+    const DWORD error = ::SetSecurityInfo(file->Handle(), SE_FILE_OBJECT,
+                                          DACL_SECURITY_INFORMATION | likeness.protection, nullptr,
+                                          nullptr, likeness.dacl, nullptr);
+    if (error != ERROR_SUCCESS) throw ErrorFromCode(error, path);
     // Creation takes not every attribute (not-content-indexed, for one); 0 leaves them as they are.
     FILE_BASIC_INFO basic{};
     basic.FileAttributes = likeness.attributes & ~FILE_ATTRIBUTE_ENCRYPTED;
-    if (!::SetFileInformationByHandle(to.get(), FileBasicInfo, &basic, sizeof(basic))) {
-        throw LastError(destination);
+    if (!::SetFileInformationByHandle(file->Handle(), FileBasicInfo, &basic, sizeof(basic))) {
+        throw LastError(path);
     }
-    std::vector<char> block(kCopyBlock);
-    for (;;) {
-        const DWORD read = ReadBlock(from, block, source);
-        WriteBlock(to, block.data(), read, destination);
-        if (read < kCopyBlock) break;
-    }
+    WriteAll(file->Handle(), content, path);
     // On the disk before it is renamed into place: a crash leaves the old file or the new one.
-    if (!::FlushFileBuffers(to.get())) throw LastError(destination);
-}
-
-void Win32FileSystem::MoveReplacing(const std::wstring& from, const std::wstring& to) {
-    // Windows refuses to rename over a read-only file; Wine does not. Refuse it everywhere.
-    const DWORD attributes = Attributes(to);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
-        throw ErrorFromCode(ERROR_ACCESS_DENIED, to);
-    }
-    if (!::MoveFileExW(FileApiPath(from).c_str(), FileApiPath(to).c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        throw LastError(to);
-    }
-}
-
-void Win32FileSystem::Flush(const std::wstring& path) {
-    const UniqueFile file{::CreateFileW(FileApiPath(path).c_str(), GENERIC_WRITE, kShareAll,
-                                        nullptr, OPEN_EXISTING, 0, nullptr)};
-    if (!file) throw LastError(path);
-    if (!::FlushFileBuffers(file.get())) throw LastError(path);
+    file->Flush();
+    return file;
 }
 
 void Win32FileSystem::Remove(const std::wstring& path) {

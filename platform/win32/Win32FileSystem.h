@@ -8,18 +8,14 @@ class Win32FileSystem final : public FileSystem {
 public:
     std::wstring ExecutablePath() override;
     Bytes ReadAll(const std::wstring& path) override;
-    std::uint64_t SizeOf(const std::wstring& path) override;
-    bool SameContent(const std::wstring& first, const std::wstring& second) override;
     bool Exists(const std::wstring& path) override;
-    Sha256Digest Sha256Of(const std::wstring& path) override;
+    Sha256Digest Sha256Of(std::string_view bytes) override;
     bool SameFileName(std::string_view utf8Name, std::wstring_view name) override;
     void CheckReplaceable(const std::wstring& path) override;
     bool IsReadOnly(const std::wstring& path) override;
     FileFacts Inspect(const std::wstring& path) override;
-    void CopyToNewFile(const std::wstring& source, const std::wstring& destination,
-                       const std::wstring& model) override;
-    void MoveReplacing(const std::wstring& from, const std::wstring& to) override;
-    void Flush(const std::wstring& path) override;
+    std::unique_ptr<NewFile> WriteNewFile(const Bytes& content, const std::wstring& path,
+                                          const std::wstring& model) override;
     void Remove(const std::wstring& path) override;
 };
 

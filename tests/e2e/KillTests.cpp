@@ -2,9 +2,9 @@
 // pair and is ended with TerminateProcess at random moments of the replacement; after each kill
 // every file holds one whole legitimate content, and the next run completes the update.
 //
-// KDU_KILLS (default 10), KDU_KILL_MEGABYTES (size of each file, default 50; the new pair at
-// most 60 MiB) and KDU_KILL_SEED
-// (default: from the clock) choose the run; the seed is printed so that a run can be repeated.
+// KDU_KILLS (default 10), KDU_KILL_MEGABYTES (size of each file, default 50, at most 60: the
+// program reads each file whole, up to 64 MiB) and KDU_KILL_SEED (default: from the clock)
+// choose the run; the seed is printed so that a run can be repeated.
 
 #include <gtest/gtest.h>
 
@@ -17,6 +17,7 @@
 #include "app/Texts.h"
 #include "resources/resource.h"
 #include "tests/e2e/UpdaterDriver.h"
+#include "update/CredentialReplacement.h"
 
 namespace kdu::testing {
 namespace {
@@ -43,14 +44,13 @@ class KillDuringUpdate : public ::testing::Test {
 protected:
     void SetUp() override {
         std::mt19937_64 random{42};
-        const std::size_t size = std::size_t{EnvironmentNumber(L"KDU_KILL_MEGABYTES", 50)} << 20;
+        const std::size_t size =
+            std::size_t{std::min(EnvironmentNumber(L"KDU_KILL_MEGABYTES", 50), 60u)} << 20;
         // Sizes differ a little, so a prefix of one content is never another.
         oldCertificate = RandomBytes(size, random());
         oldKey = RandomBytes(size - 4096, random());
-        // The new pair is PEM, which the program reads whole: at most 64 MiB.
-        const std::size_t pemSize = std::min<std::size_t>(size, 60u << 20);
-        newCertificate = PemText("CERTIFICATE", RandomBytes((pemSize + 4096) / 4 * 3, random()));
-        newKey = PemText("PRIVATE KEY", RandomBytes((pemSize - 8192) / 4 * 3, random()));
+        newCertificate = PemText("CERTIFICATE", RandomBytes((size + 4096) / 4 * 3, random()));
+        newKey = PemText("PRIVATE KEY", RandomBytes((size - 8192) / 4 * 3, random()));
         WriteFileBytes(app / L"data1.bin", newCertificate);
         WriteFileBytes(app / L"data2.bin", newKey);
         app.WriteMessages("one\r\ntwo\r\nthree\r\nfour\r\nfive\r\nsix\r\n");
@@ -102,6 +102,7 @@ protected:
 
         std::string moment = "cert " + certificate + ", key " + key + ", cert_old " +
                              certificateBackup + ", key_old " + keyBackup;
+        if (FileExists(Installed(kLockFile))) ++leftLocks;
         for (const auto& name : FileNames(install.Path())) {
             if (name.ends_with(L".tmp")) moment += ", " + std::string(name.begin(), name.end());
         }
@@ -122,6 +123,7 @@ protected:
     TempFolder install{L"kill"};
     std::string oldCertificate, oldKey, newCertificate, newKey;
     mutable int mixedPairs = 0;
+    mutable int leftLocks = 0;  // lock files a killed run left: the system must remove each
 };
 
 TEST_F(KillDuringUpdate, EveryFileStaysWholeAndTheNextRunCompletes) {
@@ -162,8 +164,11 @@ TEST_F(KillDuringUpdate, EveryFileStaysWholeAndTheNextRunCompletes) {
         CheckCompleted();
     }
 
-    std::printf("where the kills landed (%d left the new certificate beside the old key):\n",
-                mixedPairs);
+    EXPECT_EQ(leftLocks, 0) << "lock files left after a kill";
+    std::printf(
+        "where the kills landed (%d left the new certificate beside the old key, %d a "
+        "lock file):\n",
+        mixedPairs, leftLocks);
     for (const auto& [landed, count] : moments) std::printf("%4d  %s\n", count, landed.c_str());
 }
 

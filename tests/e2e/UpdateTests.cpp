@@ -280,6 +280,18 @@ TEST_F(FailedUpdate, PrivateKeyHeldOpenWithoutSharing) {
     ExpectFailure("key held open", install / L"PrivateKey.pem");
 }
 
+// As readers often open files: sharing everything. NTFS (and Wine) still refuse a rename over an
+// open file, so the run must refuse it before any change, without the administrator hint.
+TEST_F(FailedUpdate, PrivateKeyHeldOpenSharingEverything) {
+    const win32::UniqueFile holder{
+        ::CreateFileW((install / L"PrivateKey.pem").c_str(), GENERIC_READ,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                      OPEN_EXISTING, 0, nullptr)};
+    ASSERT_TRUE(holder);
+    ExpectFailure("key held open, shared", install / L"PrivateKey.pem", false,
+                  std::wstring{texts::kErrorNumber} + L"32 ");
+}
+
 TEST_F(FailedUpdate, HardLinkedPrivateKey) {
     ASSERT_TRUE(::CreateHardLinkW((install / L"key link.pem").c_str(),
                                   (install / L"PrivateKey.pem").c_str(), nullptr));

@@ -95,47 +95,51 @@ public:
     std::function<void()> whileShown;  // what happens while the modal box is open
 };
 
+inline constexpr std::uint32_t kAccessDenied = 5;
+
 class FakeRunLock : public RunLock {
 public:
-    void Acquire() override {
-        if (journal) journal->push_back(L"RunLock.Acquire");
+    bool TryAcquire(const std::wstring& lockFile) override {
+        if (journal) journal->push_back(L"RunLock.Acquire " + lockFile);
+        if (denied) throw SystemError{kAccessDenied, L"denied", lockFile};
+        if (heldByAnother > 0) {
+            --heldByAnother;
+            return false;
+        }
         ++held;
+        return true;
     }
     void Release() noexcept override {
         if (journal) journal->push_back(L"RunLock.Release");
         --held;
     }
     int held = 0;
+    int heldByAnother = 0;  // tries that find the lock taken
+    bool denied = false;    // the folder refuses this user the lock file
     Journal* journal = nullptr;
 };
 
-inline constexpr std::uint32_t kAccessDenied = 5;
 inline constexpr std::uint32_t kSharingViolation = 32;
 inline constexpr std::uint32_t kFileExists = 80;
 inline constexpr std::uint32_t kInjected = 1117;  // ERROR_IO_DEVICE
 
-// Files in memory. Every operation but Exists counts as one step; failAt makes that step fail
-// (a failing copy leaves half a file behind, as a crash or a full disk would). A file's
-// permissions and attributes are one label; encryption is a set.
+// Files in memory. Every operation but Exists, IsReadOnly and SameFileName counts as one step;
+// failAt makes that step fail. A file's permissions and attributes are one label; encryption is a
+// set.
 class FakeFileSystem : public FileSystem {
 public:
     std::wstring ExecutablePath() override { return executablePath; }
-    Bytes ReadAll(const std::wstring& path) override { return Readable(path); }
-
-    std::uint64_t SizeOf(const std::wstring& path) override {
-        Step(L"SizeOf " + path);
-        return Readable(path).size();
-    }
-    bool SameContent(const std::wstring& first, const std::wstring& second) override {
-        Step(L"SameContent " + first + L" " + second);
-        return Readable(first) == Readable(second);
+    Bytes ReadAll(const std::wstring& path) override {
+        Step(L"ReadAll " + path);
+        const Bytes& content = Readable(path);
+        if (content.size() > kLargestFileRead) throw SystemError{Failure::TooLarge, path};
+        return content;
     }
     bool Exists(const std::wstring& path) override { return files.contains(path); }
-    Sha256Digest Sha256Of(const std::wstring& path) override {
-        Step(L"Sha256Of " + path);
-        const Bytes& content = Readable(path);
+    Sha256Digest Sha256Of(std::string_view bytes) override {
+        Step(L"Sha256Of");
         Sha256Digest digest{};
-        EVP_Digest(content.data(), content.size(), digest.data(), nullptr, EVP_sha256(), nullptr);
+        EVP_Digest(bytes.data(), bytes.size(), digest.data(), nullptr, EVP_sha256(), nullptr);
         return digest;
     }
     // ASCII letters only ignore case here.
@@ -154,44 +158,23 @@ public:
     FileFacts Inspect(const std::wstring& path) override {
         Step(L"Inspect " + path);
         Readable(path);
+        const auto tag = reparseTags.find(path);
         const auto count = links.find(path);
-        return FileFacts{symbolicLinks.contains(path), count == links.end() ? 1u : count->second};
+        return FileFacts{tag == reparseTags.end() ? 0u : tag->second,
+                         count == links.end() ? 1u : count->second};
     }
-    void CopyToNewFile(const std::wstring& source, const std::wstring& destination,
-                       const std::wstring& model) override {
-        const Bytes content = Readable(source);
+    // Made like model before a byte is written; a failing write leaves nothing, as the real one
+    // deletes what it made.
+    std::unique_ptr<NewFile> WriteNewFile(const Bytes& content, const std::wstring& path,
+                                          const std::wstring& model) override {
         Readable(model);
         if (unreadablePermissions.contains(model)) throw SystemError{kAccessDenied, L"", model};
-        if (files.contains(destination)) throw SystemError{kFileExists, L"", destination};
-        const bool failing = Failing(L"CopyToNewFile " + source + L" " + destination);
-        // Made like model before a byte is written.
-        permissions[destination] = permissions[model];
-        if (encrypted.contains(model)) encrypted.insert(destination);
-        if (failing) {
-            files[destination] = content.substr(0, content.size() / 2);
-            if (thrown) std::rethrow_exception(thrown);
-            throw SystemError{injectedCode, L"injected", destination};
-        }
-        files[destination] = content;
-    }
-    void MoveReplacing(const std::wstring& from, const std::wstring& to) override {
-        Step(L"MoveReplacing " + from + L" " + to);
-        if (readOnly.contains(to)) throw SystemError{kAccessDenied, L"", to};
-        if (locked.contains(to) || inUse.contains(to)) {
-            throw SystemError{kSharingViolation, L"", to};
-        }
-        files[to] = Readable(from);
-        permissions[to] = permissions[from];
-        if (encrypted.erase(from)) {
-            encrypted.insert(to);
-        } else {
-            encrypted.erase(to);
-        }
-        Forget(from);
-    }
-    void Flush(const std::wstring& path) override {
-        Step(L"Flush " + path);
-        Readable(path);
+        if (files.contains(path)) throw SystemError{kFileExists, L"", path};
+        Step(L"WriteNewFile " + path);
+        permissions[path] = permissions[model];
+        if (encrypted.contains(model)) encrypted.insert(path);
+        files[path] = content;
+        return std::make_unique<File>(*this, path);
     }
     void Remove(const std::wstring& path) override {
         Step(L"Remove " + path);
@@ -210,15 +193,49 @@ public:
     std::map<std::wstring, std::wstring> permissions;  // DACL and attributes, as a label
     std::set<std::wstring> encrypted;
     std::set<std::wstring> unreadablePermissions;
-    std::set<std::wstring> symbolicLinks;
+    std::map<std::wstring, std::uint32_t> reparseTags;
     std::map<std::wstring, std::uint32_t> links;  // hard links, where more than one
     std::set<int> failAt;                         // 1-based steps to fail
     std::exception_ptr thrown;               // what a failing step throws instead of a SystemError
     std::uint32_t injectedCode = kInjected;  // the number a failing step's error carries
+    std::function<void(const std::wstring&)> onStep;  // what other programs do as a step begins
     int steps = 0;
     Journal* journal = nullptr;
 
 private:
+    // A new file, open until it is renamed into place; it goes if it never gets there.
+    class File : public NewFile {
+    public:
+        File(FakeFileSystem& files, std::wstring path) : files_(files), path_(std::move(path)) {}
+        ~File() override {
+            if (!inPlace_) files_.Forget(path_);
+        }
+        void RenameOver(const std::wstring& target) override {
+            files_.Step(L"RenameOver " + path_ + L" " + target);
+            if (files_.readOnly.contains(target)) throw SystemError{kAccessDenied, L"", target};
+            if (files_.locked.contains(target) || files_.inUse.contains(target)) {
+                throw SystemError{kSharingViolation, L"", target};
+            }
+            files_.files[target] = files_.files[path_];
+            files_.permissions[target] = files_.permissions[path_];
+            if (files_.encrypted.erase(path_)) {
+                files_.encrypted.insert(target);
+            } else {
+                files_.encrypted.erase(target);
+            }
+            files_.Forget(path_);
+            path_ = target;
+            inPlace_ = true;
+        }
+        // Through the handle: no other program's hold on the name matters.
+        void Flush() override { files_.Step(L"Flush " + path_); }
+
+    private:
+        FakeFileSystem& files_;
+        std::wstring path_;
+        bool inPlace_ = false;
+    };
+
     const Bytes& Readable(const std::wstring& path) const {
         const auto file = files.find(path);
         if (file == files.end()) throw SystemError{kFileNotFound, L"not found", path};
@@ -239,6 +256,7 @@ private:
         return failAt.contains(++steps);
     }
     void Step(const std::wstring& what) {
+        if (onStep) onStep(what);
         if (!Failing(what)) return;
         if (thrown) std::rethrow_exception(thrown);
         throw SystemError{injectedCode, L"injected", what};

@@ -35,6 +35,12 @@ const std::string kNewKey = SourceFile("sample/deployment/new-key.pem");
 const std::string kOldCertificate = SourceFile("sample/installed/Certificate.pem");
 const std::string kOldKey = SourceFile("sample/installed/PrivateKey.pem");
 
+// Reparse point tags: two that name another file, three that are plain files to the user.
+constexpr std::uint32_t kSymbolicLinkTag = 0xA000000C;  // IO_REPARSE_TAG_SYMLINK
+constexpr std::uint32_t kMountPointTag = 0xA0000003;    // IO_REPARSE_TAG_MOUNT_POINT (junction)
+constexpr std::uint32_t kCloudTag = 0x9000001A;         // IO_REPARSE_TAG_CLOUD_A (OneDrive)
+constexpr std::uint32_t kDedupTag = 0x80000013;         // IO_REPARSE_TAG_DEDUP
+
 // SHA256SUMS as the package builder writes it.
 std::string SumsLine(const std::string& content, const std::string& name) {
     return package::Sha256Hex(content) + "  " + name + "\n";
@@ -58,12 +64,14 @@ protected:
         files.inUse.clear();
         files.busy.clear();
         files.unreadablePermissions.clear();
-        files.symbolicLinks.clear();
+        files.reparseTags.clear();
         files.links.clear();
         files.failAt.clear();
         files.thrown = nullptr;
+        files.onStep = nullptr;
         files.steps = 0;
         pause.total = 0;
+        runLock = FakeRunLock{};
     }
 
     // The 1-based number of a complete run's file step, to fail it by what it does.
@@ -80,8 +88,12 @@ protected:
         return static_cast<int>(found - steps.begin()) + 1;
     }
 
+    // Faults are injected into the click's file steps, counted from 1.
     void Click() {
+        const auto faults = std::exchange(files.failAt, {});
         form.OnLoad();
+        files.steps = 0;
+        files.failAt = faults;
         form.OnCommand1Click();
     }
 
@@ -155,12 +167,11 @@ TEST_F(Update, ClickSequenceIsThreeSecondsOfProgressThenCopiesThenRenames) {
                          L"Sleep 1000",
                          L"List1.Replace 3 更新中... ... ...",
                          L"List1.Repaint",
-                         L"Sleep 1000",
-                         L"RunLock.Acquire"};
+                         L"Sleep 1000"};
     const Lines closing{L"RunLock.Release", L"List1.Append four", L"List1.Append ",
                         L"List1.Append five", L"Command1.Disable"};
     ASSERT_GT(journal.size(), progress.size() + closing.size());
-    EXPECT_EQ(Lines(journal.begin(), journal.begin() + 10), progress);
+    EXPECT_EQ(Lines(journal.begin(), journal.begin() + 9), progress);
     EXPECT_EQ(Lines(journal.end() - 5, journal.end()), closing) << "one copy at a time";
 
     const auto first = [&](const std::wstring& prefix) {
@@ -180,19 +191,27 @@ TEST_F(Update, ClickSequenceIsThreeSecondsOfProgressThenCopiesThenRenames) {
     };
     const std::wstring temporary{kTemporarySuffix};
     const auto rename = [&](const std::wstring& target) {
-        return first(L"Files.MoveReplacing " + target + temporary + L" " + target);
+        return first(L"Files.RenameOver " + target + temporary + L" " + target);
     };
-    EXPECT_EQ(count(L"Files.CopyToNewFile"), 4);
-    EXPECT_EQ(count(L"Files.MoveReplacing"), 4);
-    EXPECT_LT(last(L"Files.Remove"), first(L"Files.SameContent")) << "leftovers go first";
-    EXPECT_LT(last(L"Files.Inspect"), first(L"Files.CopyToNewFile")) << "checked before a change";
-    EXPECT_LT(last(L"Files.CheckReplaceable"), first(L"Files.CopyToNewFile"));
-    EXPECT_LT(last(L"Files.CopyToNewFile"), first(L"Files.MoveReplacing")) << "copies first";
+    EXPECT_EQ(count(L"Files.ReadAll " + kData1), 1) << "each file read once";
+    EXPECT_EQ(count(L"Files.ReadAll " + kCertificate), 1);
+    EXPECT_EQ(count(L"Files.WriteNewFile"), 4);
+    EXPECT_EQ(count(L"Files.RenameOver"), 4);
+    EXPECT_LT(last(L"Files.ReadAll " + kData2),
+              first(L"RunLock.Acquire " + kInstall + L"\\KestovaDesktopUpdater.lock"))
+        << "the package checked before the lock is waited for";
+    EXPECT_LT(first(L"RunLock.Acquire"), first(L"Files.Remove")) << "leftovers under the lock";
+    EXPECT_LT(last(L"Files.Remove"), first(L"Files.ReadAll " + kCertificate))
+        << "leftovers go first";
+    EXPECT_LT(last(L"Files.Inspect"), first(L"Files.WriteNewFile")) << "checked before a change";
+    EXPECT_LT(last(L"Files.CheckReplaceable"), first(L"Files.WriteNewFile"));
+    EXPECT_LT(last(L"Files.WriteNewFile"), first(L"Files.RenameOver")) << "copies first";
     EXPECT_LT(rename(kPrivateKeyBackup), rename(kCertificate)) << "backups before the pair";
     EXPECT_EQ(rename(kCertificate) + 1, rename(kPrivateKey))
         << "the pair, one right after the other";
-    EXPECT_LT(last(L"Files.MoveReplacing"), first(L"Files.Flush"));
-    EXPECT_EQ(count(L"Files.Flush"), 2) << "on the disk before the user is told";
+    EXPECT_LT(last(L"Files.RenameOver"), first(L"Files.Flush " + kCertificate));
+    EXPECT_EQ(count(L"Files.Flush " + kCertificate) + count(L"Files.Flush " + kPrivateKey), 2)
+        << "on the disk before the user is told";
     EXPECT_EQ(pause.total, 3000u);
 }
 
@@ -304,8 +323,15 @@ TEST_F(Update, RefusedBeforeAnyChange) {
          }},
         {"key's permissions unreadable",
          [](FakeFileSystem& f) { f.unreadablePermissions.insert(kPrivateKey); }},
-        {"key is a symbolic link", [](FakeFileSystem& f) { f.symbolicLinks.insert(kPrivateKey); },
+        {"key is a symbolic link",
+         [](FakeFileSystem& f) { f.reparseTags[kPrivateKey] = kSymbolicLinkTag; },
          Failure::SymbolicLink, kPrivateKey},
+        {"certificate is a junction",
+         [](FakeFileSystem& f) { f.reparseTags[kCertificate] = kMountPointTag; },
+         Failure::SymbolicLink, kCertificate},
+        {"data1.bin larger than any certificate",
+         [](FakeFileSystem& f) { f.files[kData1] = std::string(kLargestFileRead + 1, 'A'); },
+         Failure::NotACertificate, kData1},
         {"key has a second hard link", [](FakeFileSystem& f) { f.links[kPrivateKey] = 2; },
          Failure::HardLink, kPrivateKey},
     };
@@ -334,7 +360,39 @@ TEST_F(Update, HoldsUpAgainstWhatHappensAroundIt) {
         std::function<void(FakeFileSystem&)> arrange;
         std::function<void()> check;
     };
+    const auto atStep = [&](const std::wstring& step, const std::function<void()>& happening) {
+        files.onStep = [=](const std::wstring& now) {
+            if (now.starts_with(step)) happening();
+        };
+    };
     const Case cases[] = {
+        {"a OneDrive placeholder certificate and a deduplicated key: plain files",
+         [](FakeFileSystem& f) {
+             f.reparseTags = {{kCertificate, kCloudTag}, {kPrivateKey, kDedupTag}};
+         },
+         [&] {
+             EXPECT_TRUE(errors.shown.empty());
+             EXPECT_EQ(File(kPrivateKey), L"NEW KEY");
+         }},
+        {"antivirus opens the new key for good the moment it is in place",
+         [&](FakeFileSystem& f) {
+             atStep(L"Flush " + kPrivateKey, [&f] { f.locked.insert(kPrivateKey); });
+         },
+         [&] {
+             EXPECT_TRUE(errors.shown.empty()) << "a finished replacement is not undone";
+             EXPECT_EQ(File(kPrivateKey), L"NEW KEY");
+         }},
+        {"a file put under a temporary name after the clean-up is not this run's to delete",
+         [&](FakeFileSystem& f) {
+             atStep(L"ReadAll " + kCertificate,
+                    [&f, temporary] { f.files[kPrivateKey + temporary] = "PLANTED"; });
+         },
+         [&] {
+             ASSERT_EQ(errors.shown.size(), 1u);
+             EXPECT_EQ(File(kPrivateKey + temporary), L"PLANTED");
+             EXPECT_EQ(File(kCertificate + temporary), L"(none)") << "its own file is gone";
+             ExpectOldPairInstalled();
+         }},
         {"the key held open for a moment, twice",
          [](FakeFileSystem& f) { f.busy[kPrivateKey] = 2; },
          [&] {
@@ -388,9 +446,42 @@ TEST_F(Update, HoldsUpAgainstWhatHappensAroundIt) {
     }
 }
 
+// One run at a time per install folder: another run's lock is waited for, then refused; a folder
+// that denies the lock file is refused unless the pair is already the new one.
+TEST_F(Update, AnotherRunsLockIsWaitedForThenRefused) {
+    runLock.heldByAnother = 3;
+    Click();
+    EXPECT_TRUE(errors.shown.empty());
+    EXPECT_EQ(pause.total, 3000u + 3 * kLockPollMs);
+    EXPECT_EQ(File(kPrivateKey), L"NEW KEY");
+
+    SetUp();
+    runLock.heldByAnother = 1000;
+    const auto before = files.files;
+    Restart();
+    Click();
+    ASSERT_EQ(errors.shown.size(), 1u);
+    EXPECT_EQ(errors.shown[0].Kind(), Failure::AnotherRun);
+    EXPECT_EQ(pause.total, 3000u + kLockWaitMs) << "30 seconds, no more";
+    EXPECT_EQ(files.files, before);
+
+    for (const bool alreadyNew : {false, true}) {
+        SetUp();
+        runLock.denied = true;
+        if (alreadyNew) files.files[kCertificate] = kNewCertificate;
+        if (alreadyNew) files.files[kPrivateKey] = kNewKey;
+        const auto unchanged = files.files;
+        Restart();
+        Click();
+        EXPECT_EQ(errors.shown.empty(), alreadyNew);
+        EXPECT_EQ(files.files, unchanged);
+    }
+    EXPECT_EQ(runLock.held, 0);
+}
+
 TEST_F(Update, AnUndoThatFailsIsSaidPlainlyAndTheNextRunCompletesThePair) {
-    const int keyRename = StepOf(L"MoveReplacing " + kPrivateKey + std::wstring{kTemporarySuffix} +
-                                 L" " + kPrivateKey);
+    const int keyRename =
+        StepOf(L"RenameOver " + kPrivateKey + std::wstring{kTemporarySuffix} + L" " + kPrivateKey);
     files.failAt = {keyRename, keyRename + 1};  // the key's rename, then the certificate back
     Click();
     ASSERT_EQ(errors.shown.size(), 1u);
@@ -432,9 +523,8 @@ TEST_F(Update, FailureNamesTheFileConcerned) {
 // memory. Either way the run is undone.
 TEST_F(Update, ExceptionsAreReportedAsWhatTheyAreAndUndone) {
     const std::wstring temporary{kTemporarySuffix};
-    const int aCopy = StepOf(L"CopyToNewFile " + kData1 + L" " + kCertificate + temporary);
-    const int theKeysRename =
-        StepOf(L"MoveReplacing " + kPrivateKey + temporary + L" " + kPrivateKey);
+    const int aCopy = StepOf(L"WriteNewFile " + kCertificate + temporary);
+    const int theKeysRename = StepOf(L"RenameOver " + kPrivateKey + temporary + L" " + kPrivateKey);
     const std::pair<std::exception_ptr, Failure> exceptions[] = {
         {std::make_exception_ptr(std::bad_alloc{}), Failure::OutOfMemory},
         {std::make_exception_ptr(std::length_error{"vector too long"}), Failure::Internal},

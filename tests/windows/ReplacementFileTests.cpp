@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <functional>
 
+#include "platform/win32/LockFileRunLock.h"
 #include "platform/win32/UniqueHandle.h"
 #include "platform/win32/Win32FileSystem.h"
 #include "tests/support/Win32TestSupport.h"
@@ -26,11 +27,12 @@ std::uint32_t ErrorOf(const std::function<void()>& action) {
     return 0;
 }
 
-// The adapter's two steps of a replacement: a copy made like target, renamed over it.
-void CopyAndRename(Win32FileSystem& files, const std::wstring& source, const std::wstring& target) {
-    const auto temporary = target + L".tmp";
-    files.CopyToNewFile(source, temporary, target);
-    files.MoveReplacing(temporary, target);
+// The adapter's steps of a replacement: a new file made like target, renamed over it, flushed.
+void WriteAndRename(Win32FileSystem& files, const std::string& content,
+                    const std::wstring& target) {
+    const auto file = files.WriteNewFile(content, target + L".tmp", target);
+    file->RenameOver(target);
+    file->Flush();
 }
 
 UniqueFile HoldOpen(const std::wstring& path, DWORD sharing) {
@@ -51,9 +53,10 @@ protected:
 };
 
 TEST_F(ReplacementFiles, ReplaceFileLeavesOnlyTheNewContent) {
-    CopyAndRename(files, source, target);
+    files.WriteNewFile("abandoned", target + L".tmp", target);
+    EXPECT_EQ(FileNames(folder.Path()).size(), 2u) << "a new file not put in place deletes itself";
+    WriteAndRename(files, "new content", target);
     EXPECT_EQ(ReadFileBytes(target), "new content");
-    EXPECT_EQ(ReadFileBytes(source), "new content");
     EXPECT_EQ(FileNames(folder.Path()).size(), 2u) << "no temporary file left";
 }
 
@@ -62,7 +65,7 @@ TEST_F(ReplacementFiles, TheNewFileIsMadeLikeTheOneItReplaces) {
     SetFileDacl(target, kEveryoneWritesDacl);
     ::SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
     ASSERT_NE(FileDacl(target).find(kEveryoneWritesEntry), std::wstring::npos);
-    CopyAndRename(files, source, target);
+    WriteAndRename(files, "new content", target);
     EXPECT_EQ(ReadFileBytes(target), "new content");
     EXPECT_NE(FileDacl(target).find(kEveryoneWritesEntry), std::wstring::npos)
         << "a plain rename loses it";
@@ -74,21 +77,21 @@ TEST_F(ReplacementFiles, TheNewFileIsMadeLikeTheOneItReplaces) {
 TEST_F(ReplacementFiles, AFileAlreadyUnderTheNewNameIsNeverWrittenThrough) {
     const auto planted = folder / L"planted";
     WriteFileBytes(planted, "planted");
-    EXPECT_EQ(ErrorOf([&] { files.CopyToNewFile(source, planted, target); }), ERROR_FILE_EXISTS);
-    EXPECT_EQ(ReadFileBytes(planted), "planted");
+    EXPECT_EQ(ErrorOf([&] { files.WriteNewFile("new", planted, target); }), ERROR_FILE_EXISTS);
+    EXPECT_EQ(ReadFileBytes(planted), "planted") << "neither written through nor removed";
 }
 
 TEST_F(ReplacementFiles, InspectCountsHardLinks) {
     EXPECT_EQ(files.Inspect(target).links, 1u);
     ASSERT_TRUE(::CreateHardLinkW((folder / L"other name").c_str(), target.c_str(), nullptr));
     EXPECT_EQ(files.Inspect(target).links, 2u);
-    EXPECT_FALSE(files.Inspect(target).reparsePoint);
+    EXPECT_EQ(files.Inspect(target).reparseTag, 0u);
 }
 
 TEST_F(ReplacementFiles, ReadOnlyTargetIsRefusedAndKept) {
     ::SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_READONLY);
     EXPECT_EQ(ErrorOf([&] { files.CheckReplaceable(target); }), ERROR_ACCESS_DENIED);
-    EXPECT_EQ(ErrorOf([&] { files.MoveReplacing(source, target); }), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(ErrorOf([&] { WriteAndRename(files, "new content", target); }), ERROR_ACCESS_DENIED);
     EXPECT_EQ(ReadFileBytes(target), "old content");
     EXPECT_EQ(FileNames(folder.Path()).size(), 2u);
 }
@@ -98,36 +101,25 @@ TEST_F(ReplacementFiles, FileHeldOpenByOthersIsNotReplaceable) {
         const auto holder = HoldOpen(target, 0);
         ASSERT_TRUE(holder);
         EXPECT_EQ(ErrorOf([&] { files.CheckReplaceable(target); }), ERROR_SHARING_VIOLATION);
-        EXPECT_EQ(ErrorOf([&] { files.SizeOf(target); }), ERROR_SHARING_VIOLATION);
+        EXPECT_EQ(ErrorOf([&] { files.ReadAll(target); }), ERROR_SHARING_VIOLATION);
     }
-    {
-        const auto reader = HoldOpen(target, FILE_SHARE_READ | FILE_SHARE_WRITE);
+    for (const DWORD sharing : {DWORD{FILE_SHARE_READ | FILE_SHARE_WRITE},
+                                DWORD{FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE}}) {
+        const auto reader = HoldOpen(target, sharing);
         ASSERT_TRUE(reader);
         EXPECT_EQ(ErrorOf([&] { files.CheckReplaceable(target); }), ERROR_SHARING_VIOLATION)
-            << "a rename needs delete access, which this holder does not share";
+            << "NTFS renames over no open file, whatever it shares";
+        EXPECT_EQ(files.ReadAll(target), "old content") << "a read blocks nobody";
     }
     EXPECT_EQ(ErrorOf([&] { files.CheckReplaceable(target); }), 0u);
     EXPECT_EQ(ErrorOf([&] { files.CheckReplaceable(folder / L"missing"); }), ERROR_FILE_NOT_FOUND);
 }
 
-TEST_F(ReplacementFiles, SameContentComparesEveryByte) {
-    std::string big(3 * 1024 * 1024 + 5, 'x');
-    WriteFileBytes(source, big);
-    WriteFileBytes(target, big);
-    EXPECT_TRUE(files.SameContent(source, target));
-    big.back() = 'y';
-    WriteFileBytes(target, big);
-    EXPECT_FALSE(files.SameContent(source, target));
-    WriteFileBytes(target, big + "z");
-    EXPECT_FALSE(files.SameContent(source, target));
-}
-
 // The package check's two questions, as the system answers them.
 TEST_F(ReplacementFiles, Sha256AndFileNamesAsWindowsHasThem) {
     const auto digest = [&](std::string_view content) {
-        WriteFileBytes(source, content);
         std::string hex;
-        for (const auto byte : files.Sha256Of(source)) {
+        for (const auto byte : files.Sha256Of(content)) {
             hex += "0123456789abcdef"[byte >> 4];
             hex += "0123456789abcdef"[byte & 0xF];
         }
@@ -162,13 +154,10 @@ TEST(LongPaths, AnInstallFolderLongerThan260CharactersWorks) {
         ASSERT_TRUE(::CreateDirectoryW(win32::FileApiPath(deep).c_str(), nullptr)) << deep.size();
     }
     Win32FileSystem files;
-    const auto source = folder / L"data1.bin";
-    WriteFileBytes(source, "certificate");
     const auto target = deep + L"\\Certificate.pem";
     WriteFileBytes(win32::FileApiPath(target), "old certificate");
-    CopyAndRename(files, source, target);
-    EXPECT_EQ(files.SizeOf(target), 11u);
-    EXPECT_TRUE(files.SameContent(source, target));
+    WriteAndRename(files, "certificate", target);
+    EXPECT_EQ(files.ReadAll(target), "certificate");
     files.Remove(target);
     for (; deep.size() > folder.Path().size(); deep.resize(deep.rfind(L'\\'))) {
         ::RemoveDirectoryW(win32::FileApiPath(deep).c_str());
@@ -182,6 +171,12 @@ DWORD WINAPI CloseAfterHalfASecond(void* handle) {
     return 0;
 }
 
+DWORD WINAPI ReleaseAfterHalfASecond(void* lock) {
+    ::Sleep(500);
+    static_cast<RunLock*>(lock)->Release();
+    return 0;
+}
+
 TEST(RealReplacement, LockedPrivateKeyLeavesThePairAndNoTemporaryFile) {
     TempFolder app{L"app"};
     TempFolder install{L"\u5B89\u88DD"};
@@ -192,28 +187,35 @@ TEST(RealReplacement, LockedPrivateKeyLeavesThePairAndNoTemporaryFile) {
     WriteFileBytes(install / L"PrivateKey.pem", "OLD KEY");
     Win32FileSystem files;
     win32::Win32Pause pause;
+    win32::LockFileRunLock runLock;
     const auto paths =
         ComposePaths(app.Path(), install.Path(), L"Certificate.pem", L"PrivateKey.pem");
     {
         const auto holder = HoldOpen(install / L"PrivateKey.pem", 0);
         const ULONGLONG started = ::GetTickCount64();
-        EXPECT_EQ(ErrorOf([&] { ReplaceCredentials(files, pause, paths); }),
+        EXPECT_EQ(ErrorOf([&] { ReplaceCredentials(files, pause, runLock, paths); }),
                   ERROR_SHARING_VIOLATION);
         std::printf("a key held for good fails after %llu ms\n", ::GetTickCount64() - started);
     }
     EXPECT_EQ(ReadFileBytes(install / L"Certificate.pem"), "OLD CERT");
     EXPECT_EQ(FileNames(install.Path()).size(), 2u);
 
-    // Held for half a second, as antivirus does: ridden out.
+    // The key held for half a second, as antivirus does, and the install folder's lock by
+    // another run for as long: ridden out.
     auto holder = HoldOpen(install / L"PrivateKey.pem", 0);
     ASSERT_TRUE(holder);
-    const win32::UniqueKernelObject releaser{
+    win32::LockFileRunLock anotherRun;
+    ASSERT_TRUE(anotherRun.TryAcquire(paths.lockFile));
+    EXPECT_FALSE(runLock.TryAcquire(paths.lockFile)) << "no sharing";
+    const win32::UniqueKernelObject keyReleaser{
         ::CreateThread(nullptr, 0, CloseAfterHalfASecond, holder.release(), 0, nullptr)};
-    ASSERT_TRUE(releaser);
-    ReplaceCredentials(files, pause, paths);
+    const win32::UniqueKernelObject lockReleaser{
+        ::CreateThread(nullptr, 0, ReleaseAfterHalfASecond, &anotherRun, 0, nullptr)};
+    ASSERT_TRUE(keyReleaser && lockReleaser);
+    ReplaceCredentials(files, pause, runLock, paths);
     EXPECT_EQ(ReadFileBytes(install / L"Certificate.pem"), certificate);
     EXPECT_EQ(ReadFileBytes(install / L"PrivateKey.pem_old"), "OLD KEY");
-    EXPECT_EQ(FileNames(install.Path()).size(), 4u);
+    EXPECT_EQ(FileNames(install.Path()).size(), 4u) << "the lock file gone with the run";
 }
 
 }  // namespace
