@@ -16,24 +16,31 @@ std::wstring Lowercase(std::wstring_view text) {
 CommandLine ParseCommandLine(const std::vector<std::wstring>& arguments) {
     CommandLine line;
     bool quiet = false;
-    bool log = false;
+    bool usage = false;
+    const std::wstring* refused = nullptr;  // the first argument that is no switch of ours
     for (const auto& argument : arguments) {
-        if (argument.size() < 2 || (argument[0] != L'/' && argument[0] != L'-')) {
-            return {CommandLine::Mode::Invalid, {}};
-        }
-        const std::wstring name = Lowercase(std::wstring_view{argument}.substr(1));
-        if (name == L"?" || name == L"help") return {CommandLine::Mode::Usage, {}};
-        if (name == L"quiet") {
+        const std::wstring name =
+            argument.size() >= 2 && (argument[0] == L'/' || argument[0] == L'-')
+                ? Lowercase(std::wstring_view{argument}.substr(1))
+                : std::wstring{};
+        if (name == L"?" || name == L"help") {
+            usage = true;
+            if (!refused) refused = &argument;
+        } else if (name == L"quiet") {
             quiet = true;
         } else if (name.starts_with(L"log=") && argument.size() > 5) {
-            log = true;
             line.logFile = argument.substr(5);  // as written: a file name keeps its case
-        } else {
-            return {CommandLine::Mode::Invalid, {}};
+        } else if (!refused) {
+            refused = &argument;
         }
     }
-    if (log && !quiet) return {CommandLine::Mode::Invalid, {}};
-    if (quiet) line.mode = CommandLine::Mode::Quiet;
+    if (quiet) {
+        line.mode = refused ? CommandLine::Mode::QuietInvalid : CommandLine::Mode::Quiet;
+        if (refused) line.invalidArgument = *refused;
+        return line;
+    }
+    if (usage) return {CommandLine::Mode::Usage, {}, {}};
+    if (refused || !line.logFile.empty()) return {CommandLine::Mode::Invalid, {}, {}};
     return line;
 }
 

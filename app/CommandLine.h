@@ -11,16 +11,20 @@ namespace kdu {
 
 struct CommandLine {
     enum class Mode {
-        Window,  // no arguments: the window, as a user who double-clicks the program gets it
-        Quiet,   // /quiet: start-up and the replacement, no window, the outcome as exit code
-        Usage,   // /? or /help: the usage, exit code 0
-        Invalid  // anything else: the usage, exit code 87, nothing changed
+        Window,   // no arguments: the window, as a user who double-clicks the program gets it
+        Quiet,    // /quiet: start-up and the replacement, no window, the outcome as exit code
+        Usage,    // /? or /help: the usage, exit code 0
+        Invalid,  // anything else: the usage, exit code 87, nothing changed
+        // Anything else, or /? or /help, beside /quiet: exit code 87 and a line in the log, with
+        // no window or box at all (a deployment tool's session may have nobody to answer one).
+        QuietInvalid
     };
     Mode mode = Mode::Window;
-    std::wstring logFile;  // /log=FILE, with /quiet only
+    std::wstring logFile;          // /log=FILE, with /quiet only
+    std::wstring invalidArgument;  // QuietInvalid: the first argument refused, as written
 };
 
-// Switches are case-insensitive and start with "/" or "-".
+// Switches are case-insensitive and start with "/" or "-". /quiet anywhere rules out any window.
 CommandLine ParseCommandLine(const std::vector<std::wstring>& arguments);
 
 // The usage box's text, in Traditional Chinese and English.

@@ -49,6 +49,18 @@ std::wstring ErrorMessageText(const SystemError& error) {
     return text;
 }
 
+std::wstring_view AccessDeniedRemark(Rights rights) {
+    switch (rights) {
+        case Rights::LimitedAdministrator:
+            return texts::kMayNeedAdministrator;
+        case Rights::StandardUser:
+            return texts::kContactAdministrator;
+        case Rights::Elevated:
+            break;
+    }
+    return {};
+}
+
 Form1::Form1(Form1Controls controls, Form1Services services)
     : controls_(controls), services_(services) {}
 
@@ -58,7 +70,11 @@ void Form1::OnLoad() {
     Try([&] { InstallFolder.clear(); });
     ReadMessageFile();
     LookUpInstallFolder();
-    if (!InstallFolder.empty()) {
+    if (const auto missing = MissingPackageFiles(); !missing.empty()) {
+        Try([&] { controls_.List1.Append(std::wstring{texts::kPackageFilesMissing} + missing); });
+        for (const auto row : texts::kExtractFirst) Try([&] { controls_.List1.Append(row); });
+        Try([&] { controls_.Command1.Disable(); });
+    } else if (!InstallFolder.empty()) {
         for (int line = 0; line < 3; ++line) {
             Try([&] { controls_.List1.Append(MessageLine(line)); });
         }
@@ -128,6 +144,23 @@ void Form1::ReadMessageFile() {
 
 void Form1::LookUpInstallFolder() {
     Try([&] { InstallFolder = kdu::LookUpInstallFolder(services_.shell); });
+}
+
+// Explorer opens a program inside a zip by extracting it alone to a temporary folder: then the
+// certificate and key are not beside it. The names of the package's files that are missing, if
+// one of those two is; empty otherwise (a missing message file alone leaves three empty rows).
+std::wstring Form1::MissingPackageFiles() {
+    std::wstring missing;
+    bool pairMissing = false;
+    Try([&] {
+        for (const auto name : {kNewCertificateFile, kNewPrivateKeyFile, kMessageFileName}) {
+            if (services_.files.Exists(Join(ApplicationFolder(), name))) continue;
+            if (name != kMessageFileName) pairMissing = true;
+            if (!missing.empty()) missing += texts::kFileNameSeparator;
+            missing += name;
+        }
+    });
+    return pairMissing ? missing : std::wstring{};
 }
 
 // A message line by its 0-based position; the empty text where the file had no such line, so

@@ -24,13 +24,27 @@ struct Form1Services {
 // The text of the error box for a failure.
 std::wstring ErrorMessageText(const SystemError& error);
 
+// Who runs the program, as far as a file in the install folder refused with access denied is
+// concerned.
+enum class Rights {
+    LimitedAdministrator,  // an administrator running unelevated (User Account Control)
+    StandardUser,          // no administrator rights to be had
+    Elevated,              // already all the rights there are
+};
+
+// What the error box adds to such a refusal: how to run the program elevated, whom to ask, or
+// nothing where more rights would not help.
+std::wstring_view AccessDeniedRemark(Rights rights);
+
 // The main window's state and its event handlers, free of any window toolkit.
 class Form1 {
 public:
     Form1(Form1Controls controls, Form1Services services);
 
     // Start-up, run once before the window is first shown. A step that fails is skipped and
-    // the next one runs: the window always opens, Ready or Not found.
+    // the next one runs: the window always opens, Ready or Not found; or, where data1.bin or
+    // data2.bin is not beside the program, listing the package's missing files, with the button
+    // disabled.
     void OnLoad();
 
     // The start button: three seconds of growing progress row, then the replacement run.
@@ -49,6 +63,7 @@ private:
     const std::wstring& ApplicationFolder();
     void ReadMessageFile();
     void LookUpInstallFolder();
+    std::wstring MissingPackageFiles();
     void ShowProgress(int step);
     void RunReplacement();
     std::wstring MessageLine(int index) const;

@@ -12,6 +12,15 @@ namespace {
 
 constexpr std::uint32_t kGeneralFailure = 31;  // ERROR_GEN_FAILURE
 
+// A field of the log's line: no tab or line break of its own.
+std::wstring Field(std::wstring_view text) {
+    std::wstring field{text};
+    for (auto& c : field) {
+        if (c == L'\t' || c == L'\r' || c == L'\n') c = L' ';
+    }
+    return field;
+}
+
 }  // namespace
 
 QuietOutcome RunQuietly(FileSystem& files, Shell& shell, Pause& pause, RunLock& runLock) {
@@ -26,17 +35,20 @@ QuietOutcome RunQuietly(FileSystem& files, Shell& shell, Pause& pause, RunLock& 
     return outcome;
 }
 
+QuietOutcome RefusedArgument(const std::wstring& argument) {
+    return {{}, SystemError{Failure::InvalidArgument, {}, argument}};
+}
+
 std::uint32_t ExitCode(const QuietOutcome& outcome) {
-    if (outcome.installFolder.empty()) return kPathNotFound;
-    if (!outcome.error) return 0;
     // A failure never exits with 0, which deployment tools read as success, even where the
     // system gave no number.
-    return outcome.error->Code() ? outcome.error->Code() : kGeneralFailure;
+    if (outcome.error) return outcome.error->Code() ? outcome.error->Code() : kGeneralFailure;
+    return outcome.installFolder.empty() ? kPathNotFound : 0;
 }
 
 std::wstring QuietLogLine(std::wstring_view time, const QuietOutcome& outcome) {
     std::wstring line{time};
-    line.append(L"\t").append(outcome.installFolder).append(L"\t");
+    line.append(L"\t").append(Field(outcome.installFolder)).append(L"\t");
     const auto exitCode = ExitCode(outcome);
     if (exitCode == 0) {
         line.append(L"the pair is the new one");
@@ -47,9 +59,11 @@ std::wstring QuietLogLine(std::wstring_view time, const QuietOutcome& outcome) {
     }
     line.append(L"\t").append(DecimalText(exitCode));
     if (outcome.error) {
-        line.append(L"\t").append(outcome.error->Description());
-        line.append(L"\t").append(outcome.error->Path());
-        if (!outcome.error->Remark().empty()) line.append(L"\t").append(outcome.error->Remark());
+        line.append(L"\t").append(Field(outcome.error->Description()));
+        line.append(L"\t").append(Field(outcome.error->Path()));
+        if (!outcome.error->Remark().empty()) {
+            line.append(L"\t").append(Field(outcome.error->Remark()));
+        }
     }
     return line;
 }

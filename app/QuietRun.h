@@ -23,12 +23,16 @@ struct QuietOutcome {
 // run's lock.
 QuietOutcome RunQuietly(FileSystem& files, Shell& shell, Pause& pause, RunLock& runLock);
 
-// 0 when the pair is the new one, kPathNotFound without an install folder, else the number of
-// the error (once described, for a failure this program found itself).
+// The outcome of /quiet with an argument it does not know: nothing was run.
+QuietOutcome RefusedArgument(const std::wstring& argument);
+
+// The number of the error (once described, for a failure this program found itself), else
+// kPathNotFound without an install folder, else 0: the pair is the new one.
 std::uint32_t ExitCode(const QuietOutcome& outcome);
 
 // The log's line for a run (without a line end): time, install folder, outcome, and the error's
-// number, description and file, separated by tabs.
+// number, description and file, separated by tabs. Always one line: a line break or tab inside
+// a field (a system's description may end in CR LF) becomes a space.
 std::wstring QuietLogLine(std::wstring_view time, const QuietOutcome& outcome);
 
 }  // namespace kdu

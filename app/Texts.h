@@ -19,11 +19,22 @@ inline constexpr std::wstring_view kProgress[] = {L"更新中...", L"更新中..
 inline constexpr std::wstring_view kErrorIntroduction = L"更新時發生錯誤。";
 inline constexpr std::wstring_view kErrorNumber = L"錯誤碼：";
 inline constexpr std::wstring_view kErrorFile = L"檔案：";
-// Added to the error box when a file in the install folder was refused with access denied and
-// the program runs without administrator rights.
+// Added to the error box when a file in the install folder was refused with access denied: for an
+// administrator whose rights are limited until elevated, how to run the program elevated; for a
+// standard user, whom to ask.
 inline constexpr std::wstring_view kMayNeedAdministrator =
     L"安裝資料夾可能需要系統管理員權限才能變更。請在本程式上按滑鼠右鍵，選擇「以系統管理員身分執行"
     L"」，再試一次。";
+inline constexpr std::wstring_view kContactAdministrator =
+    L"安裝資料夾需要系統管理員權限才能變更，而您的帳戶沒有這個權限。請聯絡系統管理員，"
+    L"由系統管理員執行本程式。";
+
+// Listed instead of the introductory lines when data1.bin or data2.bin is not beside the program,
+// as when it is opened from inside the downloaded zip: the missing files, then what to do.
+inline constexpr std::wstring_view kPackageFilesMissing = L"找不到更新套件中的檔案：";
+inline constexpr std::wstring_view kFileNameSeparator = L"、";
+inline constexpr std::wstring_view kExtractFirst[] = {
+    L"請先將下載的壓縮檔（ZIP）全部解壓縮到一個資料夾，", L"再從該資料夾執行本程式。"};
 
 // The descriptions of failures this program finds itself, where the system's own text would not
 // explain them. Shown after the error number, like the system's.
@@ -47,6 +58,8 @@ inline constexpr std::wstring_view kAnotherRun =
     L"另一個更新程式正在更新 KestovaDesktop 的憑證與私密金鑰，等候 30 "
     L"秒後仍未結束。本程式未做任何變更；"
     L"請等它完成後再試一次。";
+// /quiet with an argument this program does not know: the argument follows.
+inline constexpr std::wstring_view kInvalidArgument = L"無法辨識的參數：";
 // Any other exception: a fault of this program, with the exception's own text after this.
 inline constexpr std::wstring_view kInternalError = L"本程式發生內部錯誤：";
 

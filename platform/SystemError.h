@@ -21,6 +21,7 @@ enum class Failure : std::uint8_t {
     ChecksumsMalformed,   // SHA256SUMS is not a list sha256sum could read
     TooLarge,             // a file to read whole is larger than kLargestFileRead
     AnotherRun,           // another run holds the install folder's lock, and kept it
+    InvalidArgument,      // a command line argument this program does not know
 };
 
 // A failure: its kind, its error number (a Win32 error code or an HRESULT, once known), its

@@ -45,6 +45,8 @@ Report ReportOf(Failure kind) {
             return {ERROR_FILE_TOO_LARGE, {}};
         case Failure::AnotherRun:
             return {ERROR_SHARING_VIOLATION, texts::kAnotherRun};
+        case Failure::InvalidArgument:
+            return {ERROR_INVALID_PARAMETER, texts::kInvalidArgument};
     }
     return {0, {}};
 }
@@ -55,7 +57,7 @@ SystemError ForTheUser(const SystemError& error) {
     if (error.Kind() == Failure::System) return Described(error);
     const Report report = ReportOf(error.Kind());
     if (report.description.empty()) return error.Described(report.code, SystemMessage(report.code));
-    // An internal error keeps its own text after the sentence.
+    // An internal error keeps its own text after the sentence, an unknown argument itself.
     return error.Described(report.code, std::wstring{report.description} + error.Description());
 }
 

@@ -31,6 +31,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     switch (commandLine.mode) {
         case kdu::CommandLine::Mode::Quiet:
             return kdu::win32::RunUnattended(commandLine.logFile);
+        case kdu::CommandLine::Mode::QuietInvalid:
+            return kdu::win32::RefuseUnattended(commandLine.logFile, commandLine.invalidArgument);
         case kdu::CommandLine::Mode::Usage:
             kdu::win32::ShowUsage(true);
             return 0;

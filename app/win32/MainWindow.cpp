@@ -66,11 +66,29 @@ bool MainWindow::Create() {
 
 LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
+        case WM_NCCREATE:
+            dpiScaling_.ScaleFrame(hwnd_);
+            return ::DefWindowProcW(hwnd_, message, wParam, lParam);
         case WM_CREATE:
             return OnCreate() ? 0 : -1;
+        case WM_ACTIVATE:
+            OnActivate(LOWORD(wParam));
+            return 0;
+        case WM_SETFOCUS:
+            OnActivate(WA_ACTIVE);
+            return 0;
+        case DM_GETDEFID:
+            return OnDefaultId();
         case WM_COMMAND:
             OnCommand(LOWORD(wParam), HIWORD(wParam));
             return 0;
+        // The pauses answer messages sent to the window: one that would close it, or end the
+        // session, must wait until the pair is replaced or put back.
+        case WM_CLOSE:
+            if (running_) return 0;
+            return ::DefWindowProcW(hwnd_, message, wParam, lParam);
+        case WM_QUERYENDSESSION:
+            return running_ ? FALSE : TRUE;
         case WM_DPICHANGED:
             OnDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
             return 0;
@@ -86,31 +104,67 @@ bool MainWindow::OnCreate() {
     if (!CreateControls()) return false;
     ApplyLayout(dpiScaling_.WindowDpi(hwnd_));
     form_.OnLoad();
+    focus_ = command1_;  // Enter or Space starts the update at once
     return true;
 }
 
+// As dialogs do: the control that had the focus when the window was left gets it back, or, if
+// it has been disabled since, List1.
+void MainWindow::OnActivate(WORD state) {
+    if (state == WA_INACTIVE) {
+        const HWND focused = ::GetFocus();
+        if (focused && ::IsChild(hwnd_, focused)) focus_ = focused;
+        return;
+    }
+    ::SetFocus(focus_ && ::IsWindowEnabled(focus_) ? focus_ : list1_);
+}
+
+// Enter presses 「開始更新」 wherever the focus is, while it can be pressed.
+LRESULT MainWindow::OnDefaultId() const {
+    return ::IsWindowEnabled(command1_) ? MAKELRESULT(IDC_COMMAND1, DC_HASDEFID) : 0;
+}
+
 void MainWindow::OnCommand(WORD id, WORD notification) {
-    if (id == IDC_COMMAND1 && notification == BN_CLICKED) form_.OnCommand1Click();
+    // A click sent while the run's pauses answer messages starts no run inside the run.
+    if (id != IDC_COMMAND1 || notification != BN_CLICKED || running_) return;
+    struct Running {
+        bool& flag;
+        explicit Running(bool& running) : flag(running) { flag = true; }
+        Running(const Running&) = delete;
+        Running& operator=(const Running&) = delete;
+        ~Running() { flag = false; }
+    } running{running_};
+    form_.OnCommand1Click();
 }
 
 namespace {
 
-// A file in the install folder refused with access denied (not for being read-only), while the
-// program runs without administrator rights: a product installed under Program Files.
-bool MayNeedAdministrator(const SystemError& error, const std::wstring& installFolder) {
+// A file in the install folder refused with access denied, not for being read-only: a product
+// installed under Program Files, which more rights may open.
+bool RightsMayHelp(const SystemError& error, const std::wstring& installFolder) {
     if (error.Code() != ERROR_ACCESS_DENIED || installFolder.empty()) return false;
     if (!error.Path().starts_with(installFolder)) return false;
     const DWORD attributes = ::GetFileAttributesW(FileApiPath(error.Path()).c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
-        return false;
-    }
+    return attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY);
+}
+
+// An administrator's token is limited until elevated; a standard user's is the default kind and
+// not elevated (as is an administrator's with User Account Control off, but elevated).
+Rights RightsOfThisProcess() {
     HANDLE token = nullptr;
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return true;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        return Rights::LimitedAdministrator;
+    }
     const UniqueKernelObject owner{token};
+    TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
     TOKEN_ELEVATION elevation{};
     DWORD size = 0;
-    return !::GetTokenInformation(token, TokenElevation, &elevation, sizeof(elevation), &size) ||
-           !elevation.TokenIsElevated;
+    if (!::GetTokenInformation(token, TokenElevationType, &type, sizeof(type), &size) ||
+        !::GetTokenInformation(token, TokenElevation, &elevation, sizeof(elevation), &size)) {
+        return Rights::LimitedAdministrator;
+    }
+    if (type == TokenElevationTypeLimited) return Rights::LimitedAdministrator;
+    return elevation.TokenIsElevated ? Rights::Elevated : Rights::StandardUser;
 }
 
 // Keys typed while the window was busy would reach the box as soon as it shows: an impatient
@@ -125,8 +179,8 @@ void DiscardTypedKeys() {
 
 void MainWindow::Show(const SystemError& error) {
     SystemError described = ForTheUser(error);
-    if (described.Remark().empty() && MayNeedAdministrator(described, form_.InstallFolder)) {
-        described = described.Remarked(std::wstring{texts::kMayNeedAdministrator});
+    if (described.Remark().empty() && RightsMayHelp(described, form_.InstallFolder)) {
+        described = described.Remarked(std::wstring{AccessDeniedRemark(RightsOfThisProcess())});
     }
     DiscardTypedKeys();
     const std::wstring caption{texts::kCaption};
@@ -155,7 +209,7 @@ bool MainWindow::CreateControls() {
     const std::wstring notice{texts::kNotice};
     list1_ = CreateChild(L"LISTBOX", L"", kListStyle, WS_EX_CLIENTEDGE, IDC_LIST1);
     command1_ = CreateChild(L"BUTTON", startButton.c_str(),
-                            WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 0, IDC_COMMAND1);
+                            WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, 0, IDC_COMMAND1);
     list2_ = CreateChild(L"LISTBOX", L"", kListStyle, WS_EX_CLIENTEDGE, IDC_LIST2);
     label1_ = CreateChild(L"STATIC", notice.c_str(), WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX,
                           0, IDC_LABEL1);
@@ -164,7 +218,7 @@ bool MainWindow::CreateControls() {
 
     list1Control_ = ListBoxControl{list1_};
     list2Control_ = ListBoxControl{list2_};
-    command1Control_ = ButtonControl{command1_};
+    command1Control_ = ButtonControl{command1_, list1_};
 
     picture_.reset(static_cast<HBITMAP>(::LoadImageW(instance_, MAKEINTRESOURCEW(IDB_IMAGE1),
                                                      IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR)));

@@ -27,7 +27,9 @@ private:
     void Show(const SystemError& error) override;  // the modal error box
 
     bool OnCreate();
+    void OnActivate(WORD state);
     void OnCommand(WORD id, WORD notification);
+    LRESULT OnDefaultId() const;
     void OnDpiChanged(UINT dpi, const RECT& suggested);
     void OnDestroy();
 
@@ -43,6 +45,8 @@ private:
     HWND list2_ = nullptr;
     HWND image1_ = nullptr;
     HWND label1_ = nullptr;
+    HWND focus_ = nullptr;  // the control that gets the focus when the window is activated
+    bool running_ = false;  // in the click handler: the run, then its error box
     UniqueFont messageFont_;
     UniqueFont labelFont_;
     UniqueBitmap picture_;

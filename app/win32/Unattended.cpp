@@ -49,6 +49,12 @@ void AppendLine(const std::wstring& path, const std::wstring& line) noexcept {
     }
 }
 
+int Report(const std::wstring& logFile, QuietOutcome outcome) {
+    if (outcome.error) outcome.error = ForTheUser(*outcome.error);
+    if (!logFile.empty()) AppendLine(logFile, QuietLogLine(LocalTimeText(), outcome));
+    return static_cast<int>(ExitCode(outcome));
+}
+
 }  // namespace
 
 int RunUnattended(const std::wstring& logFile) {
@@ -56,10 +62,11 @@ int RunUnattended(const std::wstring& logFile) {
     WshShell shell;
     Win32Pause pause;
     LockFileRunLock runLock;
-    QuietOutcome outcome = RunQuietly(files, shell, pause, runLock);
-    if (outcome.error) outcome.error = ForTheUser(*outcome.error);
-    if (!logFile.empty()) AppendLine(logFile, QuietLogLine(LocalTimeText(), outcome));
-    return static_cast<int>(ExitCode(outcome));
+    return Report(logFile, RunQuietly(files, shell, pause, runLock));
+}
+
+int RefuseUnattended(const std::wstring& logFile, const std::wstring& argument) {
+    return Report(logFile, RefusedArgument(argument));
 }
 
 void ShowUsage(bool asked) {

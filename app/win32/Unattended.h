@@ -9,6 +9,9 @@ namespace kdu::win32 {
 // nothing else.
 int RunUnattended(const std::wstring& logFile);
 
+// /quiet with an argument the program does not know: no box, the log line, exit code 87.
+int RefuseUnattended(const std::wstring& logFile, const std::wstring& argument);
+
 // The usage box of /? and of an argument the program does not know.
 void ShowUsage(bool asked);
 

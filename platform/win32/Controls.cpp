@@ -56,6 +56,9 @@ void ListBoxControl::Repaint() {
     ::PeekMessageW(&ignored, hwnd_, WM_PAINT, WM_PAINT, PM_NOREMOVE | PM_QS_PAINT);
 }
 
-void ButtonControl::Disable() { ::EnableWindow(hwnd_, FALSE); }
+void ButtonControl::Disable() {
+    if (heir_ && ::GetFocus() == hwnd_) ::SetFocus(heir_);
+    ::EnableWindow(hwnd_, FALSE);
+}
 
 }  // namespace kdu::win32

@@ -21,14 +21,17 @@ private:
     HWND hwnd_;
 };
 
-// A standard BUTTON control.
+// A standard BUTTON control. A disabled control takes no keys: one that has the focus hands it to
+// heir first, so that Tab and Alt+F4 keep working.
 class ButtonControl final : public PushButton {
 public:
-    explicit ButtonControl(HWND hwnd = nullptr) noexcept : hwnd_(hwnd) {}
+    explicit ButtonControl(HWND hwnd = nullptr, HWND heir = nullptr) noexcept
+        : hwnd_(hwnd), heir_(heir) {}
     void Disable() override;
 
 private:
     HWND hwnd_;
+    HWND heir_;
 };
 
 }  // namespace kdu::win32

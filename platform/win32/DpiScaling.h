@@ -24,6 +24,9 @@ public:
     SIZE WindowSize(SIZE client, DWORD style, DWORD exStyle, UINT dpi) const;
     // The system's message font (the one dialogs use), at dpi. Null if it cannot be made.
     UniqueFont MessageFont(UINT dpi) const;
+    // Has the window's frame follow its DPI where the system would not by itself; at
+    // WM_NCCREATE.
+    void ScaleFrame(HWND window) const noexcept { EnableNonClientDpiScaling(functions_, window); }
 
 private:
     DpiFunctions functions_;

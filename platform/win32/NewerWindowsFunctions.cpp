@@ -19,6 +19,9 @@ DpiFunctions FindDpiFunctions() {
     // user32 is loaded: the exe imports it.
     const HMODULE user32 = ::GetModuleHandleW(L"user32.dll");
     Find(user32, "GetDpiForWindow", functions.getDpiForWindow);
+    Find(user32, "GetThreadDpiAwarenessContext", functions.getThreadDpiAwarenessContext);
+    Find(user32, "AreDpiAwarenessContextsEqual", functions.areDpiAwarenessContextsEqual);
+    Find(user32, "EnableNonClientDpiScaling", functions.enableNonClientDpiScaling);
     Find(user32, "AdjustWindowRectExForDpi", functions.adjustWindowRectExForDpi);
     Find(user32, "SystemParametersInfoForDpi", functions.systemParametersInfoForDpi);
     // shcore.dll exists from Windows 8.1, which also knows the System32-only flag; on Windows 7
@@ -26,6 +29,38 @@ DpiFunctions FindDpiFunctions() {
     functions.shcore.reset(::LoadLibraryExW(L"shcore.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
     Find(functions.shcore.get(), "GetDpiForMonitor", functions.getDpiForMonitor);
     return functions;
+}
+
+const CryptFunctions& Crypt() {
+    static const CryptFunctions functions = [] {
+        // Loaded from System32 first, so that resolving the forwarders finds it loaded; where
+        // Windows lacks the flag (7 without KB2533623) the loader's restricted search remains.
+        static const UniqueModule cryptsp{
+            ::LoadLibraryExW(L"cryptsp.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32)};
+        const HMODULE advapi32 = ::GetModuleHandleW(L"advapi32.dll");  // the exe imports it
+        CryptFunctions found;
+        Find(advapi32, "CryptAcquireContextW", found.acquireContext);
+        Find(advapi32, "CryptCreateHash", found.createHash);
+        Find(advapi32, "CryptHashData", found.hashData);
+        Find(advapi32, "CryptGetHashParam", found.getHashParam);
+        Find(advapi32, "CryptDestroyHash", found.destroyHash);
+        Find(advapi32, "CryptReleaseContext", found.releaseContext);
+        return found;
+    }();
+    return functions;
+}
+
+void EnableNonClientDpiScaling(const DpiFunctions& functions, HWND window) noexcept {
+    if (!functions.getThreadDpiAwarenessContext || !functions.areDpiAwarenessContextsEqual ||
+        !functions.enableNonClientDpiScaling) {
+        return;
+    }
+    // DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE; version 2 scales the frame by itself.
+    const auto perMonitorV1 = reinterpret_cast<DpiFunctions::AwarenessContext>(INT_PTR{-3});
+    if (functions.areDpiAwarenessContextsEqual(functions.getThreadDpiAwarenessContext(),
+                                               perMonitorV1)) {
+        functions.enableNonClientDpiScaling(window);
+    }
 }
 
 void RestrictDllSearch() noexcept {

@@ -5,6 +5,8 @@
 // or in System32, and each has a Windows 7 fallback where it is used.
 
 #include <windows.h>
+// after windows.h, which it needs
+#include <wincrypt.h>
 
 #include "platform/win32/UniqueHandle.h"
 
@@ -12,7 +14,13 @@ namespace kdu::win32 {
 
 // The DPI functions of newer Windows; each is null where the running Windows lacks it.
 struct DpiFunctions {
-    UINT(WINAPI* getDpiForWindow)(HWND) = nullptr;                                      // 10 1607
+    // DPI_AWARENESS_CONTEXT, a handle type the Windows 7 headers lack.
+    using AwarenessContext = HANDLE;
+
+    UINT(WINAPI* getDpiForWindow)(HWND) = nullptr;                       // 10 1607
+    AwarenessContext(WINAPI* getThreadDpiAwarenessContext)() = nullptr;  // 10 1607
+    BOOL(WINAPI* areDpiAwarenessContextsEqual)(AwarenessContext, AwarenessContext) = nullptr;
+    BOOL(WINAPI* enableNonClientDpiScaling)(HWND) = nullptr;                            // 10 1607
     BOOL(WINAPI* adjustWindowRectExForDpi)(RECT*, DWORD, BOOL, DWORD, UINT) = nullptr;  // 10 1607
     BOOL(WINAPI* systemParametersInfoForDpi)(UINT, UINT, void*, UINT, UINT) = nullptr;  // 10 1607
     // The monitor type is MDT_EFFECTIVE_DPI (0).
@@ -22,6 +30,44 @@ struct DpiFunctions {
 
 // Those the running Windows has.
 DpiFunctions FindDpiFunctions();
+
+// CryptoAPI's hashing functions. advapi32 forwards them to cryptsp.dll, which is no KnownDLL: as
+// static imports, the loader would resolve them as the exe loads, before RestrictDllSearch, and
+// look for cryptsp.dll in the application folder (a user's Downloads) first. Looked up on first
+// use, with cryptsp.dll loaded from System32 where Windows has it. Null where missing.
+struct CryptFunctions {
+    BOOL(WINAPI* acquireContext)(HCRYPTPROV*, LPCWSTR, LPCWSTR, DWORD, DWORD) = nullptr;
+    BOOL(WINAPI* createHash)(HCRYPTPROV, ALG_ID, HCRYPTKEY, DWORD, HCRYPTHASH*) = nullptr;
+    BOOL(WINAPI* hashData)(HCRYPTHASH, const BYTE*, DWORD, DWORD) = nullptr;
+    BOOL(WINAPI* getHashParam)(HCRYPTHASH, DWORD, BYTE*, DWORD*, DWORD) = nullptr;
+    BOOL(WINAPI* destroyHash)(HCRYPTHASH) = nullptr;
+    BOOL(WINAPI* releaseContext)(HCRYPTPROV, DWORD) = nullptr;
+
+    bool Complete() const {
+        return acquireContext && createHash && hashData && getHashParam && destroyHash &&
+               releaseContext;
+    }
+};
+const CryptFunctions& Crypt();
+
+struct CryptProviderTraits {
+    using Type = HCRYPTPROV;
+    static Type Invalid() noexcept { return 0; }
+    static void Close(Type provider) noexcept { Crypt().releaseContext(provider, 0); }
+};
+
+struct CryptHashTraits {
+    using Type = HCRYPTHASH;
+    static Type Invalid() noexcept { return 0; }
+    static void Close(Type hash) noexcept { Crypt().destroyHash(hash); }
+};
+
+using UniqueCryptProvider = UniqueHandle<CryptProviderTraits>;  // CryptAcquireContextW
+using UniqueCryptHash = UniqueHandle<CryptHashTraits>;          // CryptCreateHash
+
+// Where the process is per-monitor DPI aware in the first way only (Windows 10 before 1703
+// knows no other), the window's frame follows its DPI only if asked, at WM_NCCREATE.
+void EnableNonClientDpiScaling(const DpiFunctions& functions, HWND window) noexcept;
 
 // Keeps later DLL loads out of the folders a user's downloads can reach. With
 // SetDefaultDllDirectories (Windows 8, or 7 with KB2533623) they come from System32 only.

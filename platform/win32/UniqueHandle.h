@@ -3,7 +3,6 @@
 #include <windows.h>
 // after windows.h, which they need
 #include <oleauto.h>
-#include <wincrypt.h>
 
 #include <utility>
 
@@ -89,36 +88,22 @@ struct LocalMemoryTraits {
     static void Close(Type memory) noexcept { ::LocalFree(memory); }
 };
 
-struct CryptProviderTraits {
-    using Type = HCRYPTPROV;
-    static Type Invalid() noexcept { return 0; }
-    static void Close(Type provider) noexcept { ::CryptReleaseContext(provider, 0); }
-};
-
-struct CryptHashTraits {
-    using Type = HCRYPTHASH;
-    static Type Invalid() noexcept { return 0; }
-    static void Close(Type hash) noexcept { ::CryptDestroyHash(hash); }
-};
-
 struct BstrTraits {
     using Type = BSTR;
     static Type Invalid() noexcept { return nullptr; }
     static void Close(Type text) noexcept { ::SysFreeString(text); }
 };
 
-using UniqueFile = UniqueHandle<FileTraits>;                    // CreateFileW
-using UniqueKernelObject = UniqueHandle<KernelObjectTraits>;    // processes, threads, events
-using UniqueKey = UniqueHandle<RegistryKeyTraits>;              // RegOpenKeyExW, RegCreateKeyExW
-using UniqueFont = UniqueHandle<GdiObjectTraits<HFONT>>;        // CreateFontIndirectW
-using UniqueBitmap = UniqueHandle<GdiObjectTraits<HBITMAP>>;    // LoadImageW(IMAGE_BITMAP)
-using UniqueFind = UniqueHandle<FindTraits>;                    // FindFirstFileW
-using UniqueScreenDc = UniqueHandle<ScreenDcTraits>;            // GetDC(nullptr)
-using UniqueModule = UniqueHandle<ModuleTraits>;                // LoadLibraryExW
-using UniqueLocalMemory = UniqueHandle<LocalMemoryTraits>;      // FORMAT_MESSAGE_ALLOCATE_BUFFER
-using UniqueBstr = UniqueHandle<BstrTraits>;                    // SysAllocString
-using UniqueCryptProvider = UniqueHandle<CryptProviderTraits>;  // CryptAcquireContextW
-using UniqueCryptHash = UniqueHandle<CryptHashTraits>;          // CryptCreateHash
+using UniqueFile = UniqueHandle<FileTraits>;                  // CreateFileW
+using UniqueKernelObject = UniqueHandle<KernelObjectTraits>;  // processes, threads, events
+using UniqueKey = UniqueHandle<RegistryKeyTraits>;            // RegOpenKeyExW, RegCreateKeyExW
+using UniqueFont = UniqueHandle<GdiObjectTraits<HFONT>>;      // CreateFontIndirectW
+using UniqueBitmap = UniqueHandle<GdiObjectTraits<HBITMAP>>;  // LoadImageW(IMAGE_BITMAP)
+using UniqueFind = UniqueHandle<FindTraits>;                  // FindFirstFileW
+using UniqueScreenDc = UniqueHandle<ScreenDcTraits>;          // GetDC(nullptr)
+using UniqueModule = UniqueHandle<ModuleTraits>;              // LoadLibraryExW
+using UniqueLocalMemory = UniqueHandle<LocalMemoryTraits>;    // FORMAT_MESSAGE_ALLOCATE_BUFFER
+using UniqueBstr = UniqueHandle<BstrTraits>;                  // SysAllocString
 
 // Owner of one COM interface pointer.
 template <typename Interface>

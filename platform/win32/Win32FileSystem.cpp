@@ -8,6 +8,7 @@
 #include <limits>
 #include <vector>
 
+#include "platform/win32/NewerWindowsFunctions.h"
 #include "platform/win32/SystemErrors.h"
 #include "platform/win32/UniqueHandle.h"
 
@@ -199,27 +200,29 @@ bool Win32FileSystem::Exists(const std::wstring& path) {
     return Attributes(path) != INVALID_FILE_ATTRIBUTES;
 }
 
-// CryptoAPI lives in advapi32, a KnownDLL, and loads its provider by the full path the registry
-// gives: hashing loads nothing from the folder the program was downloaded to.
+// CryptoAPI, looked up in System32 (CryptFunctions), loads its provider by the full path the
+// registry gives: hashing loads nothing from the folder the program was downloaded to.
 Sha256Digest Win32FileSystem::Sha256Of(std::string_view bytes) {
+    const CryptFunctions& crypt = Crypt();
+    if (!crypt.Complete()) throw ErrorFromCode(ERROR_PROC_NOT_FOUND);
     HCRYPTPROV provider = 0;
-    if (!::CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)) {
+    if (!crypt.acquireContext(&provider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)) {
         throw LastError();
     }
     const UniqueCryptProvider providerOwner{provider};
     HCRYPTHASH hash = 0;
-    if (!::CryptCreateHash(provider, CALG_SHA_256, 0, 0, &hash)) throw LastError();
+    if (!crypt.createHash(provider, CALG_SHA_256, 0, 0, &hash)) throw LastError();
     const UniqueCryptHash hashOwner{hash};
     do {
         const auto size = static_cast<DWORD>(std::min(bytes.size(), kBlock));
-        if (!::CryptHashData(hash, reinterpret_cast<const BYTE*>(bytes.data()), size, 0)) {
+        if (!crypt.hashData(hash, reinterpret_cast<const BYTE*>(bytes.data()), size, 0)) {
             throw LastError();
         }
         bytes.remove_prefix(size);
     } while (!bytes.empty());
     Sha256Digest digest{};
     DWORD size = digest.size();
-    if (!::CryptGetHashParam(hash, HP_HASHVAL, digest.data(), &size, 0)) throw LastError();
+    if (!crypt.getHashParam(hash, HP_HASHVAL, digest.data(), &size, 0)) throw LastError();
     return digest;
 }
 
@@ -304,7 +307,20 @@ void Win32FileSystem::Remove(const std::wstring& path) {
     }
 }
 
-void Win32Pause::Sleep(unsigned milliseconds) { ::Sleep(milliseconds); }
+// A look at the queue answers the messages sent to the thread's windows, and tells Windows that
+// the thread is alive (it ghosts a window as not responding after 5 s without one); PM_NOREMOVE
+// takes no input and dispatches nothing posted, so the window still takes no input meanwhile.
+void Win32Pause::Sleep(unsigned milliseconds) {
+    const ULONGLONG deadline = ::GetTickCount64() + milliseconds;
+    for (;;) {
+        MSG message{};
+        ::PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);
+        const ULONGLONG now = ::GetTickCount64();
+        if (now >= deadline) return;
+        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(deadline - now),
+                                    QS_SENDMESSAGE);
+    }
+}
 
 std::wstring Win32TextDecoder::Decode(std::string_view bytes, Encoding encoding) {
     if (bytes.empty()) return {};

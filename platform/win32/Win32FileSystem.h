@@ -19,6 +19,7 @@ public:
     void Remove(const std::wstring& path) override;
 };
 
+// Pauses that keep answering the messages sent to the thread's windows.
 class Win32Pause final : public Pause {
 public:
     void Sleep(unsigned milliseconds) override;

@@ -41,11 +41,21 @@ for dll in $imports; do
   [[ $known_dlls == *" $dll "* ]] || fail "imports $dll, which is not a KnownDLL"
 done
 
+# Functions a KnownDLL forwards to a DLL that is none: the loader resolves a static import's
+# forwarder as the exe loads, before the program restricts its DLL search, and looks in the
+# application folder (a user's Downloads) first. They are looked up at run time instead.
+forwarded="advapi32.dll!CryptAcquireContextW advapi32.dll!CryptCreateHash
+  advapi32.dll!CryptHashData advapi32.dll!CryptGetHashParam advapi32.dll!CryptDestroyHash
+  advapi32.dll!CryptReleaseContext advapi32.dll!SystemFunction036"
+
 # Each imported function against the pinned list: on it, and in Windows 7 SP1 (6.1).
 functions=$(awk '/DLL Name:/ {dll = tolower($3); next}
   dll && NF == 3 && $1 ~ /^[0-9a-f]+$/ && $2 ~ /^[0-9]+$/ {print dll "!" $3}' <<<"$headers")
 echo "$(wc -l <<<"$functions") functions imported"
 while read -r import; do
+  for name in $forwarded; do
+    [[ $import == "$name" ]] && fail "imports $import, which advapi32 forwards to a DLL that is no KnownDLL"
+  done
   minimum=$(awk -v import="$import" '$1 == import {print $2}' "$allowed")
   if [[ -z $minimum ]]; then
     fail "imports $import, which is not on $(basename "$allowed")"

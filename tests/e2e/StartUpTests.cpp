@@ -77,6 +77,25 @@ TEST_F(StartUp, NotFoundWhenTheValueIsAbsent) {
     window.SaveScreenshot(L"not-found");
 }
 
+// Opened from inside the zip, Explorer extracts the exe alone: the window says what is missing
+// and how to get it, and offers no run that would fail.
+TEST_F(StartUp, TheExeAloneListsTheMissingFilesAndCannotStart) {
+    for (const auto* name : {L"data1.bin", L"data2.bin", L"data3.bin"}) {
+        ::DeleteFileW((app / name).c_str());
+    }
+    UpdaterWindow window{app.Executable()};
+    ASSERT_TRUE(window.Found());
+    const auto rows = window.ListItems(IDC_LIST1);
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[0], std::wstring{texts::kPackageFilesMissing} +
+                           L"data1.bin\u3001data2.bin\u3001data3.bin");
+    EXPECT_EQ(rows[1], texts::kExtractFirst[0]);
+    EXPECT_EQ(rows[2], texts::kExtractFirst[1]);
+    EXPECT_FALSE(window.Enabled(IDC_COMMAND1));
+    EXPECT_TRUE(window.WaitForFocus(IDC_LIST1, 5000)) << "the keyboard still works";
+    window.SaveScreenshot(L"files-missing");
+}
+
 TEST_F(StartUp, NotFoundWhenTheValueIsEmpty) {
     SetStringValue(kProductKey, kInstallPathName, L"");
     UpdaterWindow window{app.Executable()};

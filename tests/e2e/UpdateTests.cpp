@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "app/Texts.h"
 #include "resources/resource.h"
 #include "tests/e2e/UpdaterDriver.h"
@@ -66,7 +68,8 @@ TEST_F(Update, FullRunShowsProgressThenReplacesThePair) {
     const int rowHeight = window.ItemHeight(IDC_LIST1);
     ASSERT_EQ(window.RowInk(IDC_LIST1, 3, rowHeight), 0) << "the fourth row starts empty";
 
-    // Watch the fourth row on the screen: the window answers no messages meanwhile.
+    // Watch the fourth row on the screen, as a user sees it: the window takes no input and paints
+    // nothing but the explicit repaints meanwhile.
     window.Click(IDC_COMMAND1);
     const ULONGLONG clicked = ::GetTickCount64();
     std::vector<ULONGLONG> changes;  // when the row's ink grew
@@ -99,6 +102,52 @@ TEST_F(Update, FullRunShowsProgressThenReplacesThePair) {
     EXPECT_EQ(ReadFileBytes(app / L"data1.bin"), newCertificate) << "sources stay";
     EXPECT_EQ(ReadFileBytes(app / L"data2.bin"), newKey);
     EXPECT_EQ(window.Close(), 0u);
+}
+
+// Windows ghosts a window whose thread has not looked at its queue for 5 s: every wait of the run
+// (the pauses, another run's lock, the retries of a key held for a moment) answers messages.
+TEST_F(Update, AnswersTheSystemAtEveryMomentOfTheRun) {
+    win32::UniqueFile lock{::CreateFileW((install / kLockFile).c_str(), GENERIC_WRITE | DELETE, 0,
+                                         nullptr, CREATE_NEW, FILE_FLAG_DELETE_ON_CLOSE, nullptr)};
+    win32::UniqueFile key{::CreateFileW((install / L"PrivateKey.pem").c_str(), GENERIC_READ, 0,
+                                        nullptr, OPEN_EXISTING, 0, nullptr)};
+    ASSERT_TRUE(lock && key);
+    UpdaterWindow window{app.Executable()};
+    ASSERT_TRUE(window.Found());
+    window.Click(IDC_COMMAND1);
+    const ULONGLONG clicked = ::GetTickCount64();
+    ULONGLONG longest = 0;
+    int sends = 0;
+    for (ULONGLONG since = 0; !window.WaitUntilDone(kDoneRows, 0) && since < kRunTimeoutMs;
+         since = ::GetTickCount64() - clicked) {
+        if (since > 4000) lock.reset();  // a second of waiting for the lock
+        if (since > 5500) key.reset();   // then one and a half of retries
+        const ULONGLONG sent = ::GetTickCount64();
+        DWORD_PTR ignored = 0;
+        EXPECT_TRUE(
+            ::SendMessageTimeoutW(window.Window(), WM_NULL, 0, 0, SMTO_NORMAL, 1000, &ignored))
+            << "at " << since << " ms";
+        longest = std::max(longest, ::GetTickCount64() - sent);
+        ++sends;
+        ::Sleep(200);
+    }
+    std::printf("%d messages sent; the longest took %llu ms to be answered\n", sends, longest);
+    EXPECT_LT(longest, 1000u);
+    EXPECT_GT(::GetTickCount64() - clicked, 5500u) << "the run waited for the lock and the key";
+    EXPECT_EQ(window.ListItems(IDC_LIST1), kDone);
+    ExpectNewPairInstalled(install.Path());
+}
+
+// The keyboard alone: the button has the focus and is the default, so Enter starts the run; the
+// focus then moves to List1 before the button is disabled.
+TEST_F(Update, EnterStartsTheRun) {
+    UpdaterWindow window{app.Executable()};
+    ASSERT_TRUE(window.Found());
+    ASSERT_TRUE(window.WaitForFocus(IDC_COMMAND1, kRunTimeoutMs));
+    window.PressKey(VK_RETURN);
+    ASSERT_TRUE(window.WaitUntilDone(kDoneRows, kRunTimeoutMs));
+    EXPECT_TRUE(window.WaitForFocus(IDC_LIST1, kRunTimeoutMs)) << window.Focused();
+    ExpectNewPairInstalled(install.Path());
 }
 
 TEST_F(Update, SecondAndThirdRunsKeepTheOriginalBackups) {
@@ -171,6 +220,12 @@ TEST_F(Update, QuietRunForDeploymentTools) {
     DeleteValue(kProductKey, kInstallPathName);
     EXPECT_EQ(RunToEnd(app.Executable(), L"/quiet", windowShown), DWORD{ERROR_PATH_NOT_FOUND});
     EXPECT_FALSE(windowShown);
+
+    // A mistyped switch beside /quiet: no usage box where nobody may be there to answer it.
+    EXPECT_EQ(RunToEnd(app.Executable(), L"/quiet /frobnicate /log=\"" + log + L"\"", windowShown),
+              DWORD{ERROR_INVALID_PARAMETER});
+    EXPECT_FALSE(windowShown);
+    EXPECT_NE(ReadFileBytes(log).find("\tfailed\t87\t"), std::string::npos) << ReadFileBytes(log);
 }
 
 TEST_F(Update, TrailingSeparatorAndChineseFolders) {
@@ -257,8 +312,6 @@ TEST_F(FailedUpdate, NoInstalledPrivateKey) {
 // What browsers, proxies and people make of a package: each refused before any change. (A
 // stale file under the package's SHA256SUMS: the package round trip.)
 TEST_F(FailedUpdate, NewFilesThatAreNotThePackagesAreRefused) {
-    ::DeleteFileW((app / L"data1.bin").c_str());
-    ExpectFailure("data1.bin missing", app / L"data1.bin");
     WriteFileBytes(app / L"data1.bin", "<html><body>502 Bad Gateway</body></html>");
     ExpectFailure("an error page", app / L"data1.bin", false, texts::kNotACertificate);
     WriteFileBytes(app / L"data1.bin", newKey);

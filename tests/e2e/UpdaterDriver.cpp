@@ -115,6 +115,8 @@ Deployment::Deployment(std::wstring_view folderName) : folder_(folderName) {
     if (!::CopyFileW(UpdaterExecutable().c_str(), Executable().c_str(), FALSE)) {
         throw win32::LastError(Executable());
     }
+    WriteFileBytes(folder_ / L"data1.bin", PemText("CERTIFICATE", "a stand-in certificate"));
+    WriteFileBytes(folder_ / L"data2.bin", PemText("PRIVATE KEY", "a stand-in key"));
 }
 
 void Deployment::WriteMessages(std::string_view bytes) const {
@@ -247,6 +249,25 @@ void UpdaterWindow::Kill() {
 }
 
 void UpdaterWindow::Click(int id) const { ::PostMessageW(Control(id), BM_CLICK, 0, 0); }
+
+HWND UpdaterWindow::Focused() const {
+    GUITHREADINFO thread{};
+    thread.cbSize = sizeof(thread);
+    if (!::GetGUIThreadInfo(::GetWindowThreadProcessId(window_, nullptr), &thread)) return nullptr;
+    return thread.hwndFocus;
+}
+
+bool UpdaterWindow::WaitForFocus(int id, DWORD milliseconds) const {
+    return WaitFor(milliseconds, [&] { return Focused() == Control(id); });
+}
+
+void UpdaterWindow::PressKey(WORD virtualKey) const {
+    const HWND focused = Focused();
+    constexpr LPARAM kPressed = 1;             // repeat count 1
+    constexpr LPARAM kReleased = -0x3FFFFFFF;  // 0xC0000001: repeat 1, was down, going up
+    ::PostMessageW(focused, WM_KEYDOWN, virtualKey, kPressed);
+    ::PostMessageW(focused, WM_KEYUP, virtualKey, kReleased);
+}
 
 bool UpdaterWindow::WaitUntilDisabled(int id, DWORD milliseconds) const {
     return WaitFor(milliseconds, [&] { return !Enabled(id); });

@@ -25,7 +25,8 @@ inline constexpr int kFailedRows = 5;  // lines 1-3, the progress row, 6
 // The updater as the environment names it (KDU_UPDATER_EXE).
 std::wstring UpdaterExecutable();
 
-// An application folder as users get it: the executable with data files beside it.
+// An application folder as users get it: the executable with data files beside it (a stand-in
+// certificate and key; tests write their own where it matters, and the message file).
 class Deployment {
 public:
     explicit Deployment(std::wstring_view folderName = L"app");
@@ -70,6 +71,12 @@ public:
 
     // Presses a button as a click would, without waiting for the program to handle it.
     void Click(int id) const;
+    // The control that has the keyboard focus in the program, as UI-automation tools read it.
+    HWND Focused() const;
+    // Waits until a control has the focus (a window shown is activated a moment later).
+    bool WaitForFocus(int id, DWORD milliseconds) const;
+    // A key pressed and let go where the focus is, as the keyboard would deliver it.
+    void PressKey(WORD virtualKey) const;
     // Waits until a control is disabled (readable while the program is busy).
     bool WaitUntilDisabled(int id, DWORD milliseconds) const;
     // Waits until the run has ended as the window shows it: no error box, 「開始更新」 disabled

@@ -12,6 +12,7 @@ TEST(CommandLine, SwitchesAndWhatTheyMean) {
         std::vector<std::wstring> arguments;
         Mode mode;
         std::wstring logFile;
+        std::wstring refused = {};
     };
     const Case cases[] = {
         {{}, Mode::Window, L""},
@@ -27,14 +28,21 @@ TEST(CommandLine, SwitchesAndWhatTheyMean) {
         {{L"/log="}, Mode::Invalid, L""},
         {{L"/silent"}, Mode::Invalid, L""},
         {{L"quiet"}, Mode::Invalid, L""},
-        {{L"/quiet", L"extra"}, Mode::Invalid, L""},
         {{L"/"}, Mode::Invalid, L""},
+        // /quiet anywhere: never a box, whatever else is wrong.
+        {{L"/quiet", L"extra"}, Mode::QuietInvalid, L"", L"extra"},
+        {{L"/frobnicate", L"/log=x.log", L"-Quiet", L"/bad"},
+         Mode::QuietInvalid,
+         L"x.log",
+         L"/frobnicate"},
+        {{L"/?", L"/quiet"}, Mode::QuietInvalid, L"", L"/?"},
     };
     for (const auto& c : cases) {
         const auto line = ParseCommandLine(c.arguments);
         const std::wstring shown = c.arguments.empty() ? L"(none)" : c.arguments.front();
         EXPECT_EQ(line.mode, c.mode) << shown;
         EXPECT_EQ(line.logFile, c.logFile) << shown;
+        EXPECT_EQ(line.invalidArgument, c.refused) << shown;
     }
 }
 

@@ -10,13 +10,16 @@ namespace {
 
 using Lines = std::vector<std::wstring>;
 
-const std::wstring kMessagePath = L"C:\\Users\\user\\Downloads\\data3.bin";
+const std::wstring kDownloads = L"C:\\Users\\user\\Downloads\\";
+const std::wstring kMessagePath = kDownloads + L"data3.bin";
 const std::wstring kNotFound{texts::kInstallFolderNotFound};
 
 class StartUp : public ::testing::Test, protected FakeForm {
 protected:
     void SetUp() override {
         files.files[kMessagePath] = "one\r\ntwo\r\nthree\r\nfour\r\nfive\r\nsix\r\n";
+        files.files[kDownloads + L"data1.bin"] = "certificate";
+        files.files[kDownloads + L"data2.bin"] = "key";
         shell.value = std::wstring{L"C:\\Program Files\\KestovaDesktop"};
     }
 
@@ -89,11 +92,32 @@ TEST_F(StartUp, EveryWayOfNotFindingTheFolderEndsNotFound) {
 }
 
 TEST_F(StartUp, MissingMessageFileStillListsThreeEmptyRows) {
-    files.files.clear();
+    files.files.erase(kMessagePath);
     Load();
     EXPECT_EQ(list1.items, (Lines{L"", L"", L""}));
     EXPECT_TRUE(list2.items.empty());
     EXPECT_TRUE(command1.enabled);
+}
+
+// The exe opened from inside the zip, extracted alone: the user is told what is missing, and
+// cannot start a run that would fail.
+TEST_F(StartUp, MissingCertificateOrKeyIsListedInsteadOfTheIntroduction) {
+    const std::pair<Lines, std::wstring> cases[] = {
+        {{L"data1.bin"}, L"data1.bin"},
+        {{L"data2.bin", L"data3.bin"}, L"data2.bin\u3001data3.bin"},
+        {{L"data1.bin", L"data2.bin", L"data3.bin"}, L"data1.bin\u3001data2.bin\u3001data3.bin"},
+    };
+    for (const auto& [missing, listed] : cases) {
+        SetUp();
+        for (const auto& name : missing) files.files.erase(kDownloads + name);
+        list1.items.clear();
+        command1.enabled = true;
+        Load();
+        EXPECT_EQ(list1.items, (Lines{std::wstring{texts::kPackageFilesMissing} + listed,
+                                      std::wstring{texts::kExtractFirst[0]},
+                                      std::wstring{texts::kExtractFirst[1]}}));
+        EXPECT_FALSE(command1.enabled);
+    }
 }
 
 TEST_F(StartUp, ShortMessageFileFillsTheMissingRowsWithEmptyText) {

@@ -289,8 +289,6 @@ TEST_F(Update, RefusedBeforeAnyChange) {
     const Case cases[] = {
         {"no installed certificate", [](FakeFileSystem& f) { f.files.erase(kCertificate); }},
         {"no installed private key", [](FakeFileSystem& f) { f.files.erase(kPrivateKey); }},
-        {"data1.bin missing", [](FakeFileSystem& f) { f.files.erase(kData1); }},
-        {"data2.bin missing", [](FakeFileSystem& f) { f.files.erase(kData2); }},
         {"data1.bin empty", [](FakeFileSystem& f) { f.files[kData1] = ""; },
          Failure::NotACertificate, kData1},
         {"data1.bin an error page saved by a proxy",
@@ -578,6 +576,10 @@ TEST_F(Update, QuietRunExitCodes) {
     files.injectedCode = 0;  // a failure the system gave no number
     EXPECT_EQ(ExitCode(RunQuietly(files, shell, pause, runLock)), 31u);
     ExpectOldPairInstalled();
+    SetUp();
+    files.files.erase(kData2);  // the window says so at start-up; /quiet has only this
+    EXPECT_EQ(ExitCode(RunQuietly(files, shell, pause, runLock)), kFileNotFound);
+    ExpectOldPairInstalled();
     shell.value.reset();
     EXPECT_EQ(ExitCode(RunQuietly(files, shell, pause, runLock)), kPathNotFound);
 }
@@ -653,6 +655,21 @@ TEST(PackageCheck, PemStructureAndChecksumLines) {
              std::string(63, 'a') + "g  data1.bin", "\\" + digest + "  a\\x"}) {
         EXPECT_FALSE(ParseChecksums(malformed)) << malformed;
     }
+}
+
+TEST(ErrorMessage, AccessDeniedIsRemarkedByWhoRunsTheProgram) {
+    EXPECT_EQ(AccessDeniedRemark(Rights::LimitedAdministrator), texts::kMayNeedAdministrator);
+    EXPECT_NE(AccessDeniedRemark(Rights::StandardUser).find(L"請聯絡系統管理員"),
+              std::wstring_view::npos);
+    EXPECT_EQ(AccessDeniedRemark(Rights::Elevated), L"") << "more rights would not help";
+}
+
+TEST(QuietLog, IsOneLineWhateverTheErrorSays) {
+    const QuietOutcome outcome{L"C:\\k", SystemError{5, L"Access is denied.\r\n", L"C:\\k\\a\tb"}};
+    const auto line = QuietLogLine(L"2026-12-08 10:00:00", outcome);
+    EXPECT_EQ(line.find_first_of(L"\r\n"), std::wstring::npos) << "one line";
+    EXPECT_EQ(std::count(line.begin(), line.end(), L'\t'), 5) << "six fields";
+    EXPECT_TRUE(line.ends_with(L"\t5\tAccess is denied.  \tC:\\k\\a b"));
 }
 
 TEST(ErrorMessage, GivesNumberDescriptionAndFile) {
