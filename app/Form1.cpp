@@ -122,7 +122,7 @@ void Form1::ShowProgress(int step) {
 void Form1::RunReplacement() {
     const auto paths =
         ComposePaths(ApplicationFolder(), InstallFolder, CertificateFile, PrivateKeyFile);
-    ReplaceCredentials(services_.files, services_.pause, services_.runLock, paths);
+    ReplaceCredentials(services_.files, services_.pause, services_.runLock, services_.clock, paths);
 }
 
 // Worked out once; a failure is tried again by the next step that needs it.

@@ -19,6 +19,7 @@ struct Form1Services {
     Pause& pause;
     ErrorBox& errorBox;
     RunLock& runLock;
+    Clock& clock;
 };
 
 // The text of the error box for a failure.

@@ -23,14 +23,16 @@ std::wstring Field(std::wstring_view text) {
 
 }  // namespace
 
-QuietOutcome RunQuietly(FileSystem& files, Shell& shell, Pause& pause, RunLock& runLock) {
+QuietOutcome RunQuietly(FileSystem& files, Shell& shell, Pause& pause, RunLock& runLock,
+                        Clock& clock) {
     QuietOutcome outcome;
     outcome.installFolder = LookUpInstallFolder(shell);
     if (outcome.installFolder.empty()) return outcome;
     outcome.error = FailureOf([&] {
         const auto paths = ComposePaths(FolderOf(files.ExecutablePath()), outcome.installFolder,
                                         texts::kCertificateFile, texts::kPrivateKeyFile);
-        ReplaceCredentials(files, pause, runLock, paths);
+        outcome.pairUnverified =
+            ReplaceCredentials(files, pause, runLock, clock, paths).pairUnverified;
     });
     return outcome;
 }
@@ -52,6 +54,9 @@ std::wstring QuietLogLine(std::wstring_view time, const QuietOutcome& outcome) {
     const auto exitCode = ExitCode(outcome);
     if (exitCode == 0) {
         line.append(L"the pair is the new one");
+        if (outcome.pairUnverified) {
+            line.append(L" (the key carries no public part: not compared with the certificate)");
+        }
     } else if (!outcome.error) {
         line.append(L"install folder not found");
     } else {

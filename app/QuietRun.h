@@ -17,11 +17,13 @@ inline constexpr std::uint32_t kPathNotFound = 3;  // ERROR_PATH_NOT_FOUND: no i
 struct QuietOutcome {
     std::wstring installFolder;        // empty: none recorded
     std::optional<SystemError> error;  // none: the pair is the new one
+    bool pairUnverified = false;       // the key could not be compared with the certificate
 };
 
 // pause serves only the retries of a file step that meets a short lock, and the wait for another
 // run's lock.
-QuietOutcome RunQuietly(FileSystem& files, Shell& shell, Pause& pause, RunLock& runLock);
+QuietOutcome RunQuietly(FileSystem& files, Shell& shell, Pause& pause, RunLock& runLock,
+                        Clock& clock);
 
 // The outcome of /quiet with an argument it does not know: nothing was run.
 QuietOutcome RefusedArgument(const std::wstring& argument);

@@ -58,6 +58,17 @@ inline constexpr std::wstring_view kAnotherRun =
     L"另一個更新程式正在更新 KestovaDesktop 的憑證與私密金鑰，等候 30 "
     L"秒後仍未結束。本程式未做任何變更；"
     L"請等它完成後再試一次。";
+// The key, the certificate and the installed certificate, as they are checked before any
+// change: the certificate's file, the expiry date, and the two start dates follow.
+inline constexpr std::wstring_view kKeyMismatch =
+    L"此私密金鑰與憑證不成一組（兩者的公開金鑰不同），KestovaDesktop 無法使用。"
+    L"請重新下載完整的更新套件。憑證檔案：";
+inline constexpr std::wstring_view kCertificateExpired =
+    L"此憑證已過期，KestovaDesktop 無法使用，因此本程式不安裝它。請向客服索取新的更新套件。"
+    L"到期日（UTC）：";
+inline constexpr std::wstring_view kNewerInstalled =
+    L"已安裝的憑證比更新套件中的憑證新，本程式不以較舊的憑證取代它。"
+    L"生效日（UTC），已安裝的／更新套件中的：";
 // /quiet with an argument this program does not know: the argument follows.
 inline constexpr std::wstring_view kInvalidArgument = L"無法辨識的參數：";
 // Any other exception: a fault of this program, with the exception's own text after this.

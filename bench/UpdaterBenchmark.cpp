@@ -83,8 +83,9 @@ struct Setup {
     Setup(const std::wstring& updater, const std::wstring& sameWork) {
         ::CopyFileW(updater.c_str(), (app / L"KestovaDesktopUpdater.exe").c_str(), FALSE);
         ::CopyFileW(sameWork.c_str(), SameWork().c_str(), FALSE);
-        WriteFileBytes(app / L"data1.bin", testing::PemText("CERTIFICATE", std::string(3000, 'C')));
-        WriteFileBytes(app / L"data2.bin", testing::PemText("PRIVATE KEY", std::string(1200, 'K')));
+        const auto pair = testing::SamplePair();
+        WriteFileBytes(app / L"data1.bin", pair.certificate);
+        WriteFileBytes(app / L"data2.bin", pair.key);
         WriteFileBytes(app / L"data3.bin", "one\r\ntwo\r\nthree\r\nfour\r\nfive\r\nsix\r\n");
         InstallOldPair();
         testing::SetStringValue(kProductKey, L"InstallPath", install.Path());
@@ -194,9 +195,9 @@ void LastRename(std::size_t bytes, const char* size) {
 void ReplacementAgainstCopyFile(std::size_t megabytes) {
     TempFolder app{L"bench-copy-app"}, install{L"bench-copy-install"};
     const std::string old(megabytes << 20, 'o');
-    const std::string fresh((megabytes << 20) / 4 * 3, 'n');  // base64 makes it N MB again
-    WriteFileBytes(app / L"data1.bin", testing::PemText("CERTIFICATE", fresh));
-    WriteFileBytes(app / L"data2.bin", testing::PemText("PRIVATE KEY", fresh));
+    const auto pair = testing::SamplePair(megabytes << 20);
+    WriteFileBytes(app / L"data1.bin", pair.certificate);
+    WriteFileBytes(app / L"data2.bin", pair.key);
     const auto paths =
         ComposePaths(app.Path(), install.Path(), L"Certificate.pem", L"PrivateKey.pem");
     const auto installOld = [&] {
@@ -208,11 +209,12 @@ void ReplacementAgainstCopyFile(std::size_t megabytes) {
     win32::Win32FileSystem files;
     win32::Win32Pause pause;
     win32::LockFileRunLock runLock;
+    win32::Win32Clock clock;
     std::vector<double> replacement, copies;
     for (int run = 0; run < 5; ++run) {
         installOld();
         auto start = Clock::now();
-        ReplaceCredentials(files, pause, runLock, paths);
+        ReplaceCredentials(files, pause, runLock, clock, paths);
         replacement.push_back(MillisecondsSince(start));
 
         // The same four copies, with nothing around them.

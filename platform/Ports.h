@@ -112,6 +112,13 @@ public:
     virtual void Remove(const std::wstring& path) = 0;
 };
 
+class Clock {
+public:
+    virtual ~Clock() = default;
+    // The system's time, in seconds since 1970-01-01 UTC.
+    virtual std::int64_t UtcSeconds() = 0;
+};
+
 class Pause {
 public:
     virtual ~Pause() = default;

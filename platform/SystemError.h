@@ -22,6 +22,9 @@ enum class Failure : std::uint8_t {
     TooLarge,             // a file to read whole is larger than kLargestFileRead
     AnotherRun,           // another run holds the install folder's lock, and kept it
     InvalidArgument,      // a command line argument this program does not know
+    KeyMismatch,          // data2.bin's key does not belong to data1.bin's certificate
+    CertificateExpired,   // data1.bin's leaf certificate expired; the description is the date
+    NewerInstalled,       // the installed certificate is newer than data1.bin's
 };
 
 // A failure: its kind, its error number (a Win32 error code or an HRESULT, once known), its

@@ -8,7 +8,7 @@ cd "$root"
 seconds=${KDU_FUZZ_SECONDS:-30}
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
-for target in MessageLinesFuzzer RegistryValueFuzzer; do
+for target in MessageLinesFuzzer RegistryValueFuzzer PairCheckFuzzer; do
   seeds=fuzz/corpus/$target
   corpus=build/fuzz/corpus/$target
   mkdir -p "$corpus"

@@ -282,10 +282,11 @@ CredentialPaths ComposePaths(std::wstring_view applicationFolder, std::wstring_v
             Join(installFolder, kLockFile)};
 }
 
-void ReplaceCredentials(FileSystem& systemFiles, Pause& pause, RunLock& runLock,
-                        const CredentialPaths& paths) {
+ReplacementReport ReplaceCredentials(FileSystem& systemFiles, Pause& pause, RunLock& runLock,
+                                     Clock& clock, const CredentialPaths& paths) {
     PatientFileSystem files{systemFiles, pause};
-    const auto incoming = CheckPackage(files, paths);
+    const auto incoming = CheckPackage(files, paths, clock.UtcSeconds());
+    const ReplacementReport report{incoming.pairUnverified};
     std::optional<HeldRunLock> oneAtATime;
     try {
         oneAtATime.emplace(runLock, pause, paths.lockFile);
@@ -296,12 +297,17 @@ void ReplaceCredentials(FileSystem& systemFiles, Pause& pause, RunLock& runLock,
         // there, so there is nothing to exclude: a pair that is already the new one is what the
         // run is for, and what the files say is a better report than the lock's failure.
         if (!PendingSwaps(files, paths, incoming).empty()) throw;
-        return;
+        return report;
     }
     // Temporary files an interrupted run left are ours; they go first. Under the lock, so that
     // no run in progress loses one.
     if (auto failure = RemoveTemporaryFiles(files, paths)) throw *failure;
     const auto pending = PendingSwaps(files, paths, incoming);
+    for (const auto& p : pending) {
+        if (p.swap == &paths.swaps[kCertificateSwap]) {
+            CheckNotOlder(incoming, p.installedContent, p.swap->installed);
+        }
+    }
     CheckBeforeAnyChange(files, pending);
 
     // All copies are written and flushed before the first rename, and the renames follow one
@@ -313,6 +319,7 @@ void ReplaceCredentials(FileSystem& systemFiles, Pause& pause, RunLock& runLock,
         staged[i].backup->RenameOver(pending[i].swap->backup);
     }
     InstallTemporaryCopies(files, paths, pending, staged);
+    return report;
 }
 
 }  // namespace kdu

@@ -40,14 +40,15 @@ CredentialPaths ComposePaths(std::wstring_view applicationFolder, std::wstring_v
 
 // Backs up and replaces the installed certificate and private key.
 // - Before anything else, the incoming files must be the package's certificate and key
-//   (CheckPackage); a refusal writes nothing. Each is read once: what is checked is what is
-//   written.
+//   (CheckPackage): a matching pair whose leaf has not expired by clock; a refusal writes
+//   nothing. Each is read once: what is checked is what is written.
 // - Then it takes the install folder's lock, waiting for another run for at most
 //   kLockWaitMs; everything from here to the last flush happens under it. Temporary files an
 //   interrupted run left are removed first.
 // - It works out what is pending, only reading: an installed file that already holds its new
 //   content is left alone, and so is its backup, so the backups keep the pair from before the
-//   first run. Then it checks, before any change, that the files it will rename over can be
+//   first run. A certificate older than the installed one is refused (CheckNotOlder). Then it
+//   checks, before any change, that the files it will rename over can be
 //   renamed over now; one that is a symbolic link, a junction or has other hard links is
 //   refused.
 // - Every copy is written beside its target before the first rename, made like the installed
@@ -61,8 +62,11 @@ CredentialPaths ComposePaths(std::wstring_view applicationFolder, std::wstring_v
 // - Where no lock file can be made in the install folder (this user may not write there, or it
 //   is not there), nothing can be changed there: the run succeeds only if the pair is already
 //   the new one, and otherwise fails as the files say, or as the lock did.
-void ReplaceCredentials(FileSystem& files, Pause& pause, RunLock& runLock,
-                        const CredentialPaths& paths);
+struct ReplacementReport {
+    bool pairUnverified = false;  // the key could not be compared with the certificate
+};
+ReplacementReport ReplaceCredentials(FileSystem& files, Pause& pause, RunLock& runLock,
+                                     Clock& clock, const CredentialPaths& paths);
 
 // The pauses between the tries of a file step that meets a short lock: 2 seconds in all.
 inline constexpr unsigned kRetryPausesMs[] = {50, 100, 200, 400, 500, 750};

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "update/PairCheck.h"
+
 namespace kdu {
 namespace {
 
@@ -199,12 +201,11 @@ void CheckListed(FileSystem& files, const std::vector<ChecksumLine>& lines,
     if (!listed) throw SystemError{Failure::NotInPackage, path};
 }
 
-// The content, once it is known to be what it should be.
-Bytes Checked(std::optional<Bytes> content, const std::wstring& path, Failure notOne,
-              std::optional<Failure> (*problemOf)(std::string_view)) {
-    if (!content || content->empty()) throw SystemError{notOne, path};
-    if (const auto problem = problemOf(*content)) throw SystemError{*problem, path};
-    return std::move(*content);
+// Refuses content that is not what it should be.
+void Checked(std::string_view content, const std::wstring& path, Failure notOne,
+             std::optional<Failure> (*problemOf)(std::string_view)) {
+    if (content.empty()) throw SystemError{notOne, path};
+    if (const auto problem = problemOf(content)) throw SystemError{*problem, path};
 }
 
 }  // namespace
@@ -250,7 +251,7 @@ std::optional<std::vector<ChecksumLine>> ParseChecksums(std::string_view text) {
     return lines;
 }
 
-IncomingFiles CheckPackage(FileSystem& files, const CredentialPaths& paths) {
+IncomingFiles CheckPackage(FileSystem& files, const CredentialPaths& paths, std::int64_t now) {
     const auto& certificatePath = paths.swaps[kCertificateSwap].incoming;
     const auto& privateKeyPath = paths.swaps[kPrivateKeySwap].incoming;
     auto certificate = ReadWithinLimit(files, certificatePath);
@@ -261,10 +262,40 @@ IncomingFiles CheckPackage(FileSystem& files, const CredentialPaths& paths) {
         CheckListed(files, lines, certificate, certificatePath, kNewCertificateFile);
         CheckListed(files, lines, privateKey, privateKeyPath, kNewPrivateKeyFile);
     }
-    return {
-        Checked(std::move(certificate), certificatePath, Failure::NotACertificate,
-                CertificateProblem),
-        Checked(std::move(privateKey), privateKeyPath, Failure::NotAPrivateKey, PrivateKeyProblem)};
+    if (!certificate) throw SystemError{Failure::NotACertificate, certificatePath};
+    if (!privateKey) throw SystemError{Failure::NotAPrivateKey, privateKeyPath};
+    IncomingFiles incoming{std::move(*certificate), std::move(*privateKey)};
+    CheckPairContent(incoming, certificatePath, privateKeyPath, now);
+    return incoming;
+}
+
+void CheckPairContent(IncomingFiles& incoming, const std::wstring& certificatePath,
+                      const std::wstring& privateKeyPath, std::int64_t now) {
+    Checked(incoming.certificate, certificatePath, Failure::NotACertificate, CertificateProblem);
+    Checked(incoming.privateKey, privateKeyPath, Failure::NotAPrivateKey, PrivateKeyProblem);
+
+    // A pair the product can use: the key belongs to the leaf, which has not expired.
+    const auto leaf = ReadLeafCertificate(incoming.certificate);
+    if (!leaf) throw SystemError{Failure::NotACertificate, certificatePath};
+    const auto key = ReadPrivateKey(incoming.privateKey);
+    if (!key) throw SystemError{Failure::NotAPrivateKey, privateKeyPath};
+    const auto match = CompareKeys(leaf->key, *key);
+    if (match == KeyMatch::Different) {
+        throw SystemError{Failure::KeyMismatch, privateKeyPath, certificatePath};
+    }
+    if (leaf->notAfter < now) {
+        throw SystemError{Failure::CertificateExpired, certificatePath, DateText(leaf->notAfter)};
+    }
+    incoming.notBefore = leaf->notBefore;
+    incoming.pairUnverified = match == KeyMatch::Unknown;
+}
+
+void CheckNotOlder(const IncomingFiles& incoming, std::string_view installedCertificate,
+                   const std::wstring& installedPath) {
+    const auto installed = ReadLeafCertificate(installedCertificate);
+    if (!installed || installed->notBefore <= incoming.notBefore) return;
+    throw SystemError{Failure::NewerInstalled, installedPath,
+                      DateText(installed->notBefore) + L" / " + DateText(incoming.notBefore)};
 }
 
 }  // namespace kdu

@@ -46,12 +46,28 @@ std::optional<std::vector<ChecksumLine>> ParseChecksums(std::string_view text);
 struct IncomingFiles {
     Bytes certificate;
     Bytes privateKey;
+    std::int64_t notBefore = 0;   // the leaf certificate's, for the downgrade check
+    bool pairUnverified = false;  // the key carries no public part to compare with the leaf's
 };
 
 // Reads the incoming files and refuses, before any change, ones that are not a certificate and
 // a private key (a file larger than kLargestFileRead is neither), or that SHA256SUMS, where the
-// package has one, does not list with their digest. Without SHA256SUMS only the content is
-// checked, so that packages made by hand keep working.
-IncomingFiles CheckPackage(FileSystem& files, const CredentialPaths& paths);
+// package has one, does not list with their digest; then, a key that does not belong to the
+// leaf certificate, and a leaf that has expired by now (one not yet valid is allowed: packages
+// are made ahead of a roll-out). Without SHA256SUMS the rest is checked all the same, so that
+// packages made by hand keep working.
+IncomingFiles CheckPackage(FileSystem& files, const CredentialPaths& paths, std::int64_t now);
+
+// The checks of the pair's content alone, as CheckPackage runs them after SHA256SUMS: the PEM
+// structure, then the key against the leaf and the leaf's expiry. Fills in the facts of
+// incoming; throws the failure, naming the file concerned.
+void CheckPairContent(IncomingFiles& incoming, const std::wstring& certificatePath,
+                      const std::wstring& privateKeyPath, std::int64_t now);
+
+// Refuses a leaf older than the installed certificate (its notBefore is earlier): running an old
+// package again must not put an old pair back. An installed file that is not a certificate is
+// no reason to refuse.
+void CheckNotOlder(const IncomingFiles& incoming, std::string_view installedCertificate,
+                   const std::wstring& installedPath);
 
 }  // namespace kdu

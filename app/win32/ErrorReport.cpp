@@ -13,6 +13,10 @@ namespace {
 // ERROR_DATA_CHECKSUM_ERROR, which older SDK headers lack: for deployment tools, an exit code
 // of its own for a file that is not the package's.
 constexpr DWORD kDataChecksumError = 323;
+// CERT_E_EXPIRED, an HRESULT, as certificate tools report an expired certificate.
+constexpr DWORD kCertificateExpired = 0x800B0101;
+// ERROR_PRODUCT_VERSION: Windows Installer's "another version of this product is installed".
+constexpr DWORD kProductVersion = 1638;
 
 struct Report {
     DWORD code;
@@ -47,6 +51,12 @@ Report ReportOf(Failure kind) {
             return {ERROR_SHARING_VIOLATION, texts::kAnotherRun};
         case Failure::InvalidArgument:
             return {ERROR_INVALID_PARAMETER, texts::kInvalidArgument};
+        case Failure::KeyMismatch:
+            return {ERROR_INVALID_DATA, texts::kKeyMismatch};
+        case Failure::CertificateExpired:
+            return {kCertificateExpired, texts::kCertificateExpired};
+        case Failure::NewerInstalled:
+            return {kProductVersion, texts::kNewerInstalled};
     }
     return {0, {}};
 }
@@ -57,7 +67,8 @@ SystemError ForTheUser(const SystemError& error) {
     if (error.Kind() == Failure::System) return Described(error);
     const Report report = ReportOf(error.Kind());
     if (report.description.empty()) return error.Described(report.code, SystemMessage(report.code));
-    // An internal error keeps its own text after the sentence, an unknown argument itself.
+    // What the program found goes after the sentence: an internal error's own text, the unknown
+    // argument, the certificate of a mismatched key, dates.
     return error.Described(report.code, std::wstring{report.description} + error.Description());
 }
 

@@ -40,7 +40,7 @@ MainWindow::MainWindow(HINSTANCE instance)
     : instance_(instance),
       dpiScaling_(FindDpiFunctions()),
       form_(Form1Controls{list1Control_, list2Control_, command1Control_},
-            Form1Services{files_, decoder_, shell_, pause_, *this, runLock_}) {}
+            Form1Services{files_, decoder_, shell_, pause_, *this, runLock_, clock_}) {}
 
 bool MainWindow::Create() {
     WNDCLASSEXW windowClass{};

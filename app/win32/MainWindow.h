@@ -58,6 +58,7 @@ private:
     Win32TextDecoder decoder_;
     WshShell shell_;
     Win32Pause pause_;
+    Win32Clock clock_;
     LockFileRunLock runLock_;
     Form1 form_;
 };

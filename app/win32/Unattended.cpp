@@ -62,7 +62,8 @@ int RunUnattended(const std::wstring& logFile) {
     WshShell shell;
     Win32Pause pause;
     LockFileRunLock runLock;
-    return Report(logFile, RunQuietly(files, shell, pause, runLock));
+    Win32Clock clock;
+    return Report(logFile, RunQuietly(files, shell, pause, runLock, clock));
 }
 
 int RefuseUnattended(const std::wstring& logFile, const std::wstring& argument) {

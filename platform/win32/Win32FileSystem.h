@@ -19,6 +19,11 @@ public:
     void Remove(const std::wstring& path) override;
 };
 
+class Win32Clock final : public Clock {
+public:
+    std::int64_t UtcSeconds() override;
+};
+
 // Pauses that keep answering the messages sent to the thread's windows.
 class Win32Pause final : public Pause {
 public:

@@ -49,8 +49,8 @@ protected:
         // Sizes differ a little, so a prefix of one content is never another.
         oldCertificate = RandomBytes(size, random());
         oldKey = RandomBytes(size - 4096, random());
-        newCertificate = PemText("CERTIFICATE", RandomBytes((size + 4096) / 4 * 3, random()));
-        newKey = PemText("PRIVATE KEY", RandomBytes((size - 8192) / 4 * 3, random()));
+        newCertificate = SamplePair(size + 4096).certificate;
+        newKey = SamplePair(size - 8192).key;
         WriteFileBytes(app / L"data1.bin", newCertificate);
         WriteFileBytes(app / L"data2.bin", newKey);
         app.WriteMessages("one\r\ntwo\r\nthree\r\nfour\r\nfive\r\nsix\r\n");

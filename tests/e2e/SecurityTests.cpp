@@ -40,7 +40,7 @@ std::wstring OverridesOf(std::wstring_view exeName) {
 class Security : public ::testing::Test {
 protected:
     void SetUp() override {
-        WriteFileBytes(app / L"data1.bin", PemText("CERTIFICATE", "NEW CERTIFICATE"));
+        WriteFileBytes(app / L"data1.bin", SamplePair().certificate);
         WriteFileBytes(app / L"data2.bin", newKey);
         app.WriteMessages("one\r\ntwo\r\nthree\r\nfour\r\nfive\r\nsix\r\n");
         WriteFileBytes(install / L"Certificate.pem", "OLD CERTIFICATE");
@@ -49,7 +49,7 @@ protected:
     }
     void TearDown() override { DeleteValue(kProductKey, kInstallPathName); }
 
-    const std::string newKey = PemText("PRIVATE KEY", "NEW KEY");
+    const std::string newKey = SamplePair().key;
 
     // Starts the program, runs the whole update, and closes the window.
     void RunUpdate() const {

@@ -54,8 +54,8 @@ protected:
 
     const Lines kDone{L"one",  L"two", L"three", std::wstring{texts::kProgress[2]},
                       L"four", L"",    L"five"};
-    std::string newCertificate = PemText("CERTIFICATE", RandomBytes(3000, 1));
-    std::string newKey = PemText("PRIVATE KEY", RandomBytes(1200, 2));
+    std::string newCertificate = SamplePair().certificate;
+    std::string newKey = SamplePair().key;
     std::string oldCertificate = RandomBytes(4000, 3);
     std::string oldKey = RandomBytes(1600, 4);
     Deployment app;
@@ -221,6 +221,14 @@ TEST_F(Update, QuietRunForDeploymentTools) {
     EXPECT_EQ(RunToEnd(app.Executable(), L"/quiet", windowShown), DWORD{ERROR_PATH_NOT_FOUND});
     EXPECT_FALSE(windowShown);
 
+    // An expired certificate: the exit code certificate tools give it, nothing changed.
+    Deploy(app, install.Path());
+    WriteFileBytes(app / L"data1.bin", SourceFile(L"tests/fixtures/expired-cert.pem"));
+    WriteFileBytes(app / L"data2.bin", SourceFile(L"tests/fixtures/expired-key.pem"));
+    EXPECT_EQ(RunToEnd(app.Executable(), L"/quiet", windowShown), DWORD{0x800B0101});
+    EXPECT_EQ(ReadFileBytes(install / L"Certificate.pem"), oldCertificate);
+    Deploy(app, install.Path());
+
     // A mistyped switch beside /quiet: no usage box where nobody may be there to answer it.
     EXPECT_EQ(RunToEnd(app.Executable(), L"/quiet /frobnicate /log=\"" + log + L"\"", windowShown),
               DWORD{ERROR_INVALID_PARAMETER});
@@ -317,6 +325,12 @@ TEST_F(FailedUpdate, NewFilesThatAreNotThePackagesAreRefused) {
     WriteFileBytes(app / L"data1.bin", newKey);
     WriteFileBytes(app / L"data2.bin", newCertificate);
     ExpectFailure("swapped", app / L"data1.bin", false, texts::kNotACertificate);
+}
+
+TEST_F(FailedUpdate, AKeyOfAnotherPairIsRefused) {
+    WriteFileBytes(app / L"data2.bin", SourceFile(L"sample/installed/PrivateKey.pem"));
+    ExpectFailure("key of another pair", app / L"data2.bin", false, texts::kKeyMismatch);
+    EXPECT_EQ(ReadFileBytes(install / L"PrivateKey.pem"), oldKey);
 }
 
 TEST_F(FailedUpdate, PrivateKeyReadOnly) {

@@ -115,8 +115,9 @@ Deployment::Deployment(std::wstring_view folderName) : folder_(folderName) {
     if (!::CopyFileW(UpdaterExecutable().c_str(), Executable().c_str(), FALSE)) {
         throw win32::LastError(Executable());
     }
-    WriteFileBytes(folder_ / L"data1.bin", PemText("CERTIFICATE", "a stand-in certificate"));
-    WriteFileBytes(folder_ / L"data2.bin", PemText("PRIVATE KEY", "a stand-in key"));
+    const auto pair = SamplePair();
+    WriteFileBytes(folder_ / L"data1.bin", pair.certificate);
+    WriteFileBytes(folder_ / L"data2.bin", pair.key);
 }
 
 void Deployment::WriteMessages(std::string_view bytes) const {

@@ -25,8 +25,8 @@ inline constexpr int kFailedRows = 5;  // lines 1-3, the progress row, 6
 // The updater as the environment names it (KDU_UPDATER_EXE).
 std::wstring UpdaterExecutable();
 
-// An application folder as users get it: the executable with data files beside it (a stand-in
-// certificate and key; tests write their own where it matters, and the message file).
+// An application folder as users get it: the executable with data files beside it (the sample
+// pair; tests write their own where it matters, and the message file).
 class Deployment {
 public:
     explicit Deployment(std::wstring_view folderName = L"app");

@@ -11,6 +11,7 @@
 #include "tools/package/Credentials.h"
 #include "tools/package/Messages.h"
 #include "tools/package/Package.h"
+#include "update/PackageCheck.h"
 
 namespace kdu::package {
 namespace {
@@ -149,12 +150,45 @@ TEST_F(CertificateAndKey, EachRefusalHasItsOwnMessage) {
     }
 }
 
-TEST_F(CertificateAndKey, NotYetValidIsOnlyAWarningWhenAllowed) {
-    const auto future = CertificatePem(key.get(), now, 3600, kDay);
+TEST_F(CertificateAndKey, NotYetValidAndExpiringSoonAreOnlyWarnings) {
+    const auto future = CertificatePem(key.get(), now, 3600, 365 * kDay);
     const auto findings = Check(future, PrivateKeyPem(key.get()), true);
     EXPECT_TRUE(findings.errors.empty()) << AllReasons(findings.errors);
     ASSERT_EQ(findings.warnings.size(), 1U);
     EXPECT_NE(findings.warnings[0].reason.find("not valid before"), std::string::npos);
+    const auto soon =
+        Check(CertificatePem(key.get(), now, -3600, 29 * kDay), PrivateKeyPem(key.get()));
+    EXPECT_TRUE(soon.errors.empty()) << AllReasons(soon.errors);
+    ASSERT_EQ(soon.warnings.size(), 1U);
+    EXPECT_NE(soon.warnings[0].reason.find("within 30 days"), std::string::npos);
+}
+
+// Whatever the builder accepts, the exe accepts: the same pairs through both.
+TEST_F(CertificateAndKey, WhatTheBuilderAcceptsTheExeAccepts) {
+    const auto rsa = NewRsaKey();
+    const auto p384 = NewKey("P-384");
+    const auto ed25519 = NewEd25519Key();
+    const auto valid = [&](EVP_PKEY* k) { return CertificatePem(k, now, -3600, 365 * kDay); };
+    const std::pair<std::string, std::string> pairs[] = {
+        {certificate, PrivateKeyPem(key.get())},
+        {certificate + valid(rsa.get()),
+         ParametersPem(key.get()) + TraditionalPrivateKeyPem(key.get())},
+        {valid(rsa.get()), TraditionalPrivateKeyPem(rsa.get())},
+        {valid(rsa.get()), PrivateKeyPem(rsa.get())},
+        {valid(p384.get()), TraditionalPrivateKeyPem(p384.get())},
+        {valid(ed25519.get()), PrivateKeyPem(ed25519.get())},
+        {valid(rsa.get()), PrivateKeyPem(key.get())},                                  // mismatched
+        {CertificatePem(key.get(), now, -kDay * 9, -kDay), PrivateKeyPem(key.get())},  // expired
+    };
+    int accepted = 0;
+    for (const auto& [certificateFile, keyFile] : pairs) {
+        if (!Check(certificateFile, keyFile).errors.empty()) continue;
+        ++accepted;
+        IncomingFiles incoming{certificateFile, keyFile};
+        EXPECT_NO_THROW(CheckPairContent(incoming, L"data1.bin", L"data2.bin", now))
+            << certificateFile << keyFile;
+    }
+    EXPECT_EQ(accepted, 6) << "the mismatched and the expired pair are refused by both";
 }
 
 TEST_F(CertificateAndKey, ASigningCertificateMustBeForCodeSigning) {

@@ -28,10 +28,35 @@ void Check(int result) {
 
 }  // namespace
 
-Key NewKey() {
-    Key key{EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256")};
+Key NewKey(const char* curve) {
+    Key key{EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", curve)};
     if (!key) throw std::runtime_error("no test key");
     return key;
+}
+
+Key NewRsaKey() {
+    Key key{EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", std::size_t{2048})};
+    if (!key) throw std::runtime_error("no test key");
+    return key;
+}
+
+Key NewEd25519Key() {
+    Key key{EVP_PKEY_Q_keygen(nullptr, nullptr, "ED25519")};
+    if (!key) throw std::runtime_error("no test key");
+    return key;
+}
+
+std::string TraditionalPrivateKeyPem(EVP_PKEY* key) {
+    const std::unique_ptr<BIO, BioFree> out{BIO_new(BIO_s_mem())};
+    Check(PEM_write_bio_PrivateKey_traditional(out.get(), key, nullptr, nullptr, 0, nullptr,
+                                               nullptr));
+    return Contents(out.get());
+}
+
+std::string ParametersPem(EVP_PKEY* key) {
+    const std::unique_ptr<BIO, BioFree> out{BIO_new(BIO_s_mem())};
+    Check(PEM_write_bio_Parameters(out.get(), key));
+    return Contents(out.get());
 }
 
 std::string PrivateKeyPem(EVP_PKEY* key) {
@@ -69,7 +94,9 @@ std::string CertificatePem(EVP_PKEY* key, std::time_t now, long from, long until
         Check(usage && X509_add_ext(certificate.get(), usage, -1) ? 1 : 0);
         X509_EXTENSION_free(usage);
     }
-    if (X509_sign(certificate.get(), key, EVP_sha256()) <= 0) Check(0);
+    // Ed25519 signs with no separate digest.
+    const EVP_MD* digest = EVP_PKEY_get_id(key) == EVP_PKEY_ED25519 ? nullptr : EVP_sha256();
+    if (X509_sign(certificate.get(), key, digest) <= 0) Check(0);
     const std::unique_ptr<BIO, BioFree> out{BIO_new(BIO_s_mem())};
     Check(PEM_write_bio_X509(out.get(), certificate.get()));
     return Contents(out.get());

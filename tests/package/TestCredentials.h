@@ -15,8 +15,13 @@ struct KeyFree {
 };
 using Key = std::unique_ptr<EVP_PKEY, KeyFree>;
 
-Key NewKey();  // EC P-256: quick to make
-std::string PrivateKeyPem(EVP_PKEY* key);
+Key NewKey(const char* curve = "P-256");  // EC: quick to make
+Key NewRsaKey();
+Key NewEd25519Key();
+std::string PrivateKeyPem(EVP_PKEY* key);  // PKCS#8
+// PKCS#1 RSA PRIVATE KEY or SEC1 EC PRIVATE KEY; an EC key's EC PARAMETERS block.
+std::string TraditionalPrivateKeyPem(EVP_PKEY* key);
+std::string ParametersPem(EVP_PKEY* key);
 std::string EncryptedPrivateKeyPem(EVP_PKEY* key);
 // A self-signed certificate for the key, valid between now + from and now + until (seconds),
 // with an extended key usage extension where one is named ("codeSigning").

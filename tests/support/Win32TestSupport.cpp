@@ -84,6 +84,22 @@ std::string RandomBytes(std::size_t size, std::uint64_t seed) {
     return bytes;
 }
 
+std::string SourceFile(std::wstring_view relative) {
+    return ReadFileBytes(std::wstring{KDU_SOURCE_FOLDER} + L"/" + std::wstring{relative});
+}
+
+Pair SamplePair(std::size_t atLeast) {
+    Pair pair{SourceFile(L"sample/deployment/new-cert.pem"),
+              SourceFile(L"sample/deployment/new-key.pem")};
+    const std::string certificate = pair.certificate;
+    while (pair.certificate.size() < atLeast) pair.certificate += certificate;
+    std::string padding;
+    const std::string line = "Text outside the PEM block, which the program reads past.\n";
+    while (padding.size() + pair.key.size() < atLeast) padding += line;
+    pair.key = padding + pair.key;
+    return pair;
+}
+
 std::string PemText(std::string_view label, std::string_view bytes) {
     static constexpr char kDigits[] =
         "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";

@@ -39,6 +39,17 @@ std::string RandomBytes(std::size_t size, std::uint64_t seed);
 // bytes as one PEM block: base64 lines of 64 characters between the BEGIN and END lines.
 std::string PemText(std::string_view label, std::string_view bytes);
 
+// A file of the source tree (sample/..., tests/fixtures/...), whole.
+std::string SourceFile(std::wstring_view relative);
+// The sample deployment's certificate and key, a pair that passes every check of the program
+// until 2036. With atLeast, made that large as the PEM rules allow: the certificate repeated as
+// a chain, the key after lines of text.
+struct Pair {
+    std::string certificate;
+    std::string key;
+};
+Pair SamplePair(std::size_t atLeast = 0);
+
 // A file's DACL, set and read in SDDL ("D:P(A;;FA;;;WD)"). Wine keeps no DACL: it maps one onto
 // the Unix permission bits and reads back a made-up default, in which only an entry letting
 // Everyone write shows, as "(A;;0x1301ff;;;WD)". That entry stands in for a carried-over DACL.

@@ -75,6 +75,12 @@ public:
     Journal* journal = nullptr;
 };
 
+class FakeClock : public Clock {
+public:
+    std::int64_t UtcSeconds() override { return now; }
+    std::int64_t now = 1796688000;  // 2026-12-08 UTC
+};
+
 class FakePause : public Pause {
 public:
     void Sleep(unsigned milliseconds) override {
@@ -313,6 +319,7 @@ struct FakeForm {
     FakePause pause;
     FakeErrorBox errors;
     FakeRunLock runLock;
+    FakeClock clock;
     Form1 form{Controls(), Services()};
 
     // A new start of the program: a new window over the same files, registry and controls.
@@ -321,7 +328,7 @@ struct FakeForm {
         std::construct_at(&form, Controls(), Services());
     }
     Form1Controls Controls() { return {list1, list2, command1}; }
-    Form1Services Services() { return {files, decoder, shell, pause, errors, runLock}; }
+    Form1Services Services() { return {files, decoder, shell, pause, errors, runLock, clock}; }
 };
 
 }  // namespace kdu::testing

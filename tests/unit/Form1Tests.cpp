@@ -82,7 +82,7 @@ TEST_F(StartUp, EveryWayOfNotFindingTheFolderEndsNotFound) {
         shell.value = c.value;
         shell.unavailable = c.unavailable;
         Form1 window{Form1Controls{progress, messages, button},
-                     Form1Services{files, decoder, shell, pause, errors, runLock}};
+                     Form1Services{files, decoder, shell, pause, errors, runLock, clock}};
         window.OnLoad();
         EXPECT_EQ(window.InstallFolder, L"") << c.name;
         EXPECT_EQ(progress.items, (Lines{kNotFound})) << c.name;

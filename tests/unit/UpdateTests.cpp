@@ -8,10 +8,12 @@
 #include "app/Form1.h"
 #include "app/QuietRun.h"
 #include "app/Texts.h"
+#include "tests/package/TestCredentials.h"
 #include "tests/unit/Fakes.h"
 #include "tools/package/Package.h"
 #include "update/CredentialReplacement.h"
 #include "update/PackageCheck.h"
+#include "update/PairCheck.h"
 
 namespace kdu::testing {
 namespace {
@@ -286,6 +288,11 @@ TEST_F(Update, RefusedBeforeAnyChange) {
         f.files[kSums] = SumsLine(data1, "data1.bin") + SumsLine(data2, "data2.bin");
     };
     const std::string html = "<html><body>502 Bad Gateway</body></html>\r\n";
+    const std::time_t now = clock.now;
+    const auto key = package::testing::NewKey();
+    const std::pair expired{package::testing::CertificatePem(key.get(), now, -864000, -86400),
+                            package::testing::PrivateKeyPem(key.get())};
+    const auto newer = package::testing::CertificatePem(key.get(), now, 86400, 864000);
     const Case cases[] = {
         {"no installed certificate", [](FakeFileSystem& f) { f.files.erase(kCertificate); }},
         {"no installed private key", [](FakeFileSystem& f) { f.files.erase(kPrivateKey); }},
@@ -327,6 +334,14 @@ TEST_F(Update, RefusedBeforeAnyChange) {
         {"certificate is a junction",
          [](FakeFileSystem& f) { f.reparseTags[kCertificate] = kMountPointTag; },
          Failure::SymbolicLink, kCertificate},
+        {"data2.bin the key of another pair", [](FakeFileSystem& f) { f.files[kData2] = kOldKey; },
+         Failure::KeyMismatch, kData2},
+        {"data1.bin expired",
+         [&](FakeFileSystem& f) { std::tie(f.files[kData1], f.files[kData2]) = expired; },
+         Failure::CertificateExpired, kData1},
+        {"an installed certificate newer than data1.bin",
+         [&](FakeFileSystem& f) { f.files[kCertificate] = newer; }, Failure::NewerInstalled,
+         kCertificate},
         {"data1.bin larger than any certificate",
          [](FakeFileSystem& f) { f.files[kData1] = std::string(kLargestFileRead + 1, 'A'); },
          Failure::NotACertificate, kData1},
@@ -358,6 +373,13 @@ TEST_F(Update, HoldsUpAgainstWhatHappensAroundIt) {
         std::function<void(FakeFileSystem&)> arrange;
         std::function<void()> check;
     };
+    const auto key = package::testing::NewKey();
+    const std::pair notYetValid{
+        package::testing::CertificatePem(key.get(), clock.now, 86400, 864000),
+        package::testing::PrivateKeyPem(key.get())};
+    constexpr std::time_t kNewCertificateNotBefore = 1796630472;  // 2026-12-07 08:01:12
+    const auto sameAge =
+        package::testing::CertificatePem(key.get(), kNewCertificateNotBefore, 0, 864000);
     const auto atStep = [&](const std::wstring& step, const std::function<void()>& happening) {
         files.onStep = [=](const std::wstring& now) {
             if (now.starts_with(step)) happening();
@@ -391,6 +413,18 @@ TEST_F(Update, HoldsUpAgainstWhatHappensAroundIt) {
              EXPECT_EQ(File(kCertificate + temporary), L"(none)") << "its own file is gone";
              ExpectOldPairInstalled();
          }},
+        {"a certificate not yet valid, made ahead of a roll-out, over a damaged installed one",
+         [&](FakeFileSystem& f) {
+             std::tie(f.files[kData1], f.files[kData2]) = notYetValid;
+             f.files[kCertificate] = "damaged";
+         },
+         [&] {
+             EXPECT_TRUE(errors.shown.empty());
+             EXPECT_EQ(files.files[kCertificate], notYetValid.first);
+         }},
+        {"an installed certificate as old as data1.bin",
+         [&](FakeFileSystem& f) { f.files[kCertificate] = sameAge; },
+         [&] { EXPECT_TRUE(errors.shown.empty()); }},
         {"the key held open for a moment, twice",
          [](FakeFileSystem& f) { f.busy[kPrivateKey] = 2; },
          [&] {
@@ -569,19 +603,19 @@ TEST_F(Update, TrailingSeparatorInTheInstallFolderGivesTwoInTheJoin) {
 
 // /quiet's outcome as deployment tools read it: 0 only when the pair is the new one.
 TEST_F(Update, QuietRunExitCodes) {
-    EXPECT_EQ(ExitCode(RunQuietly(files, shell, pause, runLock)), 0u);
+    EXPECT_EQ(ExitCode(RunQuietly(files, shell, pause, runLock, clock)), 0u);
     EXPECT_EQ(File(kPrivateKey), L"NEW KEY");
     SetUp();
     files.failAt = {1};
     files.injectedCode = 0;  // a failure the system gave no number
-    EXPECT_EQ(ExitCode(RunQuietly(files, shell, pause, runLock)), 31u);
+    EXPECT_EQ(ExitCode(RunQuietly(files, shell, pause, runLock, clock)), 31u);
     ExpectOldPairInstalled();
     SetUp();
     files.files.erase(kData2);  // the window says so at start-up; /quiet has only this
-    EXPECT_EQ(ExitCode(RunQuietly(files, shell, pause, runLock)), kFileNotFound);
+    EXPECT_EQ(ExitCode(RunQuietly(files, shell, pause, runLock, clock)), kFileNotFound);
     ExpectOldPairInstalled();
     shell.value.reset();
-    EXPECT_EQ(ExitCode(RunQuietly(files, shell, pause, runLock)), kPathNotFound);
+    EXPECT_EQ(ExitCode(RunQuietly(files, shell, pause, runLock, clock)), kPathNotFound);
 }
 
 TEST(CredentialPaths, ArePlainConcatenations) {
@@ -654,6 +688,90 @@ TEST(PackageCheck, PemStructureAndChecksumLines) {
              "", "\n", digest.substr(1) + "  data1.bin", digest + " data1.bin", digest + "  ",
              std::string(63, 'a') + "g  data1.bin", "\\" + digest + "  a\\x"}) {
         EXPECT_FALSE(ParseChecksums(malformed)) << malformed;
+    }
+}
+
+// Keys of each kind and encoding against their certificates, made by OpenSSL here.
+TEST(PairCheck, KeysBelongToTheirCertificatesOnly) {
+    using namespace package::testing;
+    const std::time_t now = 1796688000;
+    const auto rsa = NewRsaKey();
+    const auto p256 = NewKey("P-256");
+    const auto otherP256 = NewKey("P-256");  // the same curve, another point
+    const auto p384 = NewKey("P-384");
+    const auto ed25519 = NewEd25519Key();
+    struct Case {
+        const char* name;
+        EVP_PKEY* key;
+        std::string pem;
+        KeyMatch expected = KeyMatch::Same;
+    };
+    const Case cases[] = {
+        {"RSA, PKCS#8", rsa.get(), PrivateKeyPem(rsa.get())},
+        {"RSA, PKCS#1", rsa.get(), TraditionalPrivateKeyPem(rsa.get())},
+        {"P-256, SEC1", p256.get(), TraditionalPrivateKeyPem(p256.get())},
+        {"P-256, SEC1 after EC PARAMETERS", p256.get(),
+         ParametersPem(p256.get()) + TraditionalPrivateKeyPem(p256.get())},
+        {"P-256, PKCS#8", p256.get(), PrivateKeyPem(p256.get())},
+        {"another P-256 key", otherP256.get(), PrivateKeyPem(otherP256.get())},
+        {"P-384, SEC1", p384.get(), TraditionalPrivateKeyPem(p384.get())},
+        {"P-384, PKCS#8", p384.get(), PrivateKeyPem(p384.get())},
+        {"Ed25519: no public part to compare", ed25519.get(), PrivateKeyPem(ed25519.get()),
+         KeyMatch::Unknown},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto key = ReadPrivateKey(c.pem);
+        ASSERT_TRUE(key);
+        for (const auto& other : cases) {
+            // A chain, leaf first: the leaf is the one compared.
+            const auto leaf = ReadLeafCertificate(CertificatePem(other.key, now, 0, 86400) +
+                                                  CertificatePem(c.key, now, 0, 86400));
+            ASSERT_TRUE(leaf) << other.name;
+            const auto expected = other.key == c.key ? c.expected : KeyMatch::Different;
+            if (c.expected == KeyMatch::Same || other.key == c.key) {
+                EXPECT_EQ(CompareKeys(leaf->key, *key), expected) << "with " << other.name;
+            }
+        }
+    }
+}
+
+// Validity as UTCTime (to 2049) and GeneralizedTime (from 2050); broken DER is refused, never
+// read beyond its end.
+TEST(PairCheck, DatesAndBrokenDer) {
+    using namespace package::testing;
+    const std::time_t now = 1796688000;  // 2026-12-08
+    const auto key = NewKey();
+    const auto utc = ReadLeafCertificate(CertificatePem(key.get(), now, -86400, 86400));
+    const auto generalized =
+        ReadLeafCertificate(CertificatePem(key.get(), now, 0, 40L * 365 * 86400));
+    ASSERT_TRUE(utc && generalized);
+    EXPECT_EQ(utc->notBefore, now - 86400);
+    EXPECT_EQ(utc->notAfter, now + 86400);
+    EXPECT_EQ(generalized->notAfter, now + 40L * 365 * 86400);
+    EXPECT_EQ(DateText(generalized->notAfter), L"2066-11-28");
+    EXPECT_EQ(DateText(now), L"2026-12-08");
+
+    const auto der = [](std::initializer_list<std::uint8_t> bytes) {
+        return std::vector<std::uint8_t>(bytes);
+    };
+    for (const auto& broken : {der({0x30, 0x05, 0x02, 0x01, 0x00}),        // longer than it is
+                               der({0x30, 0x84, 0xFF, 0xFF, 0xFF, 0xFF}),  // 4 GiB
+                               der({0x30, 0x85, 0, 0, 0, 0, 1, 0}),        // 5 length bytes
+                               der({0x30, 0x80, 0x00, 0x00}),              // indefinite
+                               der({0x3F, 0x81, 0x01, 0x00})}) {           // a long tag
+        der::Bytes input{broken.data(), broken.size()};
+        EXPECT_FALSE(der::Read(input));
+    }
+    const auto pem = CertificatePem(key.get(), now, 0, 86400);
+    auto body = pem.substr(28, pem.find("\n-----END") - 28);  // the base64 lines
+    body.erase(body.find_last_not_of('=') + 1);               // and no padding, which holds no data
+    ASSERT_TRUE(ReadLeafCertificate(pem));
+    for (std::size_t cut = 0; cut < body.size(); cut += 4) {
+        // Every prefix of the certificate: a clean refusal (ASan tells a read past the end).
+        EXPECT_FALSE(ReadLeafCertificate("-----BEGIN CERTIFICATE-----\n" + body.substr(0, cut) +
+                                         "\n-----END CERTIFICATE-----\n"))
+            << cut;
     }
 }
 

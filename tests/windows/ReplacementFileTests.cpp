@@ -180,20 +180,21 @@ DWORD WINAPI ReleaseAfterHalfASecond(void* lock) {
 TEST(RealReplacement, LockedPrivateKeyLeavesThePairAndNoTemporaryFile) {
     TempFolder app{L"app"};
     TempFolder install{L"\u5B89\u88DD"};
-    const auto certificate = PemText("CERTIFICATE", "NEW CERT");
+    const auto [certificate, key] = SamplePair();
     WriteFileBytes(app / L"data1.bin", certificate);
-    WriteFileBytes(app / L"data2.bin", PemText("PRIVATE KEY", "NEW KEY"));
+    WriteFileBytes(app / L"data2.bin", key);
     WriteFileBytes(install / L"Certificate.pem", "OLD CERT");
     WriteFileBytes(install / L"PrivateKey.pem", "OLD KEY");
     Win32FileSystem files;
     win32::Win32Pause pause;
     win32::LockFileRunLock runLock;
+    win32::Win32Clock clock;
     const auto paths =
         ComposePaths(app.Path(), install.Path(), L"Certificate.pem", L"PrivateKey.pem");
     {
         const auto holder = HoldOpen(install / L"PrivateKey.pem", 0);
         const ULONGLONG started = ::GetTickCount64();
-        EXPECT_EQ(ErrorOf([&] { ReplaceCredentials(files, pause, runLock, paths); }),
+        EXPECT_EQ(ErrorOf([&] { ReplaceCredentials(files, pause, runLock, clock, paths); }),
                   ERROR_SHARING_VIOLATION);
         std::printf("a key held for good fails after %llu ms\n", ::GetTickCount64() - started);
     }
@@ -212,7 +213,7 @@ TEST(RealReplacement, LockedPrivateKeyLeavesThePairAndNoTemporaryFile) {
     const win32::UniqueKernelObject lockReleaser{
         ::CreateThread(nullptr, 0, ReleaseAfterHalfASecond, &anotherRun, 0, nullptr)};
     ASSERT_TRUE(keyReleaser && lockReleaser);
-    ReplaceCredentials(files, pause, runLock, paths);
+    ReplaceCredentials(files, pause, runLock, clock, paths);
     EXPECT_EQ(ReadFileBytes(install / L"Certificate.pem"), certificate);
     EXPECT_EQ(ReadFileBytes(install / L"PrivateKey.pem_old"), "OLD KEY");
     EXPECT_EQ(FileNames(install.Path()).size(), 4u) << "the lock file gone with the run";

@@ -80,9 +80,15 @@ void CheckValidity(const CredentialFiles& files, X509* certificate, const Creden
     const int line = LineOf(files.certificate, "-----BEGIN CERTIFICATE-----");
     const ASN1_TIME* notAfter = X509_get0_notAfter(certificate);
     const ASN1_TIME* notBefore = X509_get0_notBefore(certificate);
+    auto inThirtyDays = now + std::time_t{30} * 24 * 3600;
     if (X509_cmp_time(notAfter, &now) <= 0) {
         findings.Error(files.certificateName, line,
                        "the certificate expired on " + TimeText(notAfter));
+    } else if (X509_cmp_time(notAfter, &inThirtyDays) <= 0) {
+        findings.Warning(files.certificateName, line,
+                         "the certificate expires on " + TimeText(notAfter) +
+                             ", within 30 days: the product breaks then; roll out a pair that "
+                             "lasts longer");
     }
     if (X509_cmp_time(notBefore, &now) > 0) {
         const auto reason = "the certificate is not valid before " + TimeText(notBefore);

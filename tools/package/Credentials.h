@@ -22,8 +22,8 @@ struct CredentialRules {
 };
 
 // Checks that the certificate (the first of the file, where it holds a chain) is a PEM X.509
-// certificate valid now, that the key is an unencrypted PEM private key, and that the key
-// belongs to the certificate.
+// certificate valid now (and warns where it expires within 30 days), that the key is an
+// unencrypted PEM private key, and that the key belongs to the certificate.
 void CheckCredentials(const CredentialFiles& files, const CredentialRules& rules,
                       Findings& findings);
 

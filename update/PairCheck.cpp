@@ -1,0 +1,278 @@
+#include "update/PairCheck.h"
+
+#include <algorithm>
+#include <array>
+
+#include "platform/DecimalText.h"
+
+namespace kdu {
+namespace {
+
+using der::Bytes;
+
+// The DER of the object identifiers read here.
+constexpr std::array<std::uint8_t, 9> kRsaEncryption{0x2A, 0x86, 0x48, 0x86, 0xF7,
+                                                     0x0D, 0x01, 0x01, 0x01};
+constexpr std::array<std::uint8_t, 7> kEcPublicKey{0x2A, 0x86, 0x48, 0xCE, 0x3D, 0x02, 0x01};
+
+bool Is(Bytes oid, std::span<const std::uint8_t> known) {
+    return std::equal(oid.begin(), oid.end(), known.begin(), known.end());
+}
+
+std::vector<std::uint8_t> Copy(Bytes bytes) { return {bytes.begin(), bytes.end()}; }
+
+// The base64 body of the first PEM block with this label, decoded; nothing if there is none or
+// it is not base64. The PEM structure has been checked before.
+std::optional<std::vector<std::uint8_t>> PemBody(std::string_view pem, std::string_view label) {
+    const std::string begin = "-----BEGIN " + std::string{label} + "-----";
+    const std::string end = "-----END " + std::string{label} + "-----";
+    const auto start = pem.find(begin);
+    if (start == std::string_view::npos) return std::nullopt;
+    const auto stop = pem.find(end, start);
+    if (stop == std::string_view::npos) return std::nullopt;
+    std::string_view body = pem.substr(start + begin.size(), stop - start - begin.size());
+    std::vector<std::uint8_t> bytes;
+    std::uint32_t bits = 0;
+    int count = 0;
+    while (!body.empty()) {
+        auto line = body.substr(0, body.find('\n'));
+        body.remove_prefix(std::min(body.size(), line.size() + 1));
+        if (line.find(':') != std::string_view::npos) continue;  // an RFC 1421 header
+        for (const char c : line) {
+            int value = -1;
+            if (c >= 'A' && c <= 'Z') value = c - 'A';
+            if (c >= 'a' && c <= 'z') value = c - 'a' + 26;
+            if (c >= '0' && c <= '9') value = c - '0' + 52;
+            if (c == '+') value = 62;
+            if (c == '/') value = 63;
+            if (c == '=' || c == '\r' || c == ' ' || c == '\t') continue;
+            if (value < 0) return std::nullopt;
+            bits = bits << 6 | static_cast<std::uint32_t>(value);
+            if (++count == 4) {
+                bytes.push_back(static_cast<std::uint8_t>(bits >> 16));
+                bytes.push_back(static_cast<std::uint8_t>(bits >> 8));
+                bytes.push_back(static_cast<std::uint8_t>(bits));
+                bits = 0;
+                count = 0;
+            }
+        }
+    }
+    if (count == 2) bytes.push_back(static_cast<std::uint8_t>(bits >> 4));
+    if (count == 3) {
+        bytes.push_back(static_cast<std::uint8_t>(bits >> 10));
+        bytes.push_back(static_cast<std::uint8_t>(bits >> 2));
+    }
+    return bytes;
+}
+
+Bytes View(const std::vector<std::uint8_t>& bytes) { return {bytes.data(), bytes.size()}; }
+
+// RSAPublicKey or the start of RSAPrivateKey: the modulus and the public exponent.
+std::optional<PublicKey> RsaKey(Bytes input, bool privateKey) {
+    const auto sequence = der::ReadIf(input, der::kSequence);
+    if (!sequence) return std::nullopt;
+    Bytes fields = sequence->content;
+    if (privateKey && !der::ReadIf(fields, der::kInteger)) return std::nullopt;  // the version
+    const auto modulus = der::ReadIf(fields, der::kInteger);
+    const auto exponent = der::ReadIf(fields, der::kInteger);
+    if (!modulus || !exponent) return std::nullopt;
+    PublicKey key;
+    key.kind = PublicKey::Kind::Rsa;
+    key.modulus = Copy(der::Magnitude(modulus->content));
+    key.exponent = Copy(der::Magnitude(exponent->content));
+    return key;
+}
+
+// ECPrivateKey (SEC1): its curve and public point, where it has them.
+std::optional<PublicKey> EcPrivateKey(Bytes input) {
+    const auto sequence = der::ReadIf(input, der::kSequence);
+    if (!sequence) return std::nullopt;
+    Bytes fields = sequence->content;
+    if (!der::ReadIf(fields, der::kInteger) || !der::ReadIf(fields, der::kOctetString)) {
+        return std::nullopt;
+    }
+    PublicKey key;
+    key.kind = PublicKey::Kind::Ec;
+    if (const auto parameters = der::ReadIf(fields, der::Explicit(0))) {
+        Bytes inner = parameters->content;
+        const auto curve = der::ReadIf(inner, der::kObjectIdentifier);
+        if (!curve) return std::nullopt;  // explicit curve parameters: not read here
+        key.curve = Copy(curve->content);
+    }
+    if (const auto publicKey = der::ReadIf(fields, der::Explicit(1))) {
+        Bytes inner = publicKey->content;
+        const auto bits = der::ReadIf(inner, der::kBitString);
+        const auto point = bits ? der::WholeBytes(*bits) : std::nullopt;
+        if (!point) return std::nullopt;
+        key.point = Copy(*point);
+    }
+    return key;
+}
+
+// AlgorithmIdentifier: the algorithm, and the named curve where it is EC.
+struct Algorithm {
+    Bytes oid;
+    Bytes curve;
+};
+
+std::optional<Algorithm> ReadAlgorithm(Bytes& input) {
+    const auto sequence = der::ReadIf(input, der::kSequence);
+    if (!sequence) return std::nullopt;
+    Bytes fields = sequence->content;
+    const auto oid = der::ReadIf(fields, der::kObjectIdentifier);
+    if (!oid) return std::nullopt;
+    Algorithm algorithm{oid->content, {}};
+    if (const auto curve = der::ReadIf(fields, der::kObjectIdentifier)) {
+        algorithm.curve = curve->content;
+    }
+    return algorithm;
+}
+
+std::optional<PublicKey> SubjectPublicKey(Bytes input) {
+    const auto info = der::ReadIf(input, der::kSequence);
+    if (!info) return std::nullopt;
+    Bytes fields = info->content;
+    const auto algorithm = ReadAlgorithm(fields);
+    const auto bits = der::ReadIf(fields, der::kBitString);
+    const auto key = bits ? der::WholeBytes(*bits) : std::nullopt;
+    if (!algorithm || !key) return std::nullopt;
+    if (Is(algorithm->oid, kRsaEncryption)) return RsaKey(*key, false);
+    PublicKey publicKey;
+    if (Is(algorithm->oid, kEcPublicKey)) {
+        publicKey.kind = PublicKey::Kind::Ec;
+        publicKey.curve = Copy(algorithm->curve);
+        publicKey.point = Copy(*key);
+    }
+    return publicKey;
+}
+
+// PrivateKeyInfo (PKCS#8): the key inside, read by its algorithm.
+std::optional<PublicKey> Pkcs8Key(Bytes input) {
+    const auto sequence = der::ReadIf(input, der::kSequence);
+    if (!sequence) return std::nullopt;
+    Bytes fields = sequence->content;
+    if (!der::ReadIf(fields, der::kInteger)) return std::nullopt;
+    const auto algorithm = ReadAlgorithm(fields);
+    const auto privateKey = der::ReadIf(fields, der::kOctetString);
+    if (!algorithm || !privateKey) return std::nullopt;
+    if (Is(algorithm->oid, kRsaEncryption)) return RsaKey(privateKey->content, true);
+    if (!Is(algorithm->oid, kEcPublicKey)) return PublicKey{};
+    auto key = EcPrivateKey(privateKey->content);
+    if (key && key->curve.empty()) key->curve = Copy(algorithm->curve);
+    return key;
+}
+
+// An EC point compressed (02 or 03, then X) or not (04, then X and Y) is the same point when X
+// is the same and Y's parity is the one the compressed form gives.
+bool SamePoint(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b) {
+    if (a.empty() || b.empty()) return false;
+    if (a[0] == b[0]) return a == b;
+    const auto& full = a[0] == 4 ? a : b;
+    const auto& compressed = a[0] == 4 ? b : a;
+    if (full[0] != 4 || (compressed[0] != 2 && compressed[0] != 3)) return false;
+    const std::size_t coordinate = compressed.size() - 1;
+    if (full.size() != 1 + 2 * coordinate) return false;
+    const bool oddY = (full.back() & 1) != 0;
+    return std::equal(full.begin() + 1, full.begin() + 1 + static_cast<std::ptrdiff_t>(coordinate),
+                      compressed.begin() + 1) &&
+           oddY == (compressed[0] == 3);
+}
+
+}  // namespace
+
+std::optional<CertificateFacts> CertificateFromDer(Bytes input) {
+    const auto certificate = der::ReadIf(input, der::kSequence);
+    if (!certificate) return std::nullopt;
+    Bytes outer = certificate->content;
+    const auto tbs = der::ReadIf(outer, der::kSequence);
+    if (!tbs) return std::nullopt;
+    Bytes fields = tbs->content;
+    der::ReadIf(fields, der::Explicit(0));  // the version, where it is not 1
+    const auto serial = der::ReadIf(fields, der::kInteger);
+    const auto signature = der::ReadIf(fields, der::kSequence);
+    const auto issuer = der::ReadIf(fields, der::kSequence);
+    const auto validity = der::ReadIf(fields, der::kSequence);
+    const auto subject = der::ReadIf(fields, der::kSequence);
+    if (!serial || !signature || !issuer || !validity || !subject) return std::nullopt;
+    Bytes times = validity->content;
+    const auto notBefore = der::Read(times);
+    const auto notAfter = der::Read(times);
+    if (!notBefore || !notAfter) return std::nullopt;
+    const auto from = der::Time(*notBefore);
+    const auto until = der::Time(*notAfter);
+    auto key = SubjectPublicKey(fields);
+    if (!from || !until || !key) return std::nullopt;
+    return CertificateFacts{*from, *until, std::move(*key)};
+}
+
+std::optional<CertificateFacts> ReadLeafCertificate(std::string_view pem) {
+    const auto body = PemBody(pem, "CERTIFICATE");
+    if (!body) return std::nullopt;
+    return CertificateFromDer(View(*body));
+}
+
+std::optional<PublicKey> PrivateKeyFromDer(std::string_view label, Bytes input,
+                                           Bytes ecParameters) {
+    if (label == "RSA PRIVATE KEY") return RsaKey(input, true);
+    if (label == "PRIVATE KEY") return Pkcs8Key(input);
+    if (label != "EC PRIVATE KEY") return std::nullopt;
+    auto key = EcPrivateKey(input);
+    if (key && key->curve.empty()) {
+        if (const auto curve = der::ReadIf(ecParameters, der::kObjectIdentifier)) {
+            key->curve = Copy(curve->content);
+        }
+    }
+    return key;
+}
+
+std::optional<PublicKey> ReadPrivateKey(std::string_view pem) {
+    for (const std::string_view label : {"PRIVATE KEY", "RSA PRIVATE KEY", "EC PRIVATE KEY"}) {
+        if (pem.find("-----BEGIN " + std::string{label} + "-----") == std::string_view::npos) {
+            continue;
+        }
+        const auto body = PemBody(pem, label);
+        const auto parameters = PemBody(pem, "EC PARAMETERS");
+        if (!body) return std::nullopt;
+        return PrivateKeyFromDer(label, View(*body), parameters ? View(*parameters) : Bytes{});
+    }
+    return std::nullopt;
+}
+
+KeyMatch CompareKeys(const PublicKey& certificate, const PublicKey& privateKey) {
+    using Kind = PublicKey::Kind;
+    if (privateKey.kind == Kind::Other) {
+        return certificate.kind == Kind::Other ? KeyMatch::Unknown : KeyMatch::Different;
+    }
+    if (certificate.kind != privateKey.kind) return KeyMatch::Different;
+    if (privateKey.kind == Kind::Rsa) {
+        return certificate.modulus == privateKey.modulus &&
+                       certificate.exponent == privateKey.exponent
+                   ? KeyMatch::Same
+                   : KeyMatch::Different;
+    }
+    if (!privateKey.curve.empty() && privateKey.curve != certificate.curve) {
+        return KeyMatch::Different;
+    }
+    if (privateKey.point.empty()) return KeyMatch::Unknown;
+    return SamePoint(certificate.point, privateKey.point) ? KeyMatch::Same : KeyMatch::Different;
+}
+
+std::wstring DateText(std::int64_t seconds) {
+    // Howard Hinnant's civil_from_days.
+    const std::int64_t days = (seconds >= 0 ? seconds : seconds - 86399) / 86400 + 719468;
+    const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+    const auto dayOfEra = static_cast<unsigned>(days - era * 146097);
+    const unsigned yearOfEra =
+        (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const unsigned dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const unsigned monthIndex = (5 * dayOfYear + 2) / 153;
+    const unsigned day = dayOfYear - (153 * monthIndex + 2) / 5 + 1;
+    const unsigned month = monthIndex < 10 ? monthIndex + 3 : monthIndex - 9;
+    const std::int64_t year = static_cast<std::int64_t>(yearOfEra) + era * 400 + (month <= 2);
+    const auto two = [](unsigned n) {
+        return std::wstring{wchar_t(L'0' + n / 10), wchar_t(L'0' + n % 10)};
+    };
+    return DecimalText(year) + L"-" + two(month) + L"-" + two(day);
+}
+
+}  // namespace kdu
