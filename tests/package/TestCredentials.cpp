@@ -26,25 +26,16 @@ void Check(int result) {
     if (result != 1) throw std::runtime_error("OpenSSL failed to make test data");
 }
 
+Key Made(EVP_PKEY* key) {
+    if (!key) throw std::runtime_error("no test key");
+    return Key{key};
+}
+
 }  // namespace
 
-Key NewKey(const char* curve) {
-    Key key{EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", curve)};
-    if (!key) throw std::runtime_error("no test key");
-    return key;
-}
-
-Key NewRsaKey() {
-    Key key{EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", std::size_t{2048})};
-    if (!key) throw std::runtime_error("no test key");
-    return key;
-}
-
-Key NewEd25519Key() {
-    Key key{EVP_PKEY_Q_keygen(nullptr, nullptr, "ED25519")};
-    if (!key) throw std::runtime_error("no test key");
-    return key;
-}
+Key NewKey(const char* curve) { return Made(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", curve)); }
+Key NewRsaKey() { return Made(EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", std::size_t{2048})); }
+Key NewEd25519Key() { return Made(EVP_PKEY_Q_keygen(nullptr, nullptr, "ED25519")); }
 
 std::string TraditionalPrivateKeyPem(EVP_PKEY* key) {
     const std::unique_ptr<BIO, BioFree> out{BIO_new(BIO_s_mem())};
