@@ -28,6 +28,8 @@ CommandLine ParseCommandLine(const std::vector<std::wstring>& arguments) {
             if (!refused) refused = &argument;
         } else if (name == L"quiet") {
             quiet = true;
+        } else if (name == L"restore") {
+            line.restore = true;
         } else if (name.starts_with(L"log=") && argument.size() > 5) {
             line.logFile = argument.substr(5);  // as written: a file name keeps its case
         } else if (!refused) {
@@ -39,8 +41,8 @@ CommandLine ParseCommandLine(const std::vector<std::wstring>& arguments) {
         if (refused) line.invalidArgument = *refused;
         return line;
     }
-    if (usage) return {CommandLine::Mode::Usage, {}, {}};
-    if (refused || !line.logFile.empty()) return {CommandLine::Mode::Invalid, {}, {}};
+    if (usage) return {CommandLine::Mode::Usage, false, {}, {}};
+    if (refused || !line.logFile.empty()) return {CommandLine::Mode::Invalid, false, {}, {}};
     return line;
 }
 

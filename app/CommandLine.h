@@ -20,6 +20,7 @@ struct CommandLine {
         QuietInvalid
     };
     Mode mode = Mode::Window;
+    bool restore = false;          // /restore: Window and Quiet swap the pair with its backups
     std::wstring logFile;          // /log=FILE, with /quiet only
     std::wstring invalidArgument;  // QuietInvalid: the first argument refused, as written
 };
@@ -29,13 +30,17 @@ CommandLine ParseCommandLine(const std::vector<std::wstring>& arguments);
 
 // The usage box's text, in Traditional Chinese and English.
 inline constexpr std::wstring_view kUsage =
-    L"KestovaDesktopUpdater [/quiet [/log=檔案]]\n\n"
+    L"KestovaDesktopUpdater [/restore] [/quiet [/log=檔案]]\n\n"
     L"不加參數：開啟視窗，按「開始更新」更新憑證與私密金鑰。\n"
-    L"/quiet：不顯示視窗，直接更新；結束代碼 0 表示已是新的一組，3 表示找不到安裝路徑，"
+    L"/restore：換回先前的憑證與私密金鑰（Certificate.pem_old、PrivateKey.pem_old），"
+    L"目前的一組則保留為備份；先詢問，按「是」才換回。\n"
+    L"/quiet：不顯示視窗，直接更新（或換回）；結束代碼 0 表示完成，3 表示找不到安裝路徑，"
     L"其他為 Windows 錯誤碼。\n"
     L"/log=檔案：以 UTF-8 在檔案末尾加上一行結果。\n\n"
     L"No arguments: opens the window; 開始更新 replaces the certificate and private key.\n"
-    L"/quiet: replaces them with no window; exit code 0 when the pair is the new one, 3 when the "
+    L"/restore: swaps the installed pair with its backups (Certificate.pem_old, "
+    L"PrivateKey.pem_old), after asking.\n"
+    L"/quiet: replaces (or restores) them with no window; exit code 0 when done, 3 when the "
     L"install folder is not recorded, otherwise the Windows error number.\n"
     L"/log=FILE: appends one line with the outcome to FILE, in UTF-8.";
 

@@ -40,8 +40,8 @@ std::wstring ErrorNumberText(std::uint32_t code) {
 
 }  // namespace
 
-std::wstring ErrorMessageText(const SystemError& error) {
-    std::wstring text{texts::kErrorIntroduction};
+std::wstring ErrorMessageText(const SystemError& error, std::wstring_view introduction) {
+    std::wstring text{introduction};
     text.append(L"\n\n").append(texts::kErrorNumber).append(ErrorNumberText(error.Code()));
     if (!error.Description().empty()) text.append(L" ").append(error.Description());
     if (!error.Path().empty()) text.append(L"\n").append(texts::kErrorFile).append(error.Path());

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "app/Texts.h"
 #include "platform/Ports.h"
 
 namespace kdu {
@@ -22,8 +23,9 @@ struct Form1Services {
     Clock& clock;
 };
 
-// The text of the error box for a failure.
-std::wstring ErrorMessageText(const SystemError& error);
+// The text of the error box for a failure, after what was being done when it failed.
+std::wstring ErrorMessageText(const SystemError& error,
+                              std::wstring_view introduction = texts::kErrorIntroduction);
 
 // Who runs the program, as far as a file in the install folder refused with access denied is
 // concerned.

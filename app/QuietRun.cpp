@@ -23,17 +23,32 @@ std::wstring Field(std::wstring_view text) {
 
 }  // namespace
 
+CredentialPaths InstalledPaths(FileSystem& files, const QuietOutcome& outcome) {
+    return ComposePaths(FolderOf(files.ExecutablePath()), outcome.installFolder,
+                        texts::kCertificateFile, texts::kPrivateKeyFile);
+}
+
 QuietOutcome RunQuietly(FileSystem& files, Shell& shell, Pause& pause, RunLock& runLock,
                         Clock& clock) {
     QuietOutcome outcome;
     outcome.installFolder = LookUpInstallFolder(shell);
     if (outcome.installFolder.empty()) return outcome;
     outcome.error = FailureOf([&] {
-        const auto paths = ComposePaths(FolderOf(files.ExecutablePath()), outcome.installFolder,
-                                        texts::kCertificateFile, texts::kPrivateKeyFile);
         outcome.pairUnverified =
-            ReplaceCredentials(files, pause, runLock, clock, paths).pairUnverified;
+            ReplaceCredentials(files, pause, runLock, clock, InstalledPaths(files, outcome))
+                .pairUnverified;
     });
+    return outcome;
+}
+
+QuietOutcome RestoreQuietly(FileSystem& files, Shell& shell, Pause& pause, RunLock& runLock,
+                            Clock& clock) {
+    QuietOutcome outcome;
+    outcome.restore = true;
+    outcome.installFolder = LookUpInstallFolder(shell);
+    if (outcome.installFolder.empty()) return outcome;
+    outcome.error = FailureOf(
+        [&] { RestoreCredentials(files, pause, runLock, clock, InstalledPaths(files, outcome)); });
     return outcome;
 }
 
@@ -52,7 +67,9 @@ std::wstring QuietLogLine(std::wstring_view time, const QuietOutcome& outcome) {
     std::wstring line{time};
     line.append(L"\t").append(Field(outcome.installFolder)).append(L"\t");
     const auto exitCode = ExitCode(outcome);
-    if (exitCode == 0) {
+    if (exitCode == 0 && outcome.restore) {
+        line.append(L"restore");
+    } else if (exitCode == 0) {
         line.append(L"the pair is the new one");
         if (outcome.pairUnverified) {
             line.append(L" (the key carries no public part: not compared with the certificate)");

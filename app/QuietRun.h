@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "platform/Ports.h"
+#include "update/CredentialReplacement.h"
 
 namespace kdu {
 
@@ -18,12 +19,20 @@ struct QuietOutcome {
     std::wstring installFolder;        // empty: none recorded
     std::optional<SystemError> error;  // none: the pair is the new one
     bool pairUnverified = false;       // the key could not be compared with the certificate
+    bool restore = false;              // a restore (/restore) rather than an update
 };
+
+// The paths of a run from the program's folder into the install folder found.
+CredentialPaths InstalledPaths(FileSystem& files, const QuietOutcome& outcome);
 
 // pause serves only the retries of a file step that meets a short lock, and the wait for another
 // run's lock.
 QuietOutcome RunQuietly(FileSystem& files, Shell& shell, Pause& pause, RunLock& runLock,
                         Clock& clock);
+
+// The run of /restore /quiet: the pair swapped with its backups, as RestoreCredentials does it.
+QuietOutcome RestoreQuietly(FileSystem& files, Shell& shell, Pause& pause, RunLock& runLock,
+                            Clock& clock);
 
 // The outcome of /quiet with an argument it does not know: nothing was run.
 QuietOutcome RefusedArgument(const std::wstring& argument);
@@ -33,8 +42,9 @@ QuietOutcome RefusedArgument(const std::wstring& argument);
 std::uint32_t ExitCode(const QuietOutcome& outcome);
 
 // The log's line for a run (without a line end): time, install folder, outcome, and the error's
-// number, description and file, separated by tabs. Always one line: a line break or tab inside
-// a field (a system's description may end in CR LF) becomes a space.
+// number, description and file, separated by tabs. A restore's outcome is "restore". Always one
+// line: a line break or tab inside a field (a system's description may end in CR LF) becomes a
+// space.
 std::wstring QuietLogLine(std::wstring_view time, const QuietOutcome& outcome);
 
 }  // namespace kdu

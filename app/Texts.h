@@ -69,10 +69,32 @@ inline constexpr std::wstring_view kCertificateExpired =
 inline constexpr std::wstring_view kNewerInstalled =
     L"已安裝的憑證比更新套件中的憑證新，本程式不以較舊的憑證取代它。"
     L"生效日（UTC），已安裝的／更新套件中的：";
+inline constexpr std::wstring_view kBackupNotAPair =
+    L"備份的憑證與私密金鑰（_old）不是 KestovaDesktop 可用的一組（不是憑證或私密金鑰，"
+    L"或兩者的公開金鑰不同），因此本程式不換回它們。本程式未做任何變更。";
+inline constexpr std::wstring_view kBackupExpired =
+    L"備份的憑證已過期，換回後 KestovaDesktop 也無法使用，因此本程式不換回它。"
+    L"本程式未做任何變更。到期日（UTC）：";
 // /quiet with an argument this program does not know: the argument follows.
 inline constexpr std::wstring_view kInvalidArgument = L"無法辨識的參數：";
 // Any other exception: a fault of this program, with the exception's own text after this.
 inline constexpr std::wstring_view kInternalError = L"本程式發生內部錯誤：";
+
+// /restore: the question before anything changes, the validity of the two certificates (under
+// kValidity, each a date, kUntil and a date), and what it says when done.
+inline constexpr std::wstring_view kRestoreQuestion = L"要換回先前的憑證與私密金鑰嗎？";
+inline constexpr std::wstring_view kInstalledCertificate = L"目前的憑證：";
+inline constexpr std::wstring_view kCertificateToPutBack = L"換回的憑證：";
+inline constexpr std::wstring_view kValidity = L"有效期間（UTC）：";
+inline constexpr std::wstring_view kUntil = L" 至 ";
+inline constexpr std::wstring_view kNoCertificate = L"無法讀取";
+inline constexpr std::wstring_view kRestoreKeepsInstalled =
+    L"換回後，目前的憑證與私密金鑰會保留為 Certificate.pem_old 與 PrivateKey.pem_old；"
+    L"再執行一次 /restore 即可再換回來。";
+inline constexpr std::wstring_view kRestored =
+    L"已換回先前的憑證與私密金鑰。原本的一組已保留為 Certificate.pem_old 與 PrivateKey.pem_old。";
+inline constexpr std::wstring_view kRestoreErrorIntroduction =
+    L"換回先前的憑證與私密金鑰時發生錯誤。";
 
 inline constexpr std::wstring_view kCertificateFile = L"Certificate.pem";
 inline constexpr std::wstring_view kPrivateKeyFile = L"PrivateKey.pem";

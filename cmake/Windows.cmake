@@ -23,6 +23,7 @@ add_executable(KestovaDesktopUpdater WIN32
     app/win32/Main.cpp
     app/win32/ErrorReport.cpp
     app/win32/MainWindow.cpp
+    app/win32/RestoreBoxes.cpp
     app/win32/Unattended.cpp
     resources/KestovaDesktopUpdater.rc)
 target_include_directories(KestovaDesktopUpdater PRIVATE resources)

@@ -25,6 +25,8 @@ enum class Failure : std::uint8_t {
     KeyMismatch,          // data2.bin's key does not belong to data1.bin's certificate
     CertificateExpired,   // data1.bin's leaf certificate expired; the description is the date
     NewerInstalled,       // the installed certificate is newer than data1.bin's
+    BackupNotAPair,       // a backup is no certificate or key, or the two are not a pair
+    BackupExpired,        // the backup certificate expired; the description is the date
 };
 
 // A failure: its kind, its error number (a Win32 error code or an HRESULT, once known), its

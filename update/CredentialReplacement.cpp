@@ -11,6 +11,12 @@
 namespace kdu {
 namespace {
 
+// What an undo that failed says, by which of the pair is new.
+struct MixedPairRemarks {
+    std::wstring_view certificateNewKeyOld;
+    std::wstring_view certificateOldKeyNew;
+};
+
 // The Win32 error numbers a short lock gives.
 constexpr std::uint32_t kAccessDenied = 5;       // ERROR_ACCESS_DENIED
 constexpr std::uint32_t kSharingViolation = 32;  // ERROR_SHARING_VIOLATION
@@ -130,6 +136,8 @@ std::wstring TemporaryFor(const std::wstring& target) {
     return target + std::wstring{kTemporarySuffix};
 }
 
+std::wstring StagedFor(const Swap& swap) { return swap.installed + std::wstring{kStagedSuffix}; }
+
 // The path must name the file itself, and its only name: renaming over a symbolic link or a
 // junction would replace the link and leave the file it points to, and over one of several
 // hard links would leave the other names with the old content.
@@ -160,12 +168,14 @@ std::vector<std::wstring> TemporaryFiles(const CredentialPaths& paths) {
     for (const auto& swap : paths.swaps) {
         temporaries.push_back(TemporaryFor(swap.backup));
         temporaries.push_back(TemporaryFor(swap.installed));
+        temporaries.push_back(TemporaryFor(StagedFor(swap)));
     }
     return temporaries;
 }
 
 // Each one on its own: one that cannot be removed does not keep the others. The first failure
-// is returned.
+// is returned. Every temporary file is a copy of a file under another name (a restore stages the
+// pair it puts back first for that), so none is the only copy of a content.
 std::optional<SystemError> RemoveTemporaryFiles(FileSystem& files, const CredentialPaths& paths) {
     std::optional<SystemError> failure;
     for (const auto& temporary : TemporaryFiles(paths)) {
@@ -178,11 +188,13 @@ std::optional<SystemError> RemoveTemporaryFiles(FileSystem& files, const Credent
     return failure;
 }
 
+// The contents to put in place of the certificate and of the key.
+using PairContents = std::array<const Bytes*, 2>;
+
 // What is to change: an installed file that already holds its new content is left alone, and so
 // is its backup. Only reads.
 Pending PendingSwaps(FileSystem& files, const CredentialPaths& paths,
-                     const IncomingFiles& incoming) {
-    const std::array<const Bytes*, 2> incomingFor{&incoming.certificate, &incoming.privateKey};
+                     const PairContents& incomingFor) {
     Pending pending;
     for (std::size_t i = 0; i < paths.swaps.size(); ++i) {
         const Swap& swap = paths.swaps[i];
@@ -218,7 +230,8 @@ Staged WriteTemporaryCopies(FileSystem& files, const Pending& pending) {
 // Puts the installed content of the first `installed` pending swaps back; which of the pair is
 // new if that failed.
 std::optional<std::wstring> PutBackupsBack(FileSystem& files, const CredentialPaths& paths,
-                                           const Pending& pending, std::size_t installed) {
+                                           const Pending& pending, std::size_t installed,
+                                           const MixedPairRemarks& remarks) {
     // A file left out of the run already held its new content; one in it is old unless its
     // rename stands and its backup could not be put back.
     std::array<bool, 2> isNew{true, true};
@@ -238,7 +251,8 @@ std::optional<std::wstring> PutBackupsBack(FileSystem& files, const CredentialPa
         }
     }
     if (isNew[kCertificateSwap] == isNew[kPrivateKeySwap]) return std::nullopt;
-    return std::wstring{isNew[kCertificateSwap] ? kCertificateNewKeyOld : kCertificateOldKeyNew};
+    return std::wstring{isNew[kCertificateSwap] ? remarks.certificateNewKeyOld
+                                                : remarks.certificateOldKeyNew};
 }
 
 // Renames the new files into place in order, then flushes them through the handles that wrote
@@ -247,11 +261,11 @@ std::optional<std::wstring> PutBackupsBack(FileSystem& files, const CredentialPa
 // finished replacement. If a step fails, the files already renamed get their content back, so
 // that the pair is never mixed; if that fails too, the error says so.
 void InstallTemporaryCopies(FileSystem& files, const CredentialPaths& paths, const Pending& pending,
-                            Staged& staged) {
+                            Staged& staged, const MixedPairRemarks& remarks) {
     std::size_t installed = 0;
     const auto undo = [&] {
         staged.clear();  // a file open here cannot be renamed over
-        return PutBackupsBack(files, paths, pending, installed);
+        return PutBackupsBack(files, paths, pending, installed, remarks);
     };
     try {
         for (; installed < pending.size(); ++installed) {
@@ -266,6 +280,132 @@ void InstallTemporaryCopies(FileSystem& files, const CredentialPaths& paths, con
         undo();
         throw;
     }
+}
+
+// Puts the pending contents in place, each installed file kept as its backup. All copies are
+// written and flushed before the first rename, and the renames follow one another, backups
+// first: a crash can find the certificate and key from different pairs only between the last two
+// renames, and the next run completes the pair. A new file not renamed into place when a step
+// fails deletes itself.
+void CarryOut(FileSystem& files, const CredentialPaths& paths, const Pending& pending,
+              const MixedPairRemarks& remarks) {
+    CheckBeforeAnyChange(files, pending);
+    auto staged = WriteTemporaryCopies(files, pending);
+    for (std::size_t i = 0; i < pending.size(); ++i) {
+        staged[i].backup->RenameOver(pending[i].swap->backup);
+    }
+    InstallTemporaryCopies(files, paths, pending, staged, remarks);
+}
+
+constexpr MixedPairRemarks kUpdateRemarks{kCertificateNewKeyOld, kCertificateOldKeyNew};
+constexpr MixedPairRemarks kRestoreRemarks{kCertificateBackKeyNot, kKeyBackCertificateNot};
+constexpr std::uint32_t kFileExists = 80;  // ERROR_FILE_EXISTS
+
+// The pair a restore staged, where both files are there; else nothing.
+std::optional<std::array<Bytes, 2>> StagedPair(FileSystem& files, const CredentialPaths& paths) {
+    std::array<Bytes, 2> staged;
+    for (std::size_t i = 0; i < paths.swaps.size(); ++i) {
+        const auto path = StagedFor(paths.swaps[i]);
+        if (!files.Exists(path)) return std::nullopt;
+        staged[i] = files.ReadAll(path);
+    }
+    return staged;
+}
+
+// Each one on its own, and quietly: they are copies of the pair in place once the swap is done.
+void RemoveStagedPair(FileSystem& files, const CredentialPaths& paths) noexcept {
+    for (const auto& swap : paths.swaps) {
+        try {
+            files.Remove(StagedFor(swap));
+        } catch (...) {
+        }
+    }
+}
+
+// A restore renames over all four names, so between the renames a content would be in a
+// temporary file alone. The pair it puts back is therefore staged first, in files that only a
+// restore's last step removes. A restore killed after staging both is completed here, by the
+// same steps; a file staged alone is a copy of a file under its own name (the staging or the
+// last step was cut short) and goes. Nothing is removed that is the only copy of a content.
+// True if an interrupted swap was completed.
+bool CompleteInterruptedRestore(FileSystem& files, const CredentialPaths& paths) {
+    if (const auto staged = StagedPair(files, paths)) {
+        const auto pending = PendingSwaps(files, paths, {&(*staged)[0], &(*staged)[1]});
+        CarryOut(files, paths, pending, kRestoreRemarks);
+        RemoveStagedPair(files, paths);
+        return !pending.empty();
+    }
+    for (const auto& swap : paths.swaps) {
+        const auto path = StagedFor(swap);
+        if (!files.Exists(path)) continue;
+        const auto content = files.ReadAll(path);
+        if (content != files.ReadAll(swap.installed) && content != files.ReadAll(swap.backup)) {
+            throw SystemError{kFileExists, L"", path};
+        }
+        files.Remove(path);
+    }
+    return false;
+}
+
+// The backups, read once and checked as a package's pair is: the product must be able to use
+// them once they are back. The downgrade check does not apply: going back is the point.
+IncomingFiles CheckedBackups(FileSystem& files, const CredentialPaths& paths, std::int64_t now) {
+    const auto& certificate = paths.swaps[kCertificateSwap].backup;
+    const auto& privateKey = paths.swaps[kPrivateKeySwap].backup;
+    IncomingFiles backups{files.ReadAll(certificate), files.ReadAll(privateKey)};
+    try {
+        CheckPairContent(backups, certificate, privateKey, now);
+    } catch (const SystemError& error) {
+        switch (error.Kind()) {
+            case Failure::CertificateExpired:
+                throw SystemError{Failure::BackupExpired, error.Path(), error.Description()};
+            case Failure::NotACertificate:
+            case Failure::NotAPrivateKey:
+            case Failure::EncryptedPrivateKey:
+            case Failure::KeyMismatch:
+                throw SystemError{Failure::BackupNotAPair, error.Path()};
+            default:
+                throw;
+        }
+    }
+    return backups;
+}
+
+// Stages the pair to put back, each file written beside the backup it copies, made like it, and
+// renamed into place. If that fails, what was staged goes: nothing has changed yet.
+void StagePair(FileSystem& files, const CredentialPaths& paths, const IncomingFiles& backups) {
+    const PairContents contents{&backups.certificate, &backups.privateKey};
+    try {
+        for (std::size_t i = 0; i < paths.swaps.size(); ++i) {
+            const auto& swap = paths.swaps[i];
+            const auto staged = StagedFor(swap);
+            auto file = files.WriteNewFile(*contents[i], TemporaryFor(staged), swap.backup);
+            file->RenameOver(staged);
+            file->Flush();
+        }
+    } catch (...) {
+        RemoveStagedPair(files, paths);
+        throw;
+    }
+}
+
+// After a swap that failed and was undone: the backups get their content back from the staged
+// pair, which then goes. Where that fails, the staged pair stays, holding what the backups lack.
+void PutStagedPairBack(FileSystem& files, const CredentialPaths& paths,
+                       const IncomingFiles& backups) noexcept {
+    const PairContents contents{&backups.certificate, &backups.privateKey};
+    try {
+        for (std::size_t i = 0; i < paths.swaps.size(); ++i) {
+            const auto& backup = paths.swaps[i].backup;
+            if (files.ReadAll(backup) == *contents[i]) continue;
+            auto file = files.WriteNewFile(*contents[i], TemporaryFor(backup), backup);
+            file->RenameOver(backup);
+            file->Flush();
+        }
+    } catch (...) {
+        return;
+    }
+    RemoveStagedPair(files, paths);
 }
 
 }  // namespace
@@ -287,6 +427,7 @@ ReplacementReport ReplaceCredentials(FileSystem& systemFiles, Pause& pause, RunL
     PatientFileSystem files{systemFiles, pause};
     const auto incoming = CheckPackage(files, paths, clock.UtcSeconds());
     const ReplacementReport report{incoming.pairUnverified};
+    const PairContents contents{&incoming.certificate, &incoming.privateKey};
     std::optional<HeldRunLock> oneAtATime;
     try {
         oneAtATime.emplace(runLock, pause, paths.lockFile);
@@ -296,30 +437,63 @@ ReplacementReport ReplaceCredentials(FileSystem& systemFiles, Pause& pause, RunL
         // Files that an administrator updated), or one that is not there. Nothing could change
         // there, so there is nothing to exclude: a pair that is already the new one is what the
         // run is for, and what the files say is a better report than the lock's failure.
-        if (!PendingSwaps(files, paths, incoming).empty()) throw;
+        if (!PendingSwaps(files, paths, contents).empty()) throw;
         return report;
     }
-    // Temporary files an interrupted run left are ours; they go first. Under the lock, so that
-    // no run in progress loses one.
+    // What an interrupted run left goes first, under the lock, so that no run in progress loses
+    // it: temporary files (each a copy of a file under another name) are removed, and a
+    // restore's swap is completed.
     if (auto failure = RemoveTemporaryFiles(files, paths)) throw *failure;
-    const auto pending = PendingSwaps(files, paths, incoming);
+    CompleteInterruptedRestore(files, paths);
+    const auto pending = PendingSwaps(files, paths, contents);
     for (const auto& p : pending) {
         if (p.swap == &paths.swaps[kCertificateSwap]) {
             CheckNotOlder(incoming, p.installedContent, p.swap->installed);
         }
     }
+    CarryOut(files, paths, pending, kUpdateRemarks);
+    return report;
+}
+
+RestorePreview PreviewRestore(FileSystem& files, const CredentialPaths& paths, std::int64_t now) {
+    RestorePreview preview;
+    try {
+        preview.installedCertificate = files.ReadAll(paths.swaps[kCertificateSwap].installed);
+    } catch (const SystemError&) {
+        // Not there or not readable: the question says so; the restore puts one back all the same.
+    }
+    if (auto staged = StagedPair(files, paths)) {
+        preview.certificateToPutBack = std::move((*staged)[kCertificateSwap]);
+    } else {
+        preview.certificateToPutBack = CheckedBackups(files, paths, now).certificate;
+    }
+    return preview;
+}
+
+void RestoreCredentials(FileSystem& systemFiles, Pause& pause, RunLock& runLock, Clock& clock,
+                        const CredentialPaths& paths) {
+    PatientFileSystem files{systemFiles, pause};
+    const HeldRunLock oneAtATime{runLock, pause, paths.lockFile};
+    if (auto failure = RemoveTemporaryFiles(files, paths)) throw *failure;
+    if (CompleteInterruptedRestore(files, paths)) return;  // that was the swap asked for
+    const auto backups = CheckedBackups(files, paths, clock.UtcSeconds());
+    const auto pending = PendingSwaps(files, paths, {&backups.certificate, &backups.privateKey});
+    if (pending.empty()) return;  // the backups hold the installed pair
     CheckBeforeAnyChange(files, pending);
 
-    // All copies are written and flushed before the first rename, and the renames follow one
-    // another, backups first: a crash can find the certificate and key from different pairs
-    // only between the last two renames, and the next run completes the pair. A new file not
-    // renamed into place when a step fails deletes itself.
-    auto staged = WriteTemporaryCopies(files, pending);
-    for (std::size_t i = 0; i < pending.size(); ++i) {
-        staged[i].backup->RenameOver(pending[i].swap->backup);
+    // Both are staged, even one that is not pending: a restore is completed only where both are.
+    StagePair(files, paths, backups);
+    try {
+        CarryOut(files, paths, pending, kRestoreRemarks);
+    } catch (const SystemError& error) {
+        // With the pair mixed, the staged pair is what the next restore completes it with.
+        if (error.Remark().empty()) PutStagedPairBack(files, paths, backups);
+        throw;
+    } catch (...) {
+        PutStagedPairBack(files, paths, backups);
+        throw;
     }
-    InstallTemporaryCopies(files, paths, pending, staged);
-    return report;
+    RemoveStagedPair(files, paths);
 }
 
 }  // namespace kdu

@@ -13,6 +13,9 @@ inline constexpr std::wstring_view kNewPrivateKeyFile = L"data2.bin";
 inline constexpr std::wstring_view kBackupSuffix = L"_old";
 // A file being written is first written under its own name with this suffix, then renamed.
 inline constexpr std::wstring_view kTemporarySuffix = L".KestovaDesktopUpdater.tmp";
+// A restore stages the pair it puts back under the installed names with this suffix, until the
+// swap is done.
+inline constexpr std::wstring_view kStagedSuffix = L".KestovaDesktopUpdater.restore";
 // The install folder's lock, there only while a run holds it.
 inline constexpr std::wstring_view kLockFile = L"KestovaDesktopUpdater.lock";
 
@@ -62,11 +65,39 @@ CredentialPaths ComposePaths(std::wstring_view applicationFolder, std::wstring_v
 // - Where no lock file can be made in the install folder (this user may not write there, or it
 //   is not there), nothing can be changed there: the run succeeds only if the pair is already
 //   the new one, and otherwise fails as the files say, or as the lock did.
+// - A restore that was interrupted (RestoreCredentials) is completed first, under the lock.
 struct ReplacementReport {
     bool pairUnverified = false;  // the key could not be compared with the certificate
 };
 ReplacementReport ReplaceCredentials(FileSystem& files, Pause& pause, RunLock& runLock,
                                      Clock& clock, const CredentialPaths& paths);
+
+// Swaps the installed pair with its backups: afterwards the backups hold the pair that was
+// installed, so a second restore returns to where the first started. It needs no package.
+// - Under the install folder's lock, as the update. A restore that was interrupted is completed
+//   first, and is then the swap asked for: nothing more is done.
+// - The backups must be a pair the product can use (the update's checks, but not the downgrade
+//   check): Failure::BackupNotAPair, BackupExpired; a missing one fails as the system says.
+//   Refused, nothing is changed.
+// - The backups' content is first staged beside the installed files (kStagedSuffix); then the
+//   update's steps put it in place, with each installed file as its backup, and the staged
+//   pair goes. A rename over a backup thus never leaves a content in a temporary file alone: a
+//   kill at any moment leaves all four contents under some name in the install folder, and the
+//   next restore or update completes the swap.
+// - A failure is undone as in the update, and the backups get their content back. Where the
+//   undo fails, the remark says which of the pair is back (kCertificateBackKeyNot,
+//   kKeyBackCertificateNot), and the next restore completes the swap.
+void RestoreCredentials(FileSystem& files, Pause& pause, RunLock& runLock, Clock& clock,
+                        const CredentialPaths& paths);
+
+// What a restore would do, for the question asked before it: the installed certificate (empty if
+// it cannot be read) and the certificate it would put back (a restore that was interrupted is
+// completed with the pair it staged). Only reads; refuses as RestoreCredentials would.
+struct RestorePreview {
+    Bytes installedCertificate;
+    Bytes certificateToPutBack;
+};
+RestorePreview PreviewRestore(FileSystem& files, const CredentialPaths& paths, std::int64_t now);
 
 // The pauses between the tries of a file step that meets a short lock: 2 seconds in all.
 inline constexpr unsigned kRetryPausesMs[] = {50, 100, 200, 400, 500, 750};
@@ -80,5 +111,10 @@ inline constexpr std::wstring_view kCertificateNewKeyOld =
     L"憑證已是新的，私密金鑰仍是舊的，兩者不成一組。請再執行一次更新，即可完成更新。";
 inline constexpr std::wstring_view kCertificateOldKeyNew =
     L"憑證仍是舊的，私密金鑰已是新的，兩者不成一組。請再執行一次更新，即可完成更新。";
+
+inline constexpr std::wstring_view kCertificateBackKeyNot =
+    L"憑證已換回先前的，私密金鑰仍是目前的，兩者不成一組。請再執行一次 /restore，即可完成換回。";
+inline constexpr std::wstring_view kKeyBackCertificateNot =
+    L"憑證仍是目前的，私密金鑰已換回先前的，兩者不成一組。請再執行一次 /restore，即可完成換回。";
 
 }  // namespace kdu

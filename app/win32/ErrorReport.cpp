@@ -4,8 +4,11 @@
 
 #include <string_view>
 
+#include "app/Form1.h"
 #include "app/Texts.h"
 #include "platform/win32/SystemErrors.h"
+#include "platform/win32/UniqueHandle.h"
+#include "platform/win32/Win32FileSystem.h"
 
 namespace kdu::win32 {
 namespace {
@@ -57,8 +60,40 @@ Report ReportOf(Failure kind) {
             return {kCertificateExpired, texts::kCertificateExpired};
         case Failure::NewerInstalled:
             return {kProductVersion, texts::kNewerInstalled};
+        case Failure::BackupNotAPair:
+            return {ERROR_INVALID_DATA, texts::kBackupNotAPair};
+        case Failure::BackupExpired:
+            return {kCertificateExpired, texts::kBackupExpired};
     }
     return {0, {}};
+}
+
+// A file in the install folder refused with access denied, not for being read-only: a product
+// installed under Program Files, which more rights may open.
+bool RightsMayHelp(const SystemError& error, const std::wstring& installFolder) {
+    if (error.Code() != ERROR_ACCESS_DENIED || installFolder.empty()) return false;
+    if (!error.Path().starts_with(installFolder)) return false;
+    const DWORD attributes = ::GetFileAttributesW(FileApiPath(error.Path()).c_str());
+    return attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY);
+}
+
+// An administrator's token is limited until elevated; a standard user's is the default kind and
+// not elevated (as is an administrator's with User Account Control off, but elevated).
+Rights RightsOfThisProcess() {
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        return Rights::LimitedAdministrator;
+    }
+    const UniqueKernelObject owner{token};
+    TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
+    TOKEN_ELEVATION elevation{};
+    DWORD size = 0;
+    if (!::GetTokenInformation(token, TokenElevationType, &type, sizeof(type), &size) ||
+        !::GetTokenInformation(token, TokenElevation, &elevation, sizeof(elevation), &size)) {
+        return Rights::LimitedAdministrator;
+    }
+    if (type == TokenElevationTypeLimited) return Rights::LimitedAdministrator;
+    return elevation.TokenIsElevated ? Rights::Elevated : Rights::StandardUser;
 }
 
 }  // namespace
@@ -70,6 +105,18 @@ SystemError ForTheUser(const SystemError& error) {
     // What the program found goes after the sentence: an internal error's own text, the unknown
     // argument, the certificate of a mismatched key, dates.
     return error.Described(report.code, std::wstring{report.description} + error.Description());
+}
+
+}  // namespace kdu::win32
+
+namespace kdu::win32 {
+
+SystemError ForTheUser(const SystemError& error, const std::wstring& installFolder) {
+    SystemError described = ForTheUser(error);
+    if (described.Remark().empty() && RightsMayHelp(described, installFolder)) {
+        described = described.Remarked(std::wstring{AccessDeniedRemark(RightsOfThisProcess())});
+    }
+    return described;
 }
 
 }  // namespace kdu::win32

@@ -9,6 +9,7 @@
 
 #include "app/CommandLine.h"
 #include "app/win32/MainWindow.h"
+#include "app/win32/RestoreBoxes.h"
 #include "app/win32/Unattended.h"
 #include "platform/win32/NewerWindowsFunctions.h"
 #include "resources/resource.h"
@@ -30,7 +31,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     const auto commandLine = kdu::ParseCommandLine(arguments);
     switch (commandLine.mode) {
         case kdu::CommandLine::Mode::Quiet:
-            return kdu::win32::RunUnattended(commandLine.logFile);
+            return kdu::win32::RunUnattended(commandLine.logFile, commandLine.restore);
         case kdu::CommandLine::Mode::QuietInvalid:
             return kdu::win32::RefuseUnattended(commandLine.logFile, commandLine.invalidArgument);
         case kdu::CommandLine::Mode::Usage:
@@ -40,6 +41,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
             kdu::win32::ShowUsage(false);
             return ERROR_INVALID_PARAMETER;
         case kdu::CommandLine::Mode::Window:
+            if (commandLine.restore) return kdu::win32::RestoreWithBoxes();
             break;
     }
 

@@ -139,34 +139,6 @@ void MainWindow::OnCommand(WORD id, WORD notification) {
 
 namespace {
 
-// A file in the install folder refused with access denied, not for being read-only: a product
-// installed under Program Files, which more rights may open.
-bool RightsMayHelp(const SystemError& error, const std::wstring& installFolder) {
-    if (error.Code() != ERROR_ACCESS_DENIED || installFolder.empty()) return false;
-    if (!error.Path().starts_with(installFolder)) return false;
-    const DWORD attributes = ::GetFileAttributesW(FileApiPath(error.Path()).c_str());
-    return attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY);
-}
-
-// An administrator's token is limited until elevated; a standard user's is the default kind and
-// not elevated (as is an administrator's with User Account Control off, but elevated).
-Rights RightsOfThisProcess() {
-    HANDLE token = nullptr;
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) {
-        return Rights::LimitedAdministrator;
-    }
-    const UniqueKernelObject owner{token};
-    TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
-    TOKEN_ELEVATION elevation{};
-    DWORD size = 0;
-    if (!::GetTokenInformation(token, TokenElevationType, &type, sizeof(type), &size) ||
-        !::GetTokenInformation(token, TokenElevation, &elevation, sizeof(elevation), &size)) {
-        return Rights::LimitedAdministrator;
-    }
-    if (type == TokenElevationTypeLimited) return Rights::LimitedAdministrator;
-    return elevation.TokenIsElevated ? Rights::Elevated : Rights::StandardUser;
-}
-
 // Keys typed while the window was busy would reach the box as soon as it shows: an impatient
 // Enter must not dismiss it unread.
 void DiscardTypedKeys() {
@@ -178,10 +150,7 @@ void DiscardTypedKeys() {
 }  // namespace
 
 void MainWindow::Show(const SystemError& error) {
-    SystemError described = ForTheUser(error);
-    if (described.Remark().empty() && RightsMayHelp(described, form_.InstallFolder)) {
-        described = described.Remarked(std::wstring{AccessDeniedRemark(RightsOfThisProcess())});
-    }
+    const SystemError described = ForTheUser(error, form_.InstallFolder);
     DiscardTypedKeys();
     const std::wstring caption{texts::kCaption};
     ::MessageBoxW(hwnd_, ErrorMessageText(described).c_str(), caption.c_str(),

@@ -57,13 +57,14 @@ int Report(const std::wstring& logFile, QuietOutcome outcome) {
 
 }  // namespace
 
-int RunUnattended(const std::wstring& logFile) {
+int RunUnattended(const std::wstring& logFile, bool restore) {
     Win32FileSystem files;
     WshShell shell;
     Win32Pause pause;
     LockFileRunLock runLock;
     Win32Clock clock;
-    return Report(logFile, RunQuietly(files, shell, pause, runLock, clock));
+    return Report(logFile, restore ? RestoreQuietly(files, shell, pause, runLock, clock)
+                                   : RunQuietly(files, shell, pause, runLock, clock));
 }
 
 int RefuseUnattended(const std::wstring& logFile, const std::wstring& argument) {

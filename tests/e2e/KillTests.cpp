@@ -13,6 +13,7 @@
 #include <cstring>
 #include <map>
 #include <random>
+#include <set>
 
 #include "app/Texts.h"
 #include "resources/resource.h"
@@ -169,6 +170,121 @@ TEST_F(KillDuringUpdate, EveryFileStaysWholeAndTheNextRunCompletes) {
         "where the kills landed (%d left the new certificate beside the old key, %d a "
         "lock file):\n",
         mixedPairs, leftLocks);
+    for (const auto& [landed, count] : moments) std::printf("%4d  %s\n", count, landed.c_str());
+}
+
+// The program started with arguments, with no window to wait for.
+class Started {
+public:
+    Started(const std::wstring& executable, const std::wstring& arguments) {
+        std::wstring commandLine = L"\"" + executable + L"\" " + arguments;
+        STARTUPINFOW startup{};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION information{};
+        if (::CreateProcessW(executable.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
+                             nullptr, nullptr, &startup, &information)) {
+            process_.reset(information.hProcess);
+            ::CloseHandle(information.hThread);
+        }
+    }
+    bool Ended(DWORD milliseconds) const {
+        return !process_ || ::WaitForSingleObject(process_.get(), milliseconds) != WAIT_TIMEOUT;
+    }
+    // Ends it at once, as the task manager or a power cut would.
+    void Kill() const {
+        ::TerminateProcess(process_.get(), 1);
+        ::WaitForSingleObject(process_.get(), INFINITE);
+    }
+
+private:
+    win32::UniqueKernelObject process_;
+};
+
+// /restore /quiet killed at random moments: every one of the four contents stays in the install
+// folder under some name, each whole, and the next restore leaves two whole matching pairs.
+TEST_F(KillDuringUpdate, RestoreKilledAtAnyMomentLosesNoContent) {
+    const unsigned kills = EnvironmentNumber(L"KDU_KILLS", 10);
+    const unsigned seed =
+        EnvironmentNumber(L"KDU_KILL_SEED", static_cast<unsigned>(::GetTickCount64()));
+    const auto previous = PreviousSamplePair(oldCertificate.size());
+    const std::map<std::string, const std::string*> contents{
+        {"new cert", &newCertificate},
+        {"new key", &newKey},
+        {"previous cert", &previous.certificate},
+        {"previous key", &previous.key}};
+    const auto layOut = [&] {
+        for (const auto& name : FileNames(install.Path())) ::DeleteFileW(Installed(name).c_str());
+        WriteFileBytes(Installed(L"Certificate.pem"), newCertificate);
+        WriteFileBytes(Installed(L"PrivateKey.pem"), newKey);
+        WriteFileBytes(Installed(L"Certificate.pem_old"), previous.certificate);
+        WriteFileBytes(Installed(L"PrivateKey.pem_old"), previous.key);
+    };
+    const auto restore = [&] {
+        bool windowShown = false;
+        return RunToEnd(app.Executable(), L"/restore /quiet", windowShown);
+    };
+    const auto installed = [&](std::wstring_view name) {
+        return Identify(Installed(name), contents);
+    };
+
+    // One undisturbed run tells when the files start to change (the staged certificate shows)
+    // and when it ends; the kills land between the two, give or take 100 ms.
+    layOut();
+    const auto started = ::GetTickCount64();
+    ULONGLONG staged = 0;
+    for (const Started run{app.Executable(), L"/restore /quiet"}; !run.Ended(1);) {
+        if (!staged && FileExists(Installed(L"Certificate.pem") + std::wstring{kStagedSuffix})) {
+            staged = ::GetTickCount64() - started;
+        }
+    }
+    const auto end = ::GetTickCount64() - started;
+    ASSERT_GT(staged, 0u);
+    std::printf(
+        "restore kill test: %u kills, %zu MB files, seed %u; an undisturbed restore "
+        "stages from %llu ms and ends at %llu ms\n",
+        kills, oldCertificate.size() >> 20, seed, staged, end);
+
+    std::mt19937 random{seed};
+    std::uniform_int_distribution<ULONGLONG> moment{staged > 100 ? staged - 100 : 0, end + 100};
+    std::map<std::string, int> moments;
+    int killed = 0;
+    for (unsigned i = 0; i < kills && !HasFatalFailure(); ++i) {
+        layOut();
+        const auto killAt = moment(random);
+        SCOPED_TRACE("kill " + std::to_string(i) + " at " + std::to_string(killAt) + " ms");
+        if (const Started run{app.Executable(), L"/restore /quiet"};
+            !run.Ended(static_cast<DWORD>(killAt))) {
+            run.Kill();
+            ++killed;
+        }
+        // Each content somewhere; every file but a temporary one being written whole.
+        std::set<std::string> found;
+        std::string landed;
+        for (const auto& name : FileNames(install.Path())) {
+            const auto what = installed(name);
+            if (contents.contains(what)) found.insert(what);
+            if (!name.ends_with(kTemporarySuffix)) {
+                EXPECT_TRUE(contents.contains(what)) << std::string(name.begin(), name.end());
+            }
+            auto shown = std::string(name.begin(), name.end());
+            if (const auto ours = shown.find(".KestovaDesktopUpdater"); ours != std::string::npos) {
+                shown.erase(ours, std::strlen(".KestovaDesktopUpdater"));
+            }
+            landed += shown + "=" + what + " ";
+        }
+        EXPECT_EQ(found.size(), 4u) << landed;
+        ++moments[landed];
+
+        ASSERT_EQ(restore(), 0u) << landed;
+        const auto certificate = installed(L"Certificate.pem");
+        const auto pairOf = [](const std::string& what) { return what.substr(0, what.find(' ')); };
+        EXPECT_EQ(pairOf(certificate), pairOf(installed(L"PrivateKey.pem")));
+        EXPECT_EQ(pairOf(installed(L"Certificate.pem_old")),
+                  pairOf(installed(L"PrivateKey.pem_old")));
+        EXPECT_NE(pairOf(certificate), pairOf(installed(L"Certificate.pem_old")));
+        EXPECT_EQ(FileNames(install.Path()).size(), 4u);
+    }
+    std::printf("%d of %u runs were killed; where the kills landed:\n", killed, kills);
     for (const auto& [landed, count] : moments) std::printf("%4d  %s\n", count, landed.c_str());
 }
 

@@ -236,6 +236,63 @@ TEST_F(Update, QuietRunForDeploymentTools) {
     EXPECT_NE(ReadFileBytes(log).find("\tfailed\t87\t"), std::string::npos) << ReadFileBytes(log);
 }
 
+// /restore: back to the previous pair and forth again, leaving exactly the four files; the
+// window form asks first; refusals change nothing.
+TEST_F(Update, RestoreSwapsThePairWithItsBackups) {
+    const auto previousCertificate = SourceFile(L"sample/installed/Certificate.pem");
+    const auto previousKey = SourceFile(L"sample/installed/PrivateKey.pem");
+    WriteFileBytes(install / L"Certificate.pem", previousCertificate);
+    WriteFileBytes(install / L"PrivateKey.pem", previousKey);
+    bool windowShown = true;
+    ASSERT_EQ(RunToEnd(app.Executable(), L"/quiet", windowShown), 0u);
+    const auto folderHolds = [&](const std::string& certificate, const std::string& key,
+                                 const std::string& certificateBackup,
+                                 const std::string& keyBackup) {
+        return ReadFileBytes(install / L"Certificate.pem") == certificate &&
+               ReadFileBytes(install / L"PrivateKey.pem") == key &&
+               ReadFileBytes(install / L"Certificate.pem_old") == certificateBackup &&
+               ReadFileBytes(install / L"PrivateKey.pem_old") == keyBackup &&
+               FileNames(install.Path()).size() == 4;
+    };
+    const auto log = app / L"restore.log";
+    const auto restore = L"/restore /quiet /log=\"" + log + L"\"";
+    EXPECT_EQ(RunToEnd(app.Executable(), restore, windowShown), 0u);
+    EXPECT_FALSE(windowShown);
+    EXPECT_TRUE(folderHolds(previousCertificate, previousKey, newCertificate, newKey));
+    EXPECT_NE(ReadFileBytes(log).find("\trestore\t0\r\n"), std::string::npos) << ReadFileBytes(log);
+    EXPECT_EQ(RunToEnd(app.Executable(), restore, windowShown), 0u);
+    EXPECT_TRUE(folderHolds(newCertificate, newKey, previousCertificate, previousKey));
+
+    // The window form: 否 changes nothing; 是 swaps and says so.
+    for (const int answer : {IDNO, IDYES}) {
+        UpdaterWindow question{app.Executable(), {}, kDialogClass, L"/restore"};
+        ASSERT_TRUE(question.Found());
+        EXPECT_TRUE(question.DialogText(question.Window()).starts_with(texts::kRestoreQuestion));
+        if (answer == IDNO) question.SaveScreenshot(L"restore-question", question.Window());
+        EXPECT_TRUE(question.AnswerErrorBox(question.Window(), answer));
+        if (answer == IDYES) {
+            const HWND done = question.WaitForErrorBox(kRunTimeoutMs);
+            ASSERT_NE(done, nullptr);
+            EXPECT_EQ(question.DialogText(done), texts::kRestored);
+            question.AnswerErrorBox(done);
+        }
+        EXPECT_EQ(question.WaitForExit(kRunTimeoutMs),
+                  answer == IDNO ? DWORD{ERROR_CANCELLED} : 0u);
+    }
+    EXPECT_TRUE(folderHolds(previousCertificate, previousKey, newCertificate, newKey));
+
+    // A backup key of another pair, then no backup at all: refused, nothing changed.
+    WriteFileBytes(install / L"PrivateKey.pem_old", previousKey);
+    EXPECT_EQ(RunToEnd(app.Executable(), L"/restore /quiet", windowShown),
+              DWORD{ERROR_INVALID_DATA});
+    EXPECT_TRUE(folderHolds(previousCertificate, previousKey, newCertificate, previousKey));
+    ::DeleteFileW((install / L"PrivateKey.pem_old").c_str());
+    EXPECT_EQ(RunToEnd(app.Executable(), L"/restore /quiet", windowShown),
+              DWORD{ERROR_FILE_NOT_FOUND});
+    EXPECT_EQ(ReadFileBytes(install / L"Certificate.pem"), previousCertificate);
+    EXPECT_EQ(FileNames(install.Path()).size(), 3u);
+}
+
 TEST_F(Update, TrailingSeparatorAndChineseFolders) {
     Deployment chineseApp{L"\u4E0B\u8F09"};
     TempFolder chineseInstall{L"\u5B89\u88DD\u8CC7\u6599\u593E"};

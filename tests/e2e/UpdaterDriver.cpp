@@ -11,7 +11,6 @@ namespace {
 constexpr DWORD kStartTimeoutMs = 30000;
 constexpr DWORD kMessageTimeoutMs = 5000;
 constexpr DWORD kPollMs = 20;
-constexpr std::wstring_view kDialogClass = L"#32770";
 
 // Polls until a state the window shows holds, or the time is up; whether it held. Looked at
 // once more at the deadline, so that a time of 0 looks once.
@@ -151,8 +150,8 @@ DWORD RunToEnd(const std::wstring& executable, const std::wstring& arguments, bo
 }
 
 UpdaterWindow::UpdaterWindow(const std::wstring& executable, std::wstring workingFolder,
-                             std::wstring_view windowClass) {
-    std::wstring commandLine = L"\"" + executable + L"\"";
+                             std::wstring_view windowClass, std::wstring_view arguments) {
+    std::wstring commandLine = L"\"" + executable + L"\" " + std::wstring{arguments};
     if (workingFolder.empty()) {
         wchar_t system[MAX_PATH];
         workingFolder.assign(system, ::GetSystemDirectoryW(system, MAX_PATH));
@@ -321,8 +320,8 @@ std::wstring UpdaterWindow::DialogText(HWND dialog) const {
     return text;
 }
 
-bool UpdaterWindow::AnswerErrorBox(HWND box) const {
-    ::PostMessageW(::GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
+bool UpdaterWindow::AnswerErrorBox(HWND box, int button) const {
+    ::PostMessageW(::GetDlgItem(box, button), BM_CLICK, 0, 0);
     return WaitFor(kMessageTimeoutMs, [&] { return !::IsWindow(box); });
 }
 

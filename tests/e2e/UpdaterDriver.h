@@ -21,6 +21,7 @@ inline const std::wstring kInstallPathName = L"InstallPath";
 // List1's rows when a run has ended.
 inline constexpr int kDoneRows = 7;    // lines 1-3, the progress row, 4, an empty row, 5
 inline constexpr int kFailedRows = 5;  // lines 1-3, the progress row, 6
+inline constexpr std::wstring_view kDialogClass = L"#32770";  // message boxes
 
 // The updater as the environment names it (KDU_UPDATER_EXE).
 std::wstring UpdaterExecutable();
@@ -45,11 +46,12 @@ DWORD RunToEnd(const std::wstring& executable, const std::wstring& arguments, bo
 
 class UpdaterWindow {
 public:
-    // Starts the program, in workingFolder (by default a folder other than its own), and waits
-    // until its window is shown (Found() tells whether it was): the updater's main window, or,
-    // for another program, a visible window of the given class (any, if empty).
+    // Starts the program, with arguments, in workingFolder (by default a folder other than its
+    // own), and waits until its window is shown (Found() tells whether it was): the updater's
+    // main window, or a visible window of the given class (any, if empty), such as a box.
     explicit UpdaterWindow(const std::wstring& executable, std::wstring workingFolder = {},
-                           std::wstring_view windowClass = KDU_WINDOW_CLASS);
+                           std::wstring_view windowClass = KDU_WINDOW_CLASS,
+                           std::wstring_view arguments = {});
     UpdaterWindow(const UpdaterWindow&) = delete;
     UpdaterWindow& operator=(const UpdaterWindow&) = delete;
     ~UpdaterWindow();
@@ -93,9 +95,9 @@ public:
     HWND WaitForErrorBox(DWORD milliseconds) const;
     // All the texts of a dialog's static controls, one after the other.
     std::wstring DialogText(HWND dialog) const;
-    // Presses the box's OK button as a user would, and waits until the box is gone; false if it
-    // stayed.
-    bool AnswerErrorBox(HWND box) const;
+    // Presses the box's OK button (or another) as a user would, and waits until the box is gone;
+    // false if it stayed.
+    bool AnswerErrorBox(HWND box, int button = IDOK) const;
     bool Running() const;
     // Ends the process at once, as the task manager or a power cut would.
     void Kill();

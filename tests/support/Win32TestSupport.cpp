@@ -88,9 +88,10 @@ std::string SourceFile(std::wstring_view relative) {
     return ReadFileBytes(std::wstring{KDU_SOURCE_FOLDER} + L"/" + std::wstring{relative});
 }
 
-Pair SamplePair(std::size_t atLeast) {
-    Pair pair{SourceFile(L"sample/deployment/new-cert.pem"),
-              SourceFile(L"sample/deployment/new-key.pem")};
+namespace {
+
+Pair PaddedPair(std::wstring_view certificateFile, std::wstring_view keyFile, std::size_t atLeast) {
+    Pair pair{SourceFile(certificateFile), SourceFile(keyFile)};
     const std::string certificate = pair.certificate;
     while (pair.certificate.size() < atLeast) pair.certificate += certificate;
     std::string padding;
@@ -98,6 +99,17 @@ Pair SamplePair(std::size_t atLeast) {
     while (padding.size() + pair.key.size() < atLeast) padding += line;
     pair.key = padding + pair.key;
     return pair;
+}
+
+}  // namespace
+
+Pair SamplePair(std::size_t atLeast) {
+    return PaddedPair(L"sample/deployment/new-cert.pem", L"sample/deployment/new-key.pem", atLeast);
+}
+
+Pair PreviousSamplePair(std::size_t atLeast) {
+    return PaddedPair(L"sample/installed/Certificate.pem", L"sample/installed/PrivateKey.pem",
+                      atLeast);
 }
 
 std::string PemText(std::string_view label, std::string_view bytes) {

@@ -49,6 +49,8 @@ struct Pair {
     std::string key;
 };
 Pair SamplePair(std::size_t atLeast = 0);
+// The sample's installed pair (the one the sample deployment replaces), likewise.
+Pair PreviousSamplePair(std::size_t atLeast = 0);
 
 // A file's DACL, set and read in SDDL ("D:P(A;;FA;;;WD)"). Wine keeps no DACL: it maps one onto
 // the Unix permission bits and reads back a made-up default, in which only an entry letting

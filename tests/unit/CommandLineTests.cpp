@@ -36,6 +36,10 @@ TEST(CommandLine, SwitchesAndWhatTheyMean) {
          L"x.log",
          L"/frobnicate"},
         {{L"/?", L"/quiet"}, Mode::QuietInvalid, L"", L"/?"},
+        {{L"/RESTORE"}, Mode::Window, L""},
+        {{L"/restore", L"-quiet", L"/log=r.log"}, Mode::Quiet, L"r.log"},
+        {{L"/restore", L"/log=r.log"}, Mode::Invalid, L""},
+        {{L"/restore=yes", L"/quiet"}, Mode::QuietInvalid, L"", L"/restore=yes"},
     };
     for (const auto& c : cases) {
         const auto line = ParseCommandLine(c.arguments);
@@ -44,6 +48,10 @@ TEST(CommandLine, SwitchesAndWhatTheyMean) {
         EXPECT_EQ(line.logFile, c.logFile) << shown;
         EXPECT_EQ(line.invalidArgument, c.refused) << shown;
     }
+    EXPECT_TRUE(ParseCommandLine({L"/RESTORE"}).restore);
+    EXPECT_TRUE(ParseCommandLine({L"/quiet", L"-restore"}).restore);
+    EXPECT_FALSE(ParseCommandLine({L"/quiet"}).restore);
+    EXPECT_FALSE(ParseCommandLine({L"/restore=yes", L"/quiet"}).restore);
 }
 
 }  // namespace

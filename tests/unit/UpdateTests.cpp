@@ -7,6 +7,7 @@
 
 #include "app/Form1.h"
 #include "app/QuietRun.h"
+#include "app/Restore.h"
 #include "app/Texts.h"
 #include "tests/package/TestCredentials.h"
 #include "tests/unit/Fakes.h"
@@ -616,6 +617,192 @@ TEST_F(Update, QuietRunExitCodes) {
     ExpectOldPairInstalled();
     shell.value.reset();
     EXPECT_EQ(ExitCode(RunQuietly(files, shell, pause, runLock, clock)), kPathNotFound);
+}
+
+// The product after an update: the new pair installed, the old one in the backups.
+class Restore : public Update {
+protected:
+    void SetUp() override {
+        Update::SetUp();
+        files.files[kCertificate] = kNewCertificate;
+        files.files[kPrivateKey] = kNewKey;
+        files.files[kCertificateBackup] = kOldCertificate;
+        files.files[kPrivateKeyBackup] = kOldKey;
+    }
+    QuietOutcome Run() {
+        files.steps = 0;
+        return RestoreQuietly(files, shell, pause, runLock, clock);
+    }
+    // The installed pair, then the backups.
+    Lines State() const {
+        return {File(kCertificate), File(kPrivateKey), File(kCertificateBackup),
+                File(kPrivateKeyBackup)};
+    }
+    // Whether every content of both pairs is in the install folder, under any name.
+    bool NothingLost() const {
+        return std::ranges::all_of(
+            std::array{&kNewCertificate, &kNewKey, &kOldCertificate, &kOldKey}, [&](auto content) {
+                return std::ranges::any_of(files.files, [&](const auto& file) {
+                    return file.first.starts_with(kInstall) && file.second == *content;
+                });
+            });
+    }
+    std::size_t FilesInTheInstallFolder() const {
+        return std::ranges::count_if(
+            files.files, [](const auto& file) { return file.first.starts_with(kInstall); });
+    }
+};
+const Lines kNewInstalled{L"NEW CERTIFICATE", L"NEW KEY", L"OLD CERTIFICATE", L"OLD KEY"};
+const Lines kOldInstalled{L"OLD CERTIFICATE", L"OLD KEY", L"NEW CERTIFICATE", L"NEW KEY"};
+
+TEST_F(Restore, SwapsBackAndForthAndAFailingStepLeavesThePairAsItWas) {
+    EXPECT_FALSE(Run().error);
+    EXPECT_EQ(State(), kOldInstalled);
+    EXPECT_FALSE(Run().error);
+    EXPECT_EQ(State(), kNewInstalled);
+    EXPECT_EQ(FilesInTheInstallFolder(), 4u);
+    const int steps = files.steps;
+
+    for (int failing = 1; failing <= steps; ++failing) {
+        SCOPED_TRACE("failing step " + std::to_string(failing));
+        SetUp();
+        files.failAt = {failing};
+        const bool failed = Run().error.has_value();
+        files.failAt.clear();
+        // Only removing the staged copies may fail without failing the restore; the next one
+        // removes them.
+        EXPECT_EQ(State(), failed ? kNewInstalled : kOldInstalled);
+        EXPECT_EQ(FilesInTheInstallFolder(), failed ? 4u : 5u);
+
+        ExpectNoTemporaryFiles();
+        if (!failed) {
+            EXPECT_FALSE(Run().error);
+        }
+        EXPECT_EQ(FilesInTheInstallFolder(), 4u);
+    }
+}
+
+// A kill before any one step: every content stays in the folder, and what runs next, a restore
+// or an update, leaves two whole pairs.
+TEST_F(Restore, KilledAtAnyStepLosesNothingAndTheNextRunCompletesTheSwap) {
+    Run();
+    const int steps = files.steps;
+    for (int killed = 1; killed <= steps; ++killed) {
+        for (const bool updateNext : {false, true}) {
+            SCOPED_TRACE("killed before step " + std::to_string(killed) +
+                         (updateNext ? ", then an update" : ", then a restore"));
+            SetUp();
+            std::map<std::wstring, Bytes> left;
+            files.onStep = [&](const std::wstring&) {
+                if (files.steps + 1 == killed) left = files.files;
+            };
+            Run();
+            files.onStep = nullptr;
+            files.files = left;
+            EXPECT_TRUE(NothingLost());
+            if (updateNext) {
+                Restart();
+                Click();
+                EXPECT_TRUE(errors.shown.empty());
+                EXPECT_EQ(State(), kNewInstalled);
+            } else {
+                EXPECT_FALSE(Run().error);
+                EXPECT_TRUE(State() == kNewInstalled || State() == kOldInstalled);
+            }
+            EXPECT_EQ(FilesInTheInstallFolder(), 4u);
+        }
+    }
+}
+
+TEST_F(Restore, RefusedWithNothingChanged) {
+    struct Case {
+        const char* name;
+        std::function<void(FakeFileSystem&)> arrange;
+        Failure kind;
+        std::wstring path;
+    };
+    const std::pair expired{SourceFile("tests/fixtures/expired-cert.pem"),
+                            SourceFile("tests/fixtures/expired-key.pem")};
+    const Case cases[] = {
+        {"no certificate backup", [](FakeFileSystem& f) { f.files.erase(kCertificateBackup); },
+         Failure::System, kCertificateBackup},
+        {"no key backup", [](FakeFileSystem& f) { f.files.erase(kPrivateKeyBackup); },
+         Failure::System, kPrivateKeyBackup},
+        {"certificate backup not a certificate",
+         [](FakeFileSystem& f) { f.files[kCertificateBackup] = kOldKey; }, Failure::BackupNotAPair,
+         kCertificateBackup},
+        {"key backup of another pair",
+         [](FakeFileSystem& f) { f.files[kPrivateKeyBackup] = kNewKey; }, Failure::BackupNotAPair,
+         kPrivateKeyBackup},
+        {"backup expired",
+         [&](FakeFileSystem& f) {
+             std::tie(f.files[kCertificateBackup], f.files[kPrivateKeyBackup]) = expired;
+         },
+         Failure::BackupExpired, kCertificateBackup},
+        {"key backup read-only", [](FakeFileSystem& f) { f.readOnly.insert(kPrivateKeyBackup); },
+         Failure::System, kPrivateKeyBackup},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        c.arrange(files);
+        const auto before = files.files;
+        const auto outcome = Run();
+        ASSERT_TRUE(outcome.error);
+        EXPECT_EQ(outcome.error->Kind(), c.kind);
+        EXPECT_EQ(outcome.error->Path(), c.path);
+        EXPECT_EQ(files.files, before);
+    }
+    shell.value.reset();
+    EXPECT_EQ(ExitCode(Run()), kPathNotFound);
+}
+
+// The window form: a question with both certificates' dates, or the error box instead.
+TEST_F(Restore, AsksFirstAndNoChangesNothing) {
+    struct Dialogs : RestoreDialogs {
+        bool Confirm(std::wstring_view question) override {
+            asked = question;
+            return yes;
+        }
+        void Inform(std::wstring_view text) override { told = text; }
+        void ShowError(const SystemError& error, const std::wstring&) override {
+            shown.push_back(error);
+        }
+        bool yes = false;
+        std::wstring asked, told;
+        std::vector<SystemError> shown;
+    };
+    // A backup pair valid from other dates than the installed one.
+    const auto key = package::testing::NewKey();
+    files.files[kCertificateBackup] =
+        package::testing::CertificatePem(key.get(), clock.now, -864000, 8640000);
+    files.files[kPrivateKeyBackup] = package::testing::PrivateKeyPem(key.get());
+    const auto backups = files.files;
+    Dialogs no;
+    EXPECT_EQ(ExitCode(RestoreWithQuestion(files, shell, pause, runLock, clock, no)), kCancelled);
+    EXPECT_EQ(files.files, backups);
+    const auto dates = [](const std::string& pem) {
+        const auto leaf = ReadLeafCertificate(pem);
+        return DateText(leaf->notBefore) + texts::kUntil.data() + DateText(leaf->notAfter);
+    };
+    for (const auto& [label, pem] :
+         {std::pair{texts::kInstalledCertificate, kNewCertificate},
+          std::pair{texts::kCertificateToPutBack, files.files[kCertificateBackup]}}) {
+        EXPECT_NE(no.asked.find(label.data() + dates(pem)), std::wstring::npos) << no.asked;
+    }
+
+    Dialogs yes;
+    yes.yes = true;
+    EXPECT_EQ(ExitCode(RestoreWithQuestion(files, shell, pause, runLock, clock, yes)), 0u);
+    EXPECT_EQ(files.files[kCertificate], backups.at(kCertificateBackup));
+    EXPECT_EQ(File(kCertificateBackup), L"NEW CERTIFICATE");
+    EXPECT_EQ(yes.told, texts::kRestored);
+
+    files.files.erase(kPrivateKeyBackup);
+    Dialogs refused;
+    RestoreWithQuestion(files, shell, pause, runLock, clock, refused);
+    EXPECT_TRUE(refused.asked.empty());
+    EXPECT_EQ(refused.shown.size(), 1u);
 }
 
 TEST(CredentialPaths, ArePlainConcatenations) {

@@ -1,0 +1,61 @@
+#include "app/Restore.h"
+
+#include "app/Failures.h"
+#include "app/Texts.h"
+#include "data/InstallFolder.h"
+#include "update/CredentialReplacement.h"
+
+namespace kdu {
+namespace {
+
+std::wstring Validity(const std::optional<CertificateFacts>& certificate) {
+    if (!certificate) return std::wstring{texts::kNoCertificate};
+    return DateText(certificate->notBefore) + std::wstring{texts::kUntil} +
+           DateText(certificate->notAfter);
+}
+
+}  // namespace
+
+std::wstring RestoreQuestionText(const std::optional<CertificateFacts>& installed,
+                                 const CertificateFacts& toPutBack) {
+    std::wstring text{texts::kRestoreQuestion};
+    text.append(L"\n\n").append(texts::kValidity);
+    text.append(L"\n").append(texts::kInstalledCertificate).append(Validity(installed));
+    text.append(L"\n").append(texts::kCertificateToPutBack).append(Validity(toPutBack));
+    text.append(L"\n\n").append(texts::kRestoreKeepsInstalled);
+    return text;
+}
+
+QuietOutcome RestoreWithQuestion(FileSystem& files, Shell& shell, Pause& pause, RunLock& runLock,
+                                 Clock& clock, RestoreDialogs& dialogs) {
+    QuietOutcome outcome;
+    outcome.restore = true;
+    outcome.installFolder = LookUpInstallFolder(shell);
+    if (outcome.installFolder.empty()) {
+        dialogs.ShowError(SystemError{kPathNotFound, std::wstring{texts::kInstallFolderNotFound}},
+                          {});
+        return outcome;
+    }
+    const auto paths = InstalledPaths(files, outcome);
+    bool confirmed = false;
+    outcome.error = FailureOf([&] {
+        const auto preview = PreviewRestore(files, paths, clock.UtcSeconds());
+        const auto toPutBack = ReadLeafCertificate(preview.certificateToPutBack);
+        if (!toPutBack) {
+            throw SystemError{Failure::BackupNotAPair, paths.swaps[kCertificateSwap].backup};
+        }
+        confirmed = dialogs.Confirm(
+            RestoreQuestionText(ReadLeafCertificate(preview.installedCertificate), *toPutBack));
+        if (confirmed) RestoreCredentials(files, pause, runLock, clock, paths);
+    });
+    if (outcome.error) {
+        dialogs.ShowError(*outcome.error, outcome.installFolder);
+    } else if (!confirmed) {
+        outcome.error = SystemError{kCancelled, L""};
+    } else {
+        dialogs.Inform(texts::kRestored);
+    }
+    return outcome;
+}
+
+}  // namespace kdu

@@ -1,0 +1,55 @@
+#include "app/win32/RestoreBoxes.h"
+
+#include <windows.h>
+
+#include <string>
+
+#include "app/Form1.h"
+#include "app/Restore.h"
+#include "app/Texts.h"
+#include "app/win32/ErrorReport.h"
+#include "platform/win32/LockFileRunLock.h"
+#include "platform/win32/Win32FileSystem.h"
+#include "platform/win32/WshShell.h"
+
+namespace kdu::win32 {
+namespace {
+
+class MessageBoxes final : public RestoreDialogs {
+public:
+    // 否 is the default button: an Enter pressed by habit changes nothing.
+    bool Confirm(std::wstring_view question) override {
+        return Box(question, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
+    }
+    void Inform(std::wstring_view text) override { Box(text, MB_OK | MB_ICONINFORMATION); }
+    void ShowError(const SystemError& error, const std::wstring& installFolder) override {
+        described = ForTheUser(error, installFolder);
+        Box(ErrorMessageText(*described, texts::kRestoreErrorIntroduction), MB_OK | MB_ICONERROR);
+    }
+
+    std::optional<SystemError> described;  // the error as shown, with its number
+
+private:
+    static int Box(std::wstring_view text, UINT type) {
+        const std::wstring shown{text};
+        const std::wstring caption{texts::kCaption};
+        // No owner: the box is the program's only window, and gets a taskbar button of its own.
+        return ::MessageBoxW(nullptr, shown.c_str(), caption.c_str(), type | MB_SETFOREGROUND);
+    }
+};
+
+}  // namespace
+
+int RestoreWithBoxes() {
+    Win32FileSystem files;
+    WshShell shell;
+    Win32Pause pause;
+    LockFileRunLock runLock;
+    Win32Clock clock;
+    MessageBoxes boxes;
+    auto outcome = RestoreWithQuestion(files, shell, pause, runLock, clock, boxes);
+    if (outcome.error && boxes.described) outcome.error = boxes.described;
+    return static_cast<int>(ExitCode(outcome));
+}
+
+}  // namespace kdu::win32

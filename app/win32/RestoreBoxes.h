@@ -1,0 +1,9 @@
+#pragma once
+
+namespace kdu::win32 {
+
+// /restore without /quiet: the question, the swap, and a box that says how it went; no main
+// window. The exit code: 0 when the previous pair is back, 1223 for 否, else the error's number.
+int RestoreWithBoxes();
+
+}  // namespace kdu::win32
