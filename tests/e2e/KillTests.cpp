@@ -270,7 +270,7 @@ TEST_F(KillDuringUpdate, RestoreKilledAtAnyMomentLosesNoContent) {
             if (const auto ours = shown.find(".KestovaDesktopUpdater"); ours != std::string::npos) {
                 shown.erase(ours, std::strlen(".KestovaDesktopUpdater"));
             }
-            landed += shown + "=" + what + " ";
+            landed.append(shown).append("=").append(what).append(" ");
         }
         EXPECT_EQ(found.size(), 4u) << landed;
         ++moments[landed];
