@@ -192,6 +192,15 @@ void LastRename(std::size_t bytes, const char* size) {
     Row(figure.c_str(), Format("%.2f ms", Median(renames)), "-", "-", "report");
 }
 
+// CopyFileW, then FlushFileBuffers on the copy: the least a copy that must survive a power cut
+// costs.
+void CopyAndFlush(const std::wstring& from, const std::wstring& to) {
+    ::CopyFileW(from.c_str(), to.c_str(), FALSE);
+    const win32::UniqueFile copy{
+        ::CreateFileW(to.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr)};
+    if (copy) ::FlushFileBuffers(copy.get());
+}
+
 void ReplacementAgainstCopyFile(std::size_t megabytes) {
     TempFolder app{L"bench-copy-app"}, install{L"bench-copy-install"};
     const std::string old(megabytes << 20, 'o');
@@ -210,7 +219,7 @@ void ReplacementAgainstCopyFile(std::size_t megabytes) {
     win32::Win32Pause pause;
     win32::LockFileRunLock runLock;
     win32::Win32Clock clock;
-    std::vector<double> replacement, copies;
+    std::vector<double> replacement, copies, flushedCopies;
     for (int run = 0; run < 5; ++run) {
         installOld();
         auto start = Clock::now();
@@ -225,11 +234,23 @@ void ReplacementAgainstCopyFile(std::size_t megabytes) {
             ::CopyFileW(swap.incoming.c_str(), swap.installed.c_str(), FALSE);
         }
         copies.push_back(MillisecondsSince(start));
+
+        // And each copy flushed to the disk, as a copy that is to survive a power cut must be.
+        installOld();
+        start = Clock::now();
+        for (const auto& swap : paths.swaps) {
+            CopyAndFlush(swap.installed, swap.backup);
+            CopyAndFlush(swap.incoming, swap.installed);
+        }
+        flushedCopies.push_back(MillisecondsSince(start));
     }
     const auto figure = "replacement of two " + std::to_string(megabytes) + " MB files";
     Row(figure.c_str(), Format("%.0f ms", Median(replacement)),
         Format("%.0f ms CopyFileW x4", Median(copies)), Ratio(Median(replacement), Median(copies)),
-        "<= 2.5x");
+        "report");
+    Row(figure.c_str(), Format("%.0f ms", Median(replacement)),
+        Format("%.0f ms CopyFileW+FlushFileBuffers x4", Median(flushedCopies)),
+        Ratio(Median(replacement), Median(flushedCopies)), "<= 1.5x");
 }
 
 // What start-up does with the message file: read it, decode it from code page 950, split it,

@@ -3,11 +3,17 @@
 # the package as a user's Downloads folder beside a sample KestovaDesktop install,
 # records the install folder in the registry of a Wine prefix kept in build/demo, and starts the
 # program. With a DISPLAY it opens in a real window; without one it runs in a virtual display,
-# prints what the window shows and saves a screenshot.
+# prints what the window shows and saves a screenshot. Then it shows deployment: /quiet on a second
+# copy of the package, once more for "already current", and /restore /quiet.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
-scripts/setup.sh
+if [[ -z ${KDU_DEMO_AFTER_SETUP:-} ]]; then
+  scripts/setup.sh
+  # Setup may have just generated the zh_TW.UTF-8 locale, which this shell cannot switch to
+  # (glibc reads the locale archive once, when the shell starts): the rest runs in a new shell.
+  KDU_DEMO_AFTER_SETUP=1 exec bash "$0" "$@"
+fi
 
 echo "demo: building"
 for preset in native win32 win64; do
@@ -58,6 +64,13 @@ trap 'scripts/wine-session.sh stop' EXIT
 "$WINE" reg add 'HKCU\SOFTWARE\Kestova\Desktop' /v InstallPath /d "Z:${install//\//\\}" /f >/dev/null
 echo "demo: HKCU\\SOFTWARE\\Kestova\\Desktop\\InstallPath = Z:${install//\//\\}"
 
+# Runs the packaged exe as a deployment tool would, and prints its exit code.
+run_quietly() {
+  local code=0
+  "$WINE" "Z:${app2//\//\\}\\KestovaDesktopUpdater.exe" "$@" </dev/null || code=$?
+  echo "demo: KestovaDesktopUpdater.exe $* -> exit code $code"
+}
+
 if ((headless)); then
   export KDU_SCREENSHOTS="Z:$demo/screenshots"
   "$WINE" build/$KDU_WINE_BUILD/demo/kdu_demo_driver.exe "Z:${app//\//\\}\\KestovaDesktopUpdater.exe" \
@@ -71,3 +84,29 @@ else
   echo "demo: the window is open on $DISPLAY; close it to end the demo"
   "$WINE" "$app/KestovaDesktopUpdater.exe"
 fi
+
+# Deployment: the same package laid out a second time, over the sample install as it was.
+echo "demo: deploying with /quiet (a second copy of the package, the install folder as it was)"
+app2=$demo/Deployment
+rm -rf "$app2" && mkdir -p "$app2" && cp "$app"/* "$app2/"
+rm -f "$install"/*
+cp sample/installed/Certificate.pem sample/installed/PrivateKey.pem "$install/"
+log=$app2/update.log
+logArgument="/log=Z:${log//\//\\}"
+show_log() { echo "demo:   log: $(tail -n 1 "$log" | tr -d '\r' | sed 's/\t/ | /g')"; }
+run_quietly /quiet "$logArgument"
+show_log
+run_quietly /quiet "$logArgument"
+echo "demo:   (0 again: the pair is already the new one)"
+show_log
+run_quietly /restore /quiet "$logArgument"
+show_log
+echo "demo:   the install folder after /restore (the previous pair back, the new one kept as _old):"
+for file in "$install"/*; do
+  holds="something else"
+  for known in "$app2/data1.bin" "$app2/data2.bin" sample/installed/Certificate.pem \
+    sample/installed/PrivateKey.pem; do
+    if cmp -s "$file" "$known"; then holds="the same bytes as ${known#"$root"/}"; fi
+  done
+  echo "demo:     $(basename "$file"): $holds"
+done
