@@ -9,6 +9,7 @@
 #include "platform/DecimalText.h"
 #include "platform/Paths.h"
 #include "update/CredentialReplacement.h"
+#include "update/PackageDigests.h"
 
 namespace kdu {
 namespace {
@@ -70,7 +71,14 @@ void Form1::OnLoad() {
     Try([&] { InstallFolder.clear(); });
     ReadMessageFile();
     LookUpInstallFolder();
-    if (const auto missing = MissingPackageFiles(); !missing.empty()) {
+    if (MessagesRefused) {
+        Try([&] {
+            controls_.List1.Append(std::wstring{texts::kChangedAfterPackagingRow} +
+                                   std::wstring{kMessageFileName});
+        });
+        Try([&] { controls_.List1.Append(texts::kDownloadAgain); });
+        Try([&] { controls_.Command1.Disable(); });
+    } else if (const auto missing = MissingPackageFiles(); !missing.empty()) {
         Try([&] { controls_.List1.Append(std::wstring{texts::kPackageFilesMissing} + missing); });
         for (const auto row : texts::kExtractFirst) Try([&] { controls_.List1.Append(row); });
         Try([&] { controls_.Command1.Disable(); });
@@ -132,11 +140,23 @@ const std::wstring& Form1::ApplicationFolder() {
 }
 
 void Form1::ReadMessageFile() {
-    std::vector<std::wstring> lines;
+    std::optional<Bytes> content;
+    std::wstring path;
     Try([&] {
-        const auto path = Join(ApplicationFolder(), kMessageFileName);
-        lines = DecodeMessageLines(services_.files.ReadAll(path), services_.decoder);
+        path = Join(ApplicationFolder(), kMessageFileName);
+        content = services_.files.ReadAll(path);
     });
+    // A message file the package was not made with is not shown at all: its lines may tell the
+    // user anything.
+    try {
+        CheckSealedMessages(services_.files, content, path);
+    } catch (const SystemError&) {
+        MessagesRefused = true;
+        return;
+    } catch (const std::exception&) {
+    }
+    std::vector<std::wstring> lines;
+    if (content) Try([&] { lines = DecodeMessageLines(*content, services_.decoder); });
     for (const auto& line : lines) {
         Try([&] { controls_.List2.Append(line); });
     }

@@ -59,8 +59,9 @@ public:
     // Window-level fields.
     std::wstring CertificateFile;
     std::wstring PrivateKeyFile;
-    std::wstring InstallFolder;  // empty: no install folder was found
-    bool PairReplaced = false;   // the run installed the new pair (a failed run is undone)
+    std::wstring InstallFolder;    // empty: no install folder was found
+    bool PairReplaced = false;     // the run installed the new pair (a failed run is undone)
+    bool MessagesRefused = false;  // data3.bin is not the package's: nothing may run
 
 private:
     const std::wstring& ApplicationFolder();

@@ -3,9 +3,11 @@
 #include "app/Failures.h"
 #include "app/Texts.h"
 #include "data/InstallFolder.h"
+#include "data/MessageFile.h"
 #include "platform/DecimalText.h"
 #include "platform/Paths.h"
 #include "update/CredentialReplacement.h"
+#include "update/PackageDigests.h"
 
 namespace kdu {
 namespace {
@@ -21,6 +23,18 @@ std::wstring Field(std::wstring_view text) {
     return field;
 }
 
+// The window refuses a message file the package was not made with at start-up; so does this.
+// Read only where the program carries digests: the quiet run does not otherwise need it.
+void CheckMessagesQuietly(FileSystem& files) {
+    const auto program = files.ExecutablePath();
+    const auto sealed = ReadDigestSlot(files.DigestSlot(), program);
+    if (!sealed) return;
+    const auto path = Join(FolderOf(program), kMessageFileName);
+    std::optional<Bytes> content;
+    if (files.Exists(path)) content = files.ReadAll(path);
+    CheckSealed(files, *sealed, kSealedMessages, content, path);
+}
+
 }  // namespace
 
 CredentialPaths InstalledPaths(FileSystem& files, const QuietOutcome& outcome) {
@@ -34,6 +48,7 @@ QuietOutcome RunQuietly(FileSystem& files, Shell& shell, Pause& pause, RunLock& 
     outcome.installFolder = LookUpInstallFolder(shell);
     if (outcome.installFolder.empty()) return outcome;
     outcome.error = FailureOf([&] {
+        CheckMessagesQuietly(files);
         outcome.pairUnverified =
             ReplaceCredentials(files, pause, runLock, clock, InstalledPaths(files, outcome))
                 .pairUnverified;

@@ -36,6 +36,11 @@ inline constexpr std::wstring_view kFileNameSeparator = L"、";
 inline constexpr std::wstring_view kExtractFirst[] = {
     L"請先將下載的壓縮檔（ZIP）全部解壓縮到一個資料夾，", L"再從該資料夾執行本程式。"};
 
+// Listed instead of the introductory lines when data3.bin is not the message file the package was
+// made with: the file, then what to do.
+inline constexpr std::wstring_view kChangedAfterPackagingRow = L"更新套件製作之後被變更過的檔案：";
+inline constexpr std::wstring_view kDownloadAgain = L"請重新下載完整的更新套件。";
+
 // The descriptions of failures this program finds itself, where the system's own text would not
 // explain them. Shown after the error number, like the system's.
 inline constexpr std::wstring_view kSymbolicLinkRefused =
@@ -52,6 +57,9 @@ inline constexpr std::wstring_view kEncryptedPrivateKey =
 inline constexpr std::wstring_view kNotInPackage =
     L"此檔案不屬於這個更新套件：它與 SHA256SUMS 所列的不符。請重新下載完整的更新套件，"
     L"並只使用同一次下載的檔案。";
+// A data file that does not match the digest the package builder wrote into the program.
+inline constexpr std::wstring_view kChangedAfterPackaging =
+    L"此檔案在更新套件製作之後被變更過，與本程式內記錄的內容不符。請重新下載完整的更新套件。";
 inline constexpr std::wstring_view kChecksumsMalformed =
     L"更新套件的 SHA256SUMS 無法讀取或格式不正確，因此無法確認套件完整。請重新下載完整的更新套件。";
 inline constexpr std::wstring_view kAnotherRun =

@@ -83,6 +83,8 @@ public:
     virtual ~FileSystem() = default;
     // The full path of the running executable, as the system reports it.
     virtual std::wstring ExecutablePath() = 0;
+    // The running executable's package digest slot (its resource of kDigestSlotSize bytes).
+    virtual Bytes DigestSlot() = 0;
     // A whole file of at most kLargestFileRead bytes, read with every kind of sharing: it never
     // fails for, nor blocks, a program that has the file open.
     virtual Bytes ReadAll(const std::wstring& path) = 0;

@@ -9,24 +9,25 @@ namespace kdu {
 // What went wrong: the system's own failure, or one this program found itself. The portable
 // code names the kind; the Win32 layer gives it the number and description the user is shown.
 enum class Failure : std::uint8_t {
-    System,               // the system refused: Code() holds its error number
-    OutOfMemory,          // std::bad_alloc
-    Internal,             // any other exception: a fault in this program; its text is kept
-    SymbolicLink,         // an installed file is a symbolic link
-    HardLink,             // an installed file has other hard links
-    NotACertificate,      // data1.bin holds no PEM certificate
-    NotAPrivateKey,       // data2.bin holds no PEM private key
-    EncryptedPrivateKey,  // data2.bin holds a key the product cannot use without a password
-    NotInPackage,         // a file's SHA-256 is not its line in SHA256SUMS, or it has none
-    ChecksumsMalformed,   // SHA256SUMS is not a list sha256sum could read
-    TooLarge,             // a file to read whole is larger than kLargestFileRead
-    AnotherRun,           // another run holds the install folder's lock, and kept it
-    InvalidArgument,      // a command line argument this program does not know
-    KeyMismatch,          // data2.bin's key does not belong to data1.bin's certificate
-    CertificateExpired,   // data1.bin's leaf certificate expired; the description is the date
-    NewerInstalled,       // the installed certificate is newer than data1.bin's
-    BackupNotAPair,       // a backup is no certificate or key, or the two are not a pair
-    BackupExpired,        // the backup certificate expired; the description is the date
+    System,                 // the system refused: Code() holds its error number
+    OutOfMemory,            // std::bad_alloc
+    Internal,               // any other exception: a fault in this program; its text is kept
+    SymbolicLink,           // an installed file is a symbolic link
+    HardLink,               // an installed file has other hard links
+    NotACertificate,        // data1.bin holds no PEM certificate
+    NotAPrivateKey,         // data2.bin holds no PEM private key
+    EncryptedPrivateKey,    // data2.bin holds a key the product cannot use without a password
+    NotInPackage,           // a file's SHA-256 is not its line in SHA256SUMS, or it has none
+    ChecksumsMalformed,     // SHA256SUMS is not a list sha256sum could read
+    TooLarge,               // a file to read whole is larger than kLargestFileRead
+    AnotherRun,             // another run holds the install folder's lock, and kept it
+    InvalidArgument,        // a command line argument this program does not know
+    KeyMismatch,            // data2.bin's key does not belong to data1.bin's certificate
+    CertificateExpired,     // data1.bin's leaf certificate expired; the description is the date
+    NewerInstalled,         // the installed certificate is newer than data1.bin's
+    BackupNotAPair,         // a backup is no certificate or key, or the two are not a pair
+    BackupExpired,          // the backup certificate expired; the description is the date
+    ChangedAfterPackaging,  // a data file is not the one whose digest the program carries
 };
 
 // A failure: its kind, its error number (a Win32 error code or an HRESULT, once known), its

@@ -3,6 +3,8 @@
 // Resource identifiers, shared by the .rc and the code.
 #define IDI_APPLICATION_ICON 1
 #define IDB_IMAGE1 101
+// The package's digests, written by the package builder before it signs (RCDATA).
+#define IDR_PACKAGE_DIGESTS 201
 
 // Control identifiers of the main window; UI-automation tools find the controls by them.
 #define IDC_LIST1 1001

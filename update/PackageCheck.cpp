@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "update/PackageDigests.h"
 #include "update/PairCheck.h"
 
 namespace kdu {
@@ -257,7 +258,12 @@ IncomingFiles CheckPackage(FileSystem& files, const CredentialPaths& paths, std:
     auto certificate = ReadWithinLimit(files, certificatePath);
     auto privateKey = ReadWithinLimit(files, privateKeyPath);
     // The digests first: a file that is not the package's own is told as that, whatever it holds.
-    if (files.Exists(paths.checksums)) {
+    // Those the program carries are covered by its signature, and SHA256SUMS is not: with them,
+    // SHA256SUMS is neither needed nor trusted.
+    if (const auto sealed = ReadDigestSlot(files.DigestSlot(), files.ExecutablePath())) {
+        CheckSealed(files, *sealed, kSealedCertificate, certificate, certificatePath);
+        CheckSealed(files, *sealed, kSealedPrivateKey, privateKey, privateKeyPath);
+    } else if (files.Exists(paths.checksums)) {
         const auto lines = ReadChecksums(files, paths.checksums);
         CheckListed(files, lines, certificate, certificatePath, kNewCertificateFile);
         CheckListed(files, lines, privateKey, privateKeyPath, kNewPrivateKeyFile);

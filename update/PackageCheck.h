@@ -51,8 +51,9 @@ struct IncomingFiles {
 };
 
 // Reads the incoming files and refuses, before any change, ones that are not a certificate and
-// a private key (a file larger than kLargestFileRead is neither), or that SHA256SUMS, where the
-// package has one, does not list with their digest; then, a key that does not belong to the
+// a private key (a file larger than kLargestFileRead is neither), or that differ from the digests
+// the program carries, or, where it carries none, that SHA256SUMS (if the package has one) does
+// not list with their digest; then, a key that does not belong to the
 // leaf certificate, and a leaf that has expired by now (one not yet valid is allowed: packages
 // are made ahead of a roll-out). Without SHA256SUMS the rest is checked all the same, so that
 // packages made by hand keep working.

@@ -46,6 +46,8 @@ Report ReportOf(Failure kind) {
             return {ERROR_INVALID_DATA, texts::kEncryptedPrivateKey};
         case Failure::NotInPackage:
             return {kDataChecksumError, texts::kNotInPackage};
+        case Failure::ChangedAfterPackaging:
+            return {kDataChecksumError, texts::kChangedAfterPackaging};
         case Failure::ChecksumsMalformed:
             return {ERROR_INVALID_DATA, texts::kChecksumsMalformed};
         case Failure::TooLarge:

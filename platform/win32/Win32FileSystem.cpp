@@ -11,6 +11,8 @@
 #include "platform/win32/NewerWindowsFunctions.h"
 #include "platform/win32/SystemErrors.h"
 #include "platform/win32/UniqueHandle.h"
+#include "resources/resource.h"
+#include "update/PackageDigests.h"
 
 namespace kdu::win32 {
 namespace {
@@ -198,6 +200,21 @@ Bytes Win32FileSystem::ReadAll(const std::wstring& path) {
 
 bool Win32FileSystem::Exists(const std::wstring& path) {
     return Attributes(path) != INVALID_FILE_ATTRIBUTES;
+}
+
+// A resource of the image itself: the loader has mapped it, so this reads no file.
+Bytes Win32FileSystem::DigestSlot() {
+    const HRSRC resource = ::FindResourceW(nullptr, MAKEINTRESOURCEW(IDR_PACKAGE_DIGESTS),
+                                           MAKEINTRESOURCEW(10));  // RT_RCDATA
+    // A program of this source without the resource (a test program) is as a plain build.
+    if (!resource && ::GetLastError() == ERROR_RESOURCE_TYPE_NOT_FOUND) return EmptyDigestSlot();
+    if (!resource && ::GetLastError() == ERROR_RESOURCE_DATA_NOT_FOUND) return EmptyDigestSlot();
+    if (!resource) throw LastError();
+    const HGLOBAL loaded = ::LoadResource(nullptr, resource);  // not to be freed: part of the image
+    const DWORD size = ::SizeofResource(nullptr, resource);
+    const void* data = loaded ? ::LockResource(loaded) : nullptr;
+    if (!data || size == 0) throw LastError();
+    return {static_cast<const char*>(data), size};
 }
 
 // CryptoAPI, looked up in System32 (CryptFunctions), loads its provider by the full path the

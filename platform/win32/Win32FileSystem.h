@@ -10,6 +10,7 @@ public:
     Bytes ReadAll(const std::wstring& path) override;
     bool Exists(const std::wstring& path) override;
     Sha256Digest Sha256Of(std::string_view bytes) override;
+    Bytes DigestSlot() override;
     bool SameFileName(std::string_view utf8Name, std::wstring_view name) override;
     void CheckReplaceable(const std::wstring& path) override;
     bool IsReadOnly(const std::wstring& path) override;

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "app/Texts.h"
 #include "resources/resource.h"
 #include "tests/e2e/UpdaterDriver.h"
@@ -41,27 +43,65 @@ protected:
     TempFolder install{L"round-trip"};
 };
 
-// A certificate left from an earlier download, under the package's SHA256SUMS: refused before any
-// change, naming the file.
-TEST_F(PackageRoundTrip, AStaleCertificateIsRefusedBeforeAnyChange) {
-    const auto packaged = ReadFileBytes(app + L"\\data1.bin");
-    WriteFileBytes(app + L"\\data1.bin", ReadFileBytes(source + L"\\test-ca.pem"));
-    {
+// The exe carries the data files' digests under its signature. A certificate left from an
+// earlier download, or another matching pair with SHA256SUMS rewritten to match or deleted: each
+// is refused before any change, naming the file.
+TEST_F(PackageRoundTrip, AChangedPairIsRefusedWhateverSha256SumsSays) {
+    const std::wstring files[] = {L"data1.bin", L"data2.bin", L"SHA256SUMS"};
+    std::map<std::wstring, std::string> packaged;
+    for (const auto& name : files) packaged[name] = ReadFileBytes(app + L"\\" + name);
+    const auto older = source + L"\\..\\installed\\";  // a matching pair of its own
+    const auto rewritten = ReadFileBytes(Environment(L"KDU_PACKAGE_REWRITTEN_SUMS"));
+    const struct {
+        std::wstring certificate;
+        std::string sums;  // empty: deleted
+    } cases[] = {{source + L"\\test-ca.pem", packaged[L"SHA256SUMS"]},
+                 {older + L"Certificate.pem", rewritten},
+                 {older + L"Certificate.pem", ""}};
+    for (const auto& [certificate, sums] : cases) {
+        SCOPED_TRACE(sums.substr(0, 16));
+        WriteFileBytes(app + L"\\data1.bin", ReadFileBytes(certificate));
+        if (certificate != cases[0].certificate) {
+            WriteFileBytes(app + L"\\data2.bin", ReadFileBytes(older + L"PrivateKey.pem"));
+        }
+        if (sums.empty()) {
+            ::DeleteFileW((app + L"\\SHA256SUMS").c_str());
+        } else {
+            WriteFileBytes(app + L"\\SHA256SUMS", sums);
+        }
         UpdaterWindow window{app + L"\\KestovaDesktopUpdater.exe"};
         ASSERT_TRUE(window.Found());
         window.Click(IDC_COMMAND1);
         const HWND box = window.WaitForErrorBox(30000);
         ASSERT_NE(box, nullptr);
         const auto message = window.DialogText(box);
-        EXPECT_NE(message.find(texts::kNotInPackage), std::wstring::npos) << "says why";
+        EXPECT_NE(message.find(texts::kChangedAfterPackaging), std::wstring::npos) << "says why";
+        EXPECT_NE(message.find(L"323"), std::wstring::npos);
         EXPECT_NE(message.find(L"data1.bin"), std::wstring::npos) << "names the file";
-        window.SaveScreenshot(L"not-in-package", box);
+        if (&certificate == &cases[1].certificate) window.SaveScreenshot(L"not-in-package", box);
         ASSERT_TRUE(window.AnswerErrorBox(box));
         ASSERT_TRUE(window.WaitUntilDone(kFailedRows, 30000)) << "line 6 listed";
     }
-    WriteFileBytes(app + L"\\data1.bin", packaged);
+    for (const auto& name : files) WriteFileBytes(app + L"\\" + name, packaged[name]);
     EXPECT_EQ(FileNames(install.Path()), (Lines{L"Certificate.pem", L"PrivateKey.pem"}));
     EXPECT_EQ(ReadFileBytes(install / L"Certificate.pem"), "OLD CERTIFICATE");
+}
+
+// A changed message file is refused at start-up: none of its lines is shown.
+TEST_F(PackageRoundTrip, AChangedMessageFileIsRefusedAtStartUp) {
+    const auto packaged = ReadFileBytes(app + L"\\data3.bin");
+    WriteFileBytes(app + L"\\data3.bin", "1\r\n2\r\n3\r\n4\r\n5\r\n6\r\n");
+    {
+        UpdaterWindow window{app + L"\\KestovaDesktopUpdater.exe"};
+        ASSERT_TRUE(window.Found());
+        EXPECT_EQ(window.ListItems(IDC_LIST1),
+                  (Lines{std::wstring{texts::kChangedAfterPackagingRow} + L"data3.bin",
+                         std::wstring{texts::kDownloadAgain}}));
+        EXPECT_FALSE(window.Enabled(IDC_COMMAND1));
+        window.SaveScreenshot(L"changed-message-file");
+    }
+    WriteFileBytes(app + L"\\data3.bin", packaged);
+    EXPECT_EQ(FileNames(install.Path()), (Lines{L"Certificate.pem", L"PrivateKey.pem"}));
 }
 
 TEST_F(PackageRoundTrip, InstallsItsPairAndShowsItsLines) {

@@ -12,6 +12,7 @@
 #include "tools/package/Messages.h"
 #include "tools/package/Package.h"
 #include "update/PackageCheck.h"
+#include "update/PackageDigests.h"
 
 namespace kdu::package {
 namespace {
@@ -163,7 +164,24 @@ TEST_F(CertificateAndKey, NotYetValidAndExpiringSoonAreOnlyWarnings) {
     EXPECT_NE(soon.warnings[0].reason.find("within 30 days"), std::string::npos);
 }
 
-// Whatever the builder accepts, the exe accepts: the same pairs through both.
+std::string Relabelled(std::string pem, const std::string& label) {
+    const auto begin = pem.find("-----BEGIN ") + 11, end = pem.find("-----", begin);
+    const auto old = pem.substr(begin, end - begin);
+    for (auto at = pem.find(old); at != std::string::npos; at = pem.find(old, at + label.size())) {
+        pem.replace(at, old.size(), label);
+    }
+    return pem;
+}
+
+std::string Indented(std::string pem) {
+    for (auto at = pem.find('\n'); at + 1 < pem.size(); at = pem.find('\n', at + 2)) {
+        if (pem[at + 1] != '-') pem.insert(at + 1, " ");
+    }
+    return pem;
+}
+
+// Whatever the builder accepts, the exe accepts, and the other way round: the same pairs through
+// both.
 TEST_F(CertificateAndKey, WhatTheBuilderAcceptsTheExeAccepts) {
     const auto rsa = NewRsaKey();
     const auto p384 = NewKey("P-384");
@@ -179,16 +197,29 @@ TEST_F(CertificateAndKey, WhatTheBuilderAcceptsTheExeAccepts) {
         {valid(ed25519.get()), PrivateKeyPem(ed25519.get())},
         {valid(rsa.get()), PrivateKeyPem(key.get())},                                  // mismatched
         {CertificatePem(key.get(), now, -kDay * 9, -kDay), PrivateKeyPem(key.get())},  // expired
+        // What OpenSSL reads past, and the exe does not.
+        {certificate + PrivateKeyPem(key.get()), PrivateKeyPem(key.get())},
+        {Relabelled(certificate, "X509 CERTIFICATE"), PrivateKeyPem(key.get())},
+        {Indented(certificate), PrivateKeyPem(key.get())},
+        {certificate, PrivateKeyPem(key.get()) + certificate},
+        {certificate, PrivateKeyPem(key.get()) + PrivateKeyPem(key.get())},
+        {certificate, Relabelled(TraditionalPrivateKeyPem(key.get()), "DSA PRIVATE KEY")},
     };
     int accepted = 0;
     for (const auto& [certificateFile, keyFile] : pairs) {
-        if (!Check(certificateFile, keyFile).errors.empty()) continue;
-        ++accepted;
+        SCOPED_TRACE(certificateFile + keyFile);
+        const bool tool = Check(certificateFile, keyFile).errors.empty();
         IncomingFiles incoming{certificateFile, keyFile};
-        EXPECT_NO_THROW(CheckPairContent(incoming, L"data1.bin", L"data2.bin", now))
-            << certificateFile << keyFile;
+        bool exe = true;
+        try {
+            CheckPairContent(incoming, L"data1.bin", L"data2.bin", now);
+        } catch (const SystemError&) {
+            exe = false;
+        }
+        EXPECT_EQ(tool, exe);
+        accepted += tool ? 1 : 0;
     }
-    EXPECT_EQ(accepted, 6) << "the mismatched and the expired pair are refused by both";
+    EXPECT_EQ(accepted, 6) << "the mismatched, expired and malformed files are refused by both";
 }
 
 TEST_F(CertificateAndKey, ASigningCertificateMustBeForCodeSigning) {
@@ -220,12 +251,27 @@ void WriteBytes(const fs::path& path, std::string_view bytes) {
                                                 static_cast<std::streamsize>(bytes.size()));
 }
 
-// The first bytes of a PE file for the machine: enough for the builder's check.
+void PutLittle(std::string& bytes, std::size_t at, std::uint32_t value, int size = 4) {
+    for (int i = 0; i < size; ++i, value >>= 8) bytes[at + i] = static_cast<char>(value & 0xFF);
+}
+
+// A PE32 file for the machine, with one section (.rsrc, at file offset 0x200) that holds the
+// resources and, at kSlotAt, an empty digest slot: what the builder looks at.
+constexpr std::size_t kSlotAt = 0x210;
 std::string ExecutableFor(std::uint16_t machine) {
-    std::string exe(0x200, '\0');
+    std::string exe(0x400, '\0');
     exe[0] = 'M', exe[1] = 'Z', exe[0x3C] = 0x40;
     exe.replace(0x40, 4, std::string_view{"PE\0\0", 4});
-    exe[0x44] = static_cast<char>(machine & 0xFF), exe[0x45] = static_cast<char>(machine >> 8);
+    PutLittle(exe, 0x44, machine, 2);
+    PutLittle(exe, 0x46, 1, 2);                                 // one section
+    PutLittle(exe, 0x54, 0xE0, 2);                              // the optional header's size
+    PutLittle(exe, 0x58, 0x10B, 2);                             // PE32
+    PutLittle(exe, 0xB4, 16);                                   // data directories
+    PutLittle(exe, 0xC8, 0x1000), PutLittle(exe, 0xCC, 0x100);  // the resources' RVA and size
+    exe.replace(0x138, 5, ".rsrc");
+    PutLittle(exe, 0x140, 0x200), PutLittle(exe, 0x144, 0x1000);  // virtual size and address
+    PutLittle(exe, 0x148, 0x200), PutLittle(exe, 0x14C, 0x200);   // raw size and offset
+    exe.replace(kSlotAt, kDigestSlotSize, EmptyDigestSlot());
     return exe;
 }
 
@@ -276,13 +322,31 @@ TEST_F(Package, HoldsTheFourFilesByteForByteAndTheirSums) {
     EXPECT_EQ(files[4].name, "SHA256SUMS");
     const auto firstSum = Sha256Hex(files[0].content) + "  KestovaDesktopUpdater.exe\n";
     EXPECT_EQ(files[4].content.substr(0, firstSum.size()), firstSum);
+    // The digests are in the exe, which is otherwise as given.
+    auto exe = files[0].content;
+    EXPECT_EQ(
+        ReadDigestSlot(std::string_view{files[0].content}.substr(kSlotAt, kDigestSlotSize), {}),
+        (PackageDigests{Sha256Of(certificate), Sha256Of(privateKey), Sha256Of(files[3].content)}));
+    EXPECT_EQ(exe.replace(kSlotAt, kDigestSlotSize, EmptyDigestSlot()), ExecutableFor(0x14C));
     EXPECT_EQ(Sha256Hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
 }
 
 TEST_F(Package, OnlyThe32BitExecutableIsPackaged) {
     auto pointingOutside = ExecutableFor(0x14C);
     pointingOutside.replace(0x3C, 4, "\xFC\xFF\xFF\xFF");  // PE header offset 0xFFFFFFFC
+    auto alreadySigned = ExecutableFor(0x14C);
+    PutLittle(alreadySigned, 0xD8, 0x400), PutLittle(alreadySigned, 0xDC, 0x10);
+    auto noSlot = ExecutableFor(0x14C);
+    noSlot[kSlotAt] = 'X';
+    auto twoSlots = ExecutableFor(0x14C);
+    twoSlots.replace(kSlotAt + kDigestSlotSize, kDigestSlotSize, EmptyDigestSlot());
+    auto slotOutsideResources = noSlot;
+    slotOutsideResources.replace(0x180, kDigestSlotSize, EmptyDigestSlot());
     const std::pair<std::string, std::string> cases[] = {
+        {alreadySigned, "is already signed"},
+        {noSlot, "has 0 package digest slots"},
+        {twoSlots, "has 2 package digest slots"},
+        {slotOutsideResources, "has 0 package digest slots"},
         {ExecutableFor(0x8664), "not the 32-bit (i686) build"},
         {pointingOutside, "not a Windows executable"},
         {"MZ", "not a Windows executable"},
@@ -299,9 +363,22 @@ TEST_F(Package, OnlyThe32BitExecutableIsPackaged) {
 }
 
 TEST_F(Package, ToolWritesTheFolderAndAZipThatUnpacksToIt) {
+    const auto name = PackageName();
+    // A key only its owner reads, and a link planted where the zip is first written.
+    fs::permissions(inputs.key, fs::perms::owner_read | fs::perms::owner_write);
+    fs::create_directories(folder / "dist");
+    WriteBytes(folder / "victim.txt", "not to be overwritten");
+    fs::create_symlink(folder / "victim.txt", folder / "dist" / (name + ".zip.partial"));
     ASSERT_EQ(RunTool(), 0) << ReadBytes(folder / "output.txt");
     const auto output = ReadBytes(folder / "output.txt");
-    const auto name = PackageName();
+    EXPECT_EQ(ReadBytes(folder / "victim.txt"), "not to be overwritten");
+    for (const auto& written :
+         {folder / "dist" / name / "data2.bin", folder / "dist" / (name + ".zip")}) {
+        EXPECT_EQ(fs::status(written).permissions() & fs::perms::all,
+                  fs::perms::owner_read | fs::perms::owner_write)
+            << written;
+    }
+    EXPECT_NE(output.find("data2.bin and the zip are mode 0600"), std::string::npos) << output;
     EXPECT_NE(output.find(name + ".zip"), std::string::npos) << output;
     const auto package = folder / "dist" / name;
     EXPECT_EQ(ReadBytes(package / "data1.bin"), certificate);
@@ -337,9 +414,26 @@ TEST_F(Package, ToolRefusesWithEveryReasonAndWritesNothing) {
     EXPECT_FALSE(fs::exists(folder / "dist"));
 }
 
-TEST_F(Package, ToolWithoutItsOptionsShowsUsage) {
-    EXPECT_EQ(
-        std::system((std::string{KDU_PACKAGE_TOOL} + " --key x >/dev/null 2>&1").c_str()) >> 8, 2);
+TEST_F(Package, ToolCommandLineMistakesAreSaidAndHelpIsNoError) {
+    const struct {
+        std::string arguments;
+        int exitCode;
+        std::string said;  // on standard output for --help, else on standard error
+    } cases[] = {
+        {" --help", 0, "usage: kestova-package"},
+        {" --key x", 2, "error: --certificate, --key, --messages and --out are needed"},
+        {" --out --exe x", 2, "error: --out needs a value"},
+        {" --certificate a --key b --messages c --out d --timestamp-url u", 2,
+         "error: signing needs both --sign-certificate and --sign-key (--timestamp-url only"},
+    };
+    for (const auto& [arguments, exitCode, said] : cases) {
+        SCOPED_TRACE(arguments);
+        const auto output = folder / "output.txt";
+        const auto command = KDU_PACKAGE_TOOL + arguments + " >" + output.string() +
+                             (exitCode == 0 ? " 2>/dev/null" : " 2>&1");
+        EXPECT_EQ(std::system(command.c_str()) >> 8, exitCode);
+        EXPECT_NE(ReadBytes(output).find(said), std::string::npos) << ReadBytes(output);
+    }
 }
 
 TEST(Zip, Crc32IsTheStandardOne) { EXPECT_EQ(Crc32("123456789"), 0xCBF43926U); }

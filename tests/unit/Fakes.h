@@ -21,6 +21,7 @@
 #include "app/Form1.h"
 #include "platform/Ports.h"
 #include "platform/SystemError.h"
+#include "update/PackageDigests.h"
 
 namespace kdu::testing {
 
@@ -135,6 +136,7 @@ inline constexpr std::uint32_t kInjected = 1117;  // ERROR_IO_DEVICE
 class FakeFileSystem : public FileSystem {
 public:
     std::wstring ExecutablePath() override { return executablePath; }
+    Bytes DigestSlot() override { return digestSlot; }
     Bytes ReadAll(const std::wstring& path) override {
         Step(L"ReadAll " + path);
         const Bytes& content = Readable(path);
@@ -189,6 +191,7 @@ public:
     }
 
     std::wstring executablePath = L"C:\\Users\\user\\Downloads\\KestovaDesktopUpdater.exe";
+    Bytes digestSlot = EmptyDigestSlot();  // a plain build's
     std::map<std::wstring, Bytes> files;
     std::set<std::wstring> readOnly;
     std::set<std::wstring> locked;  // held open by another program without sharing

@@ -45,6 +45,16 @@ constexpr std::uint32_t kCloudTag = 0x9000001A;         // IO_REPARSE_TAG_CLOUD_
 constexpr std::uint32_t kDedupTag = 0x80000013;         // IO_REPARSE_TAG_DEDUP
 
 // SHA256SUMS as the package builder writes it.
+const std::wstring kData3 = kApp + L"\\data3.bin";
+const std::string kMessages = "one\r\ntwo\r\nthree\r\nfour\r\nfive\r\nsix\r\n";
+
+// The slot of an exe packaged with these data files.
+std::string SealedFor(const std::string& data1, const std::string& data2,
+                      const std::string& data3 = kMessages) {
+    return FilledDigestSlot(
+        {package::Sha256Of(data1), package::Sha256Of(data2), package::Sha256Of(data3)});
+}
+
 std::string SumsLine(const std::string& content, const std::string& name) {
     return package::Sha256Hex(content) + "  " + name + "\n";
 }
@@ -55,13 +65,11 @@ class Update : public ::testing::Test, protected FakeForm {
 protected:
     void SetUp() override {
         files.files = {
-            {kData1, kNewCertificate},
-            {kData2, kNewKey},
-            {kApp + L"\\data3.bin", "one\r\ntwo\r\nthree\r\nfour\r\nfive\r\nsix\r\n"},
-            {kCertificate, kOldCertificate},
-            {kPrivateKey, kOldKey},
+            {kData1, kNewCertificate},       {kData2, kNewKey},      {kData3, kMessages},
+            {kCertificate, kOldCertificate}, {kPrivateKey, kOldKey},
         };
         shell.value = kInstall;
+        files.digestSlot = EmptyDigestSlot();
         files.readOnly.clear();
         files.locked.clear();
         files.inUse.clear();
@@ -320,6 +328,13 @@ TEST_F(Update, RefusedBeforeAnyChange) {
          Failure::NotInPackage, kData2},
         {"SHA256SUMS malformed", [&](FakeFileSystem& f) { f.files[kSums] = html; },
          Failure::ChecksumsMalformed, kSums},
+        {"another pair, with SHA256SUMS rewritten, where the exe carries the digests",
+         [&](FakeFileSystem& f) {
+             f.digestSlot = SealedFor(kNewCertificate, kNewKey);
+             std::tie(f.files[kData1], f.files[kData2]) = std::pair{kOldCertificate, kOldKey};
+             sums(f, kOldCertificate, kOldKey);
+         },
+         Failure::ChangedAfterPackaging, kData1},
         {"private key read-only", [](FakeFileSystem& f) { f.readOnly.insert(kPrivateKey); }},
         {"private key held open", [](FakeFileSystem& f) { f.locked.insert(kPrivateKey); }},
         {"backup read-only",
@@ -615,6 +630,22 @@ TEST_F(Update, QuietRunExitCodes) {
     files.files.erase(kData2);  // the window says so at start-up; /quiet has only this
     EXPECT_EQ(ExitCode(RunQuietly(files, shell, pause, runLock, clock)), kFileNotFound);
     ExpectOldPairInstalled();
+    // The digests the exe carries stand for the package: SHA256SUMS is not read, and the
+    // message file must be the one packaged.
+    SetUp();
+    files.digestSlot = SealedFor(kNewCertificate, kNewKey);
+    files.files[kSums] = "not a list";
+    files.files[kData3] = "OTHER LINES";
+    EXPECT_EQ(RunQuietly(files, shell, pause, runLock, clock).error->Kind(),
+              Failure::ChangedAfterPackaging);
+    ExpectOldPairInstalled();
+    files.files[kData3] = kMessages;
+    files.digestSlot = EmptyDigestSlot().replace(20, 1, "\x01");  // a format of no build
+    EXPECT_EQ(RunQuietly(files, shell, pause, runLock, clock).error->Kind(),
+              Failure::ChecksumsMalformed);
+    files.digestSlot = SealedFor(kNewCertificate, kNewKey);
+    EXPECT_EQ(ExitCode(RunQuietly(files, shell, pause, runLock, clock)), 0u);
+    EXPECT_EQ(File(kPrivateKey), L"NEW KEY");
     shell.value.reset();
     EXPECT_EQ(ExitCode(RunQuietly(files, shell, pause, runLock, clock)), kPathNotFound);
 }

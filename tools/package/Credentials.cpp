@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <memory>
 
+#include "update/PackageCheck.h"
+
 namespace kdu::package {
 namespace {
 
@@ -111,18 +113,65 @@ void CheckCodeSigning(const CredentialFiles& files, X509* certificate, Findings&
     }
 }
 
+// The exe's own PEM structure rules, for files OpenSSL has read: they are stricter than OpenSSL's
+// reading, which takes the first block it wants and skips the rest. What they refuse, the exe
+// refuses with error 13.
+bool FollowsTheExesRules(const CredentialFiles& files, bool certificateRead, bool keyRead,
+                         Findings& findings) {
+    constexpr char kRefused[] = "; KestovaDesktopUpdater refuses it (error 13)";
+    bool follows = true;
+    if (certificateRead && CertificateProblem(files.certificate)) {
+        findings.Error(files.certificateName, 0,
+                       std::string{"must hold only PEM \"CERTIFICATE\" blocks (the certificate, "
+                                   "then its chain), each with unindented base64 lines: no key, "
+                                   "no other label such as \"X509 CERTIFICATE\""} +
+                           kRefused);
+        follows = false;
+    }
+    if (keyRead && PrivateKeyProblem(files.key) == Failure::NotAPrivateKey) {
+        findings.Error(files.keyName, 0,
+                       std::string{"must hold exactly one \"PRIVATE KEY\", \"RSA PRIVATE KEY\" or "
+                                   "\"EC PRIVATE KEY\" block, with unindented base64 lines, and "
+                                   "no other block but \"EC PARAMETERS\": no certificate, no "
+                                   "second key, no DSA key"} +
+                           kRefused);
+        follows = false;
+    }
+    return follows;
+}
+
+// The exe's own checks of the pair, run last: whatever the builder writes, the exe accepts.
+void CheckAsTheExeDoes(const CredentialFiles& files, std::time_t now, Findings& findings) {
+    IncomingFiles incoming{files.certificate, files.key};
+    try {
+        CheckPairContent(incoming, {}, {}, now);
+    } catch (const SystemError& error) {
+        findings.Error(files.certificateName, 0,
+                       "KestovaDesktopUpdater would refuse this pair (its failure " +
+                           std::to_string(static_cast<int>(error.Kind())) + ")");
+    }
+}
+
 }  // namespace
 
 void CheckCredentials(const CredentialFiles& files, const CredentialRules& rules,
                       Findings& findings) {
+    const auto errorsBefore = findings.errors.size();
     const auto certificate = ReadCertificate(files, findings);
     const auto key = ReadKey(files, findings);
+    if (!rules.codeSigning &&
+        !FollowsTheExesRules(files, certificate != nullptr, key != nullptr, findings)) {
+        return;
+    }
     if (certificate) CheckValidity(files, certificate.get(), rules, findings);
     if (certificate && rules.codeSigning) CheckCodeSigning(files, certificate.get(), findings);
     if (certificate && key && EVP_PKEY_eq(X509_get0_pubkey(certificate.get()), key.get()) != 1) {
         findings.Error(files.keyName, LineOf(files.key, "-----BEGIN"),
                        "the private key does not belong to the certificate " +
                            files.certificateName + " (their public keys differ)");
+    }
+    if (!rules.codeSigning && findings.errors.size() == errorsBefore) {
+        CheckAsTheExeDoes(files, rules.now, findings);
     }
 }
 

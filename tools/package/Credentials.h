@@ -23,7 +23,9 @@ struct CredentialRules {
 
 // Checks that the certificate (the first of the file, where it holds a chain) is a PEM X.509
 // certificate valid now (and warns where it expires within 30 days), that the key is an
-// unencrypted PEM private key, and that the key belongs to the certificate.
+// unencrypted PEM private key, and that the key belongs to the certificate. The product's pair
+// (not the code-signing one) is checked by the exe's own rules as well, first its PEM structure
+// rules and last its pair checks, so that the exe accepts whatever passes.
 void CheckCredentials(const CredentialFiles& files, const CredentialRules& rules,
                       Findings& findings);
 

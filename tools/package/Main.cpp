@@ -5,6 +5,7 @@
 #include <ctime>
 #include <exception>
 #include <filesystem>
+#include <string>
 #include <string_view>
 
 #include "resources/version.h"
@@ -44,7 +45,8 @@ kdu::package::SigningInputs& Signing(Arguments& arguments) {
     return *arguments.inputs.signing;
 }
 
-bool Parse(int argc, char** argv, Arguments& arguments) {
+// What is wrong with the command line; empty if nothing is.
+std::string Parse(int argc, char** argv, Arguments& arguments) {
     arguments.inputs.executable = KDU_DEFAULT_EXE;
     for (int i = 1; i < argc; ++i) {
         const std::string_view option = argv[i];
@@ -52,7 +54,10 @@ bool Parse(int argc, char** argv, Arguments& arguments) {
             arguments.inputs.allowNotYetValid = true;
             continue;
         }
-        if (i + 1 >= argc) return false;
+        // "--out --exe x" is a forgotten value, not a folder named "--exe".
+        if (i + 1 >= argc || std::string_view{argv[i + 1]}.starts_with("--")) {
+            return std::string{option} + " needs a value";
+        }
         const fs::path value = argv[++i];
         if (option == "--certificate") {
             arguments.inputs.certificate = value;
@@ -71,20 +76,28 @@ bool Parse(int argc, char** argv, Arguments& arguments) {
         } else if (option == "--timestamp-url") {
             Signing(arguments).timestampUrl = value.string();
         } else {
-            return false;
+            return "unknown option " + std::string{option};
         }
     }
     const auto& in = arguments.inputs;
-    const bool signingWhole =
-        !in.signing || (!in.signing->certificate.empty() && !in.signing->key.empty());
-    return !in.certificate.empty() && !in.key.empty() && !in.messages.empty() &&
-           !arguments.out.empty() && signingWhole;
+    if (in.signing && (in.signing->certificate.empty() || in.signing->key.empty())) {
+        return "signing needs both --sign-certificate and --sign-key (--timestamp-url only "
+               "timestamps a signature made with them)";
+    }
+    if (in.certificate.empty() || in.key.empty() || in.messages.empty() || arguments.out.empty()) {
+        return "--certificate, --key, --messages and --out are needed";
+    }
+    return {};
 }
 
 int Run(int argc, char** argv) {
+    if (argc == 2 && (std::string_view{argv[1]} == "--help" || std::string_view{argv[1]} == "-h")) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
     Arguments arguments;
-    if (!Parse(argc, argv, arguments)) {
-        std::fputs(kUsage, stderr);
+    if (const auto wrong = Parse(argc, argv, arguments); !wrong.empty()) {
+        std::fprintf(stderr, "kestova-package: error: %s\n\n%s", wrong.c_str(), kUsage);
         return 2;
     }
     arguments.inputs.now = std::time(nullptr);
@@ -104,10 +117,14 @@ int Run(int argc, char** argv) {
         return 1;
     }
 
-    kdu::package::WritePackage(files, arguments.out);
+    const auto keyMode = fs::status(arguments.inputs.key).permissions();
+    kdu::package::WritePackage(files, arguments.out, keyMode);
     const auto folder = arguments.out / kdu::package::PackageName();
     std::printf("kestova-package: wrote %s/ and %s.zip\n", folder.string().c_str(),
                 folder.string().c_str());
+    std::printf("kestova-package: data2.bin and the zip are mode %04o, as readable as %s at most\n",
+                static_cast<unsigned>(fs::status(folder / "data2.bin").permissions()),
+                arguments.inputs.key.string().c_str());
     std::fputs(files.back().content.c_str(), stdout);  // the SHA-256 list
     return 0;
 }
@@ -117,6 +134,11 @@ int Run(int argc, char** argv) {
 int main(int argc, char** argv) {
     try {
         return Run(argc, argv);
+    } catch (const fs::filesystem_error& error) {
+        // As the other findings: the file first, then what the system said of it.
+        std::fprintf(stderr, "%s: error: %s\n", error.path1().string().c_str(),
+                     error.code().message().c_str());
+        return 1;
     } catch (const std::exception& error) {
         std::fprintf(stderr, "kestova-package: %s\n", error.what());
         return 1;

@@ -2,6 +2,10 @@
 
 #include <openssl/evp.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <fstream>
 #include <iterator>
 #include <optional>
@@ -9,6 +13,7 @@
 
 #include "resources/version.h"
 #include "tools/package/Credentials.h"
+#include "tools/package/DigestSlot.h"
 #include "tools/package/Messages.h"
 
 namespace kdu::package {
@@ -54,11 +59,28 @@ void CheckExecutable(const std::string& name, std::string_view exe, Findings& fi
     }
 }
 
-void WriteBytes(const fs::path& path, std::string_view bytes) {
-    std::ofstream out{path, std::ios::binary | std::ios::trunc};
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    if (!out) throw std::runtime_error("cannot write " + path.string());
+[[noreturn]] void ThrowErrno(const char* what, const fs::path& path) {
+    throw fs::filesystem_error(what, path, {errno, std::generic_category()});
+}
+
+// A new file, never one already there nor one a symbolic link planted at its name points to; with
+// mode as its permissions from the start (the umask may narrow them, never widen).
+void WriteBytes(const fs::path& path, std::string_view bytes, fs::perms mode) {
+    const int file = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                            static_cast<mode_t>(mode));
+    if (file < 0) ThrowErrno("cannot create", path);
+    while (!bytes.empty()) {
+        const auto written = ::write(file, bytes.data(), bytes.size());
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            const int error = errno;
+            ::close(file);
+            errno = error;
+            ThrowErrno("cannot write", path);
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(written));
+    }
+    if (::close(file) != 0) ThrowErrno("cannot write", path);
 }
 
 // The code-signing certificate and key, by the rules of the product's pair and for code signing.
@@ -74,17 +96,21 @@ void CheckSigningCredentials(const SigningInputs& signing, std::time_t now, Find
 
 std::string PackageName() { return std::string{KDU_PRODUCT_NAME} + "-" + KDU_VERSION_TEXT; }
 
-std::string Sha256Hex(std::string_view bytes) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    if (EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr) != 1) {
+Sha256Digest Sha256Of(std::string_view bytes) {
+    Sha256Digest digest{};
+    if (EVP_Digest(bytes.data(), bytes.size(), digest.data(), nullptr, EVP_sha256(), nullptr) !=
+        1) {
         throw std::runtime_error("SHA-256 failed");
     }
+    return digest;
+}
+
+std::string Sha256Hex(std::string_view bytes) {
     static constexpr char kDigits[] = "0123456789abcdef";
     std::string hex;
-    for (unsigned int i = 0; i < length; ++i) {
-        hex += kDigits[digest[i] >> 4];
-        hex += kDigits[digest[i] & 0xF];
+    for (const auto byte : Sha256Of(bytes)) {
+        hex += kDigits[byte >> 4];
+        hex += kDigits[byte & 0xF];
     }
     return hex;
 }
@@ -104,7 +130,12 @@ std::vector<ZipEntry> PreparePackage(const PackageInputs& inputs, Findings& find
     if (inputs.signing) CheckSigningCredentials(*inputs.signing, inputs.now, findings);
     if (findings.Refused()) return {};
 
+    // The data files' digests go into the exe before it is signed, so that the signature covers
+    // them.
     std::string executable = *exe;
+    FillDigestSlot(executable, {Sha256Of(*certificate), Sha256Of(*key), Sha256Of(big5)},
+                   inputs.executable.string(), findings);
+    if (findings.Refused()) return {};
     if (inputs.signing) {
         auto signedExe = SignExecutable(executable, *inputs.signing);
         if (!signedExe.failure.empty()) {
@@ -123,20 +154,29 @@ std::vector<ZipEntry> PreparePackage(const PackageInputs& inputs, Findings& find
     return files;
 }
 
-void WritePackage(const std::vector<ZipEntry>& files, const fs::path& out) {
+void WritePackage(const std::vector<ZipEntry>& files, const fs::path& out, fs::perms keyMode) {
+    constexpr auto kReadable = fs::perms::owner_read | fs::perms::owner_write |
+                               fs::perms::group_read | fs::perms::others_read;
+    // The key, and the zip that holds it, no more readable than the key file given.
+    const auto privateMode = keyMode & kReadable;
     fs::create_directories(out);
     const auto folder = out / PackageName();
     const auto zip = out / (PackageName() + ".zip");
     const auto folderBeingWritten = out / (PackageName() + ".partial");
     const auto zipBeingWritten = out / (PackageName() + ".zip.partial");
 
+    // A leftover of a build cut short, or a link planted there: the link is removed, not followed.
     fs::remove_all(folderBeingWritten);
+    fs::remove(zipBeingWritten);
     fs::create_directory(folderBeingWritten);
-    for (const auto& file : files) WriteBytes(folderBeingWritten / file.name, file.content);
+    for (const auto& file : files) {
+        WriteBytes(folderBeingWritten / file.name, file.content,
+                   file.name == "data2.bin" ? privateMode : kReadable);
+    }
     // The zip holds the folder, so that it unpacks into one.
     auto entries = files;
     for (auto& entry : entries) entry.name = PackageName() + "/" + entry.name;
-    WriteBytes(zipBeingWritten, ZipArchive(entries));
+    WriteBytes(zipBeingWritten, ZipArchive(entries), privateMode);
 
     fs::remove_all(folder);
     fs::rename(folderBeingWritten, folder);

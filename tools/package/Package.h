@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Ports.h"
 #include "tools/package/Findings.h"
 #include "tools/package/Signing.h"
 #include "tools/package/Zip.h"
@@ -22,18 +23,21 @@ struct PackageInputs {
     std::time_t now = 0;
 };
 
-// The package's files, in the order they are listed: the exe (signed, where signing inputs are
-// given), data1.bin, data2.bin, data3.bin and SHA256SUMS, the SHA-256 list of the other four in
-// sha256sum's format.
+// The package's files, in the order they are listed: the exe (with the data files' digests in
+// its digest slot, then signed where signing inputs are given), data1.bin, data2.bin, data3.bin and
+// SHA256SUMS, the SHA-256 list of the other four in sha256sum's format.
 std::vector<ZipEntry> PreparePackage(const PackageInputs& inputs, Findings& findings);
 
 // "KestovaDesktopUpdater-<version>": the folder's name, and the zip's without ".zip".
 std::string PackageName();
 
 // Writes <out>/<name>/ and <out>/<name>.zip, replacing an earlier package of the same name.
-// Each is written beside its place first and renamed into it.
-void WritePackage(const std::vector<ZipEntry>& files, const std::filesystem::path& out);
+// Each is written beside its place first and renamed into it. data2.bin and the zip get keyMode's
+// read and write permissions at most (those of the key file given); the other files 0644.
+void WritePackage(const std::vector<ZipEntry>& files, const std::filesystem::path& out,
+                  std::filesystem::perms keyMode);
 
+Sha256Digest Sha256Of(std::string_view bytes);
 std::string Sha256Hex(std::string_view bytes);
 
 }  // namespace kdu::package
