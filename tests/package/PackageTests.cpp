@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -222,20 +227,29 @@ TEST_F(CertificateAndKey, WhatTheBuilderAcceptsTheExeAccepts) {
     EXPECT_EQ(accepted, 6) << "the mismatched, expired and malformed files are refused by both";
 }
 
-TEST_F(CertificateAndKey, ASigningCertificateMustBeForCodeSigning) {
-    const std::pair<std::string, std::size_t> cases[] = {
-        {CertificatePem(key.get(), now, -60, kDay, "codeSigning"), 0},
-        {CertificatePem(key.get(), now, -60, kDay, "serverAuth"), 1},
-        {certificate, 1},  // no extended key usage at all
+TEST_F(CertificateAndKey, ASigningCertificateMustBeForCodeSigningWithAChainThatVerifies) {
+    const auto signing = CertificatePem(key.get(), now, -60, kDay, "codeSigning");
+    const auto other = NewKey();
+    const auto expired = CertificatePem(other.get(), now, -9 * kDay, -kDay);
+    const std::pair<std::string, std::string> cases[] = {
+        {signing, ""},
+        {CertificatePem(key.get(), now, -60, kDay, "serverAuth"), "not for code signing"},
+        {certificate, "not for code signing"},  // no extended key usage at all
+        {signing + expired, "certificate 2 of the chain expired on"},
+        {signing + expired, "certificate 1 of the chain is not issued by certificate 2"},
+        {expired + signing, "the chain is in the wrong order: the key belongs to certificate 2"},
+        {CertificatePem(key.get(), now, kDay, 9 * kDay, "codeSigning"), "not valid before"},
     };
-    for (const auto& [signingCertificate, errors] : cases) {
+    for (const auto& [signingCertificate, expected] : cases) {
+        SCOPED_TRACE(expected);
         Findings findings;
         CheckCredentials({"sign.pem", signingCertificate, "key.pem", PrivateKeyPem(key.get())},
                          {now, false, true}, findings);
-        ASSERT_EQ(findings.errors.size(), errors) << AllReasons(findings.errors);
-        if (errors) {
-            EXPECT_NE(findings.errors[0].reason.find("not for code signing"), std::string::npos);
-        }
+        const auto reasons = AllReasons(findings.errors);
+        EXPECT_EQ(reasons.empty(), expected.empty()) << reasons;
+        EXPECT_NE(reasons.find(expected), std::string::npos) << reasons;
+        EXPECT_EQ(reasons.find("--allow-not-yet-valid"), std::string::npos) << "does not apply";
+        EXPECT_EQ(reasons.find("does not belong"), std::string::npos) << reasons;
     }
 }
 
@@ -266,6 +280,7 @@ std::string ExecutableFor(std::uint16_t machine) {
     PutLittle(exe, 0x46, 1, 2);                                 // one section
     PutLittle(exe, 0x54, 0xE0, 2);                              // the optional header's size
     PutLittle(exe, 0x58, 0x10B, 2);                             // PE32
+    PutLittle(exe, 0x58 + 68, 2, 2);                            // a Windows GUI program
     PutLittle(exe, 0xB4, 16);                                   // data directories
     PutLittle(exe, 0xC8, 0x1000), PutLittle(exe, 0xCC, 0x100);  // the resources' RVA and size
     exe.replace(0x138, 5, ".rsrc");
@@ -342,7 +357,15 @@ TEST_F(Package, OnlyThe32BitExecutableIsPackaged) {
     twoSlots.replace(kSlotAt + kDigestSlotSize, kDigestSlotSize, EmptyDigestSlot());
     auto slotOutsideResources = noSlot;
     slotOutsideResources.replace(0x180, kDigestSlotSize, EmptyDigestSlot());
+    auto dll = ExecutableFor(0x14C);
+    PutLittle(dll, 0x56, 0x2102, 2);  // executable, 32-bit, DLL
+    auto console = ExecutableFor(0x14C);
+    PutLittle(console, 0x58 + 68, 3, 2);
+    const auto head = ExecutableFor(0x14C).substr(0, 0x300);  // the slot is there, the end not
     const std::pair<std::string, std::string> cases[] = {
+        {dll, "a DLL, not the KestovaDesktopUpdater.exe program"},
+        {console, "not a Windows GUI program"},
+        {head, "cut short: a section ends at byte 1024, but the file has 768"},
         {alreadySigned, "is already signed"},
         {noSlot, "has 0 package digest slots"},
         {twoSlots, "has 2 package digest slots"},
@@ -393,6 +416,31 @@ TEST_F(Package, ToolWritesTheFolderAndAZipThatUnpacksToIt) {
     EXPECT_EQ(ReadBytes(folder / "names.txt"), name + "/KestovaDesktopUpdater.exe " + name +
                                                    "/SHA256SUMS " + name + "/data1.bin " + name +
                                                    "/data2.bin " + name + "/data3.bin\n");
+}
+
+// A rebuild replaces the previous package whole; a second build while one holds the folder's
+// lock is refused, and the package stays as it was.
+TEST_F(Package, ToolReplacesAPackageWholeAndOneBuildAtATime) {
+    ASSERT_EQ(RunTool(), 0) << ReadBytes(folder / "output.txt");
+    const auto dist = folder / "dist";
+    const auto package = dist / PackageName();
+    WriteBytes(package / "stale.txt", "from an earlier build");
+    ASSERT_EQ(RunTool(), 0) << ReadBytes(folder / "output.txt");
+    EXPECT_FALSE(fs::exists(package / "stale.txt"));
+    const int lock = ::open((dist / ".kestova-package.lock").c_str(), O_RDWR);
+    ASSERT_EQ(::flock(lock, LOCK_EX | LOCK_NB), 0);
+    WriteBytes(package / "stale.txt", "kept");
+    EXPECT_EQ(RunTool(), 1);
+    ::close(lock);
+    EXPECT_NE(ReadBytes(folder / "output.txt").find("another kestova-package is writing"),
+              std::string::npos);
+    EXPECT_EQ(ReadBytes(package / "stale.txt"), "kept");
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator{dist}) names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{".kestova-package.lock", PackageName(),
+                                               PackageName() + ".zip"}))
+        << "nothing set aside or half written is left";
 }
 
 TEST_F(Package, ToolRefusesWithEveryReasonAndWritesNothing) {

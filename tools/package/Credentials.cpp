@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <vector>
 
 #include "update/PackageCheck.h"
 
@@ -96,6 +97,8 @@ void CheckValidity(const CredentialFiles& files, X509* certificate, const Creden
         const auto reason = "the certificate is not valid before " + TimeText(notBefore);
         if (rules.allowNotYetValid) {
             findings.Warning(files.certificateName, line, reason);
+        } else if (rules.codeSigning) {
+            findings.Error(files.certificateName, line, reason);  // no flag accepts that
         } else {
             findings.Error(files.certificateName, line,
                            reason + " (--allow-not-yet-valid accepts it)");
@@ -152,6 +155,52 @@ void CheckAsTheExeDoes(const CredentialFiles& files, std::time_t now, Findings& 
     }
 }
 
+std::vector<UniqueX509> ReadChain(std::string_view pem) {
+    std::vector<UniqueX509> chain;
+    const auto bio = MemoryOf(pem);
+    while (UniqueX509 next{PEM_read_bio_X509(bio.get(), nullptr, NoPassphrase, nullptr)}) {
+        chain.push_back(std::move(next));
+    }
+    return chain;
+}
+
+// A signature verifies only up a chain in order, leaf first, each certificate issued by the
+// next, none expired; a key that belongs to another certificate of the chain means the order is
+// wrong. True if the key belongs to the leaf.
+bool CheckSigningChain(const CredentialFiles& files, EVP_PKEY* key, std::time_t now,
+                       Findings& findings) {
+    const auto chain = ReadChain(files.certificate);
+    for (std::size_t i = 1; key && i < chain.size(); ++i) {
+        if (EVP_PKEY_eq(X509_get0_pubkey(chain[i].get()), key) != 1) continue;
+        findings.Error(files.certificateName, 0,
+                       "the chain is in the wrong order: the key belongs to certificate " +
+                           std::to_string(i + 1) + ", and the signing certificate comes first");
+        return false;
+    }
+    for (std::size_t i = 0; i < chain.size(); ++i) {
+        const auto position = std::to_string(i + 1);
+        if (i > 0 && X509_cmp_time(X509_get0_notAfter(chain[i].get()), &now) <= 0) {
+            findings.Error(files.certificateName, 0,
+                           "certificate " + position + " of the chain expired on " +
+                               TimeText(X509_get0_notAfter(chain[i].get())) +
+                               ": a signature made with it does not verify");
+        }
+        // By name, and by the issuer's key (names alone may coincide).
+        const bool issued =
+            i + 1 == chain.size() ||
+            (X509_check_issued(chain[i + 1].get(), chain[i].get()) == X509_V_OK &&
+             X509_verify(chain[i].get(), X509_get0_pubkey(chain[i + 1].get())) == 1);
+        if (!issued) {
+            findings.Error(files.certificateName, 0,
+                           "certificate " + position +
+                               " of the chain is not issued by certificate " +
+                               std::to_string(i + 2) +
+                               ": give the chain in order, the signing certificate first");
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 void CheckCredentials(const CredentialFiles& files, const CredentialRules& rules,
@@ -165,7 +214,10 @@ void CheckCredentials(const CredentialFiles& files, const CredentialRules& rules
     }
     if (certificate) CheckValidity(files, certificate.get(), rules, findings);
     if (certificate && rules.codeSigning) CheckCodeSigning(files, certificate.get(), findings);
-    if (certificate && key && EVP_PKEY_eq(X509_get0_pubkey(certificate.get()), key.get()) != 1) {
+    const bool ordered =
+        !rules.codeSigning || CheckSigningChain(files, key.get(), rules.now, findings);
+    if (ordered && certificate && key &&
+        EVP_PKEY_eq(X509_get0_pubkey(certificate.get()), key.get()) != 1) {
         findings.Error(files.keyName, LineOf(files.key, "-----BEGIN"),
                        "the private key does not belong to the certificate " +
                            files.certificateName + " (their public keys differ)");

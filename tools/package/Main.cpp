@@ -134,6 +134,9 @@ int Run(int argc, char** argv) {
 int main(int argc, char** argv) {
     try {
         return Run(argc, argv);
+    } catch (const kdu::package::PackageWriteError& error) {
+        std::fprintf(stderr, "%s\n", error.what());
+        return 1;
     } catch (const fs::filesystem_error& error) {
         // As the other findings: the file first, then what the system said of it.
         std::fprintf(stderr, "%s: error: %s\n", error.path1().string().c_str(),

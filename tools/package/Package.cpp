@@ -3,6 +3,7 @@
 #include <openssl/evp.h>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -15,12 +16,11 @@
 #include "tools/package/Credentials.h"
 #include "tools/package/DigestSlot.h"
 #include "tools/package/Messages.h"
+#include "tools/package/PeImage.h"
 
 namespace kdu::package {
 namespace fs = std::filesystem;
 namespace {
-
-constexpr std::uint16_t kMachineI386 = 0x014C;
 
 std::optional<std::string> ReadFile(const fs::path& path, Findings& findings) {
     std::error_code error;
@@ -36,26 +36,31 @@ std::optional<std::string> ReadFile(const fs::path& path, Findings& findings) {
     return std::string{std::istreambuf_iterator<char>{in}, {}};
 }
 
-std::uint32_t Little(std::string_view bytes, std::size_t at, int size) {
-    std::uint32_t value = 0;
-    for (int i = size - 1; i >= 0; --i) {
-        value = (value << 8) | static_cast<unsigned char>(bytes[at + static_cast<std::size_t>(i)]);
-    }
-    return value;
-}
-
-// The users' systems run the 32-bit build: an x86-64 or foreign file is refused.
+// The users' systems run the 32-bit build of the program: an x86-64 or foreign file, a DLL, a
+// console program or one cut short (a partial copy or download) is refused.
 void CheckExecutable(const std::string& name, std::string_view exe, Findings& findings) {
-    constexpr std::size_t kPeOffsetAt = 0x3C;
-    const std::size_t pe = exe.size() >= kPeOffsetAt + 4 ? Little(exe, kPeOffsetAt, 4) : 0;
-    // The offset comes from the file: checked against its size before anything is read there.
-    if (!exe.starts_with("MZ") || pe == 0 || exe.size() < pe + 6 ||
-        exe.substr(pe, 4) != std::string_view{"PE\0\0", 4}) {
+    const auto image = ReadPeImage(exe);
+    if (!image) {
         findings.Error(name, 0, "not a Windows executable");
-    } else if (Little(exe, pe + 4, 2) != kMachineI386) {
+        return;
+    }
+    if (image->machine != kMachineI386) {
         findings.Error(name, 0,
                        "not the 32-bit (i686) build of KestovaDesktopUpdater.exe "
                        "(build it with: cmake --build --preset win32)");
+    } else if ((image->characteristics & kImageFileDll) != 0) {
+        findings.Error(name, 0, "a DLL, not the KestovaDesktopUpdater.exe program");
+    } else if (image->subsystem != kSubsystemWindowsGui) {
+        findings.Error(name, 0, "not a Windows GUI program (KestovaDesktopUpdater.exe is one)");
+    }
+    for (const auto& section : image->sections) {
+        if (section.rawAt <= exe.size() && section.rawSize <= exe.size() - section.rawAt) continue;
+        findings.Error(name, 0,
+                       "cut short: a section ends at byte " +
+                           std::to_string(std::uint64_t{section.rawAt} + section.rawSize) +
+                           ", but the file has " + std::to_string(exe.size()) +
+                           " (a partial copy or download?)");
+        return;
     }
 }
 
@@ -90,6 +95,73 @@ void CheckSigningCredentials(const SigningInputs& signing, std::time_t now, Find
     if (!certificate || !key) return;
     CheckCredentials({signing.certificate.string(), *certificate, signing.key.string(), *key},
                      {now, false, true}, findings);
+}
+
+// An exclusive lock on the output folder while a build writes into it: two builds into one folder
+// would otherwise leave one's folder beside the other's zip. The system releases it when the
+// process ends, however it ends.
+class OutputLock {
+public:
+    explicit OutputLock(const fs::path& out) {
+        const auto path = out / ".kestova-package.lock";
+        file_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (file_ < 0) ThrowErrno("cannot create", path);
+        if (::flock(file_, LOCK_EX | LOCK_NB) == 0) return;
+        const bool held = errno == EWOULDBLOCK;
+        ::close(file_);
+        if (held) {
+            throw PackageWriteError(out.string() +
+                                    ": error: another kestova-package is writing into this "
+                                    "folder; nothing was written: try again when it has finished");
+        }
+        ThrowErrno("cannot lock", path);
+    }
+    OutputLock(const OutputLock&) = delete;
+    OutputLock& operator=(const OutputLock&) = delete;
+    ~OutputLock() { ::close(file_); }
+
+private:
+    int file_ = -1;
+};
+
+// Where one of the package's two parts goes, is written, and waits while it is replaced.
+struct Place {
+    fs::path target;
+    fs::path partial;
+    fs::path aside;
+};
+
+// Moves the previous folder and zip aside, the new ones into place, then removes the previous
+// ones: all or nothing. On a failure the previous ones are put back, and the error says so.
+void PutInPlace(const Place (&places)[2]) {
+    std::vector<const Place*> movedAside;
+    std::vector<const Place*> placed;
+    try {
+        for (const auto& place : places) {
+            if (!fs::exists(fs::symlink_status(place.target))) continue;
+            fs::rename(place.target, place.aside);
+            movedAside.push_back(&place);
+        }
+        for (const auto& place : places) {
+            fs::rename(place.partial, place.target);
+            placed.push_back(&place);
+        }
+    } catch (const fs::filesystem_error& error) {
+        std::error_code ignored;
+        for (const auto* place : placed) fs::remove_all(place->target, ignored);
+        for (const auto& place : places) fs::remove_all(place.partial, ignored);
+        std::string now = "the previous package, if any, is in place again";
+        for (const auto* place : movedAside) {
+            std::error_code failed;
+            fs::rename(place->aside, place->target, failed);
+            if (failed)
+                now =
+                    "the previous package could not be put back: it is in " + place->aside.string();
+        }
+        throw PackageWriteError(error.path1().string() + ": error: " + error.code().message() +
+                                "; the new package was not written, and " + now);
+    }
+    for (const auto* place : movedAside) fs::remove_all(place->aside);
 }
 
 }  // namespace
@@ -160,14 +232,25 @@ void WritePackage(const std::vector<ZipEntry>& files, const fs::path& out, fs::p
     // The key, and the zip that holds it, no more readable than the key file given.
     const auto privateMode = keyMode & kReadable;
     fs::create_directories(out);
-    const auto folder = out / PackageName();
-    const auto zip = out / (PackageName() + ".zip");
-    const auto folderBeingWritten = out / (PackageName() + ".partial");
-    const auto zipBeingWritten = out / (PackageName() + ".zip.partial");
+    const OutputLock lock{out};
+    const auto name = PackageName();
+    // Each new file is written beside its place first; the previous one waits aside until both
+    // new ones are in place.
+    const Place places[] = {
+        {out / name, out / (name + ".partial"), out / (name + ".old")},
+        {out / (name + ".zip"), out / (name + ".zip.partial"), out / (name + ".zip.old")}};
+    for (const auto& place : places) {
+        // A build cut short after moving the previous package aside: it goes back first.
+        if (!fs::exists(fs::symlink_status(place.target)) &&
+            fs::exists(fs::symlink_status(place.aside))) {
+            fs::rename(place.aside, place.target);
+        }
+        // Leftovers, or links planted there: removed, not followed.
+        fs::remove_all(place.aside);
+        fs::remove_all(place.partial);
+    }
 
-    // A leftover of a build cut short, or a link planted there: the link is removed, not followed.
-    fs::remove_all(folderBeingWritten);
-    fs::remove(zipBeingWritten);
+    const auto& folderBeingWritten = places[0].partial;
     fs::create_directory(folderBeingWritten);
     for (const auto& file : files) {
         WriteBytes(folderBeingWritten / file.name, file.content,
@@ -175,12 +258,9 @@ void WritePackage(const std::vector<ZipEntry>& files, const fs::path& out, fs::p
     }
     // The zip holds the folder, so that it unpacks into one.
     auto entries = files;
-    for (auto& entry : entries) entry.name = PackageName() + "/" + entry.name;
-    WriteBytes(zipBeingWritten, ZipArchive(entries), privateMode);
-
-    fs::remove_all(folder);
-    fs::rename(folderBeingWritten, folder);
-    fs::rename(zipBeingWritten, zip);
+    for (auto& entry : entries) entry.name = name + "/" + entry.name;
+    WriteBytes(places[1].partial, ZipArchive(entries), privateMode);
+    PutInPlace(places);
 }
 
 }  // namespace kdu::package

@@ -3,6 +3,7 @@
 #include <ctime>
 #include <filesystem>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -31,8 +32,15 @@ std::vector<ZipEntry> PreparePackage(const PackageInputs& inputs, Findings& find
 // "KestovaDesktopUpdater-<version>": the folder's name, and the zip's without ".zip".
 std::string PackageName();
 
-// Writes <out>/<name>/ and <out>/<name>.zip, replacing an earlier package of the same name.
-// Each is written beside its place first and renamed into it. data2.bin and the zip get keyMode's
+// A failure to write the package, with its whole message: "path: error: reason".
+class PackageWriteError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Writes <out>/<name>/ and <out>/<name>.zip, replacing an earlier package of the same name all or
+// nothing, under a lock on <out> (a second build that finds it held is refused). Each is written
+// beside its place first and renamed into it. data2.bin and the zip get keyMode's
 // read and write permissions at most (those of the key file given); the other files 0644.
 void WritePackage(const std::vector<ZipEntry>& files, const std::filesystem::path& out,
                   std::filesystem::perms keyMode);

@@ -60,6 +60,26 @@ private:
     fs::path path_;
 };
 
+// A slow timestamp server must not hold a build up for ever.
+constexpr char kTimeLimitSeconds[] = "300";
+
+// What went wrong running osslsigncode, within the time limit; empty if it succeeded.
+std::string RunOsslsigncode(std::vector<std::string> command, const fs::path& log) {
+    command.insert(command.begin(), {"timeout", "--kill-after=10", kTimeLimitSeconds});
+    const int exitCode = Run(command, log);
+    constexpr int kTimedOut = 124;  // timeout's own codes
+    constexpr int kCouldNotRun = 127;
+    if (exitCode == kTimedOut) {
+        return std::string{"osslsigncode did not finish within "} + kTimeLimitSeconds +
+               " s (a slow timestamp server?)";
+    }
+    if (exitCode == -1 || exitCode == kCouldNotRun) {
+        return "cannot run osslsigncode (install it: scripts/setup.sh)";
+    }
+    if (exitCode != 0) return "osslsigncode failed: " + ReadAll(log);
+    return {};
+}
+
 }  // namespace
 
 Signed SignExecutable(std::string_view exe, const SigningInputs& signing) {
@@ -79,9 +99,13 @@ Signed SignExecutable(std::string_view exe, const SigningInputs& signing) {
         command.insert(command.end(), {"-ts", signing.timestampUrl});
     }
     command.insert(command.end(), {"-in", unsigned_.string(), "-out", signed_.string()});
-    const int exitCode = Run(command, log);
-    if (exitCode == -1) return {{}, "cannot run osslsigncode (install it: scripts/setup.sh)"};
-    if (exitCode != 0) return {{}, "osslsigncode failed: " + ReadAll(log)};
+    if (const auto failure = RunOsslsigncode(command, log); !failure.empty()) return {{}, failure};
+    // The signature is checked as a user's system would: up the chain given, to its root.
+    const auto verifyLog = work.Path() / "verify.txt";
+    const auto verified = RunOsslsigncode({"osslsigncode", "verify", "-in", signed_.string(),
+                                           "-CAfile", signing.certificate.string()},
+                                          verifyLog);
+    if (!verified.empty()) return {{}, "the signed exe does not verify: " + verified};
     return {ReadAll(signed_), {}};
 }
 

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+namespace kdu::package {
+
+// The headers of a PE file that the package builder looks at; every offset read is checked
+// against the file's size.
+struct PeImage {
+    struct Directory {
+        std::uint32_t address = 0;  // an RVA; the security directory's is a file offset
+        std::uint32_t size = 0;
+    };
+    struct Section {
+        std::uint32_t virtualSize = 0;
+        std::uint32_t address = 0;
+        std::uint32_t rawSize = 0;
+        std::uint32_t rawAt = 0;
+    };
+    std::uint16_t machine = 0;
+    std::uint16_t characteristics = 0;
+    std::uint16_t subsystem = 0;
+    Directory resources;
+    Directory signature;  // the Authenticode certificate table
+    std::vector<Section> sections;
+};
+
+inline constexpr std::uint16_t kMachineI386 = 0x014C;
+inline constexpr std::uint16_t kImageFileDll = 0x2000;
+inline constexpr std::uint16_t kSubsystemWindowsGui = 2;
+
+// Nothing if the file is not a PE file, or its headers run past its end.
+std::optional<PeImage> ReadPeImage(std::string_view file);
+
+}  // namespace kdu::package
