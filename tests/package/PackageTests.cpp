@@ -72,6 +72,15 @@ TEST(Messages, EachBadInputNamesItsLineAndReason) {
         {"1\n2\xFF\n3\n4\n5\n6\n", "m.txt:2: error: not valid UTF-8: byte 0xFF at column 2"},
         {"1\n\xC0\xAF\n3\n4\n5\n6\n", "m.txt:2: error: not valid UTF-8"},      // overlong '/'
         {"1\n\xED\xA0\x80\n3\n4\n5\n6\n", "m.txt:2: error: not valid UTF-8"},  // a surrogate
+        {std::string{"1\n2\n3\nA\0B\n5\n6\n", 14},
+         "m.txt:4: error: control character U+0000 at column 2: the window shows it as a box"},
+        {"1\n2\n3\n4\n\tfive\n6\n", "m.txt:5: error: control character U+0009 at column 1"},
+        {"1\n2\n3\n4\n5\n6\x1B[0m\n", "m.txt:6: error: control character U+001B at column 2"},
+        {"1\n\xC2\x85\n3\n4\n5\n6\n", "m.txt:2: error: control character U+0085"},  // C1
+        {"1\n2\n3\nA\xF3\xA0\x81\x81\n5\n6\n",  // a tag character, dropped by iconv
+         "m.txt:4: error: character '\xF3\xA0\x81\x81' (U+E0041) at column 2 cannot be written"},
+        {"嚜濃\n2\n3\n4\n5\n6\n",
+         "m.txt:1: error: its Big5 bytes begin with EF BB BF, the UTF-8 byte-order mark"},
     };
     for (const auto& [input, expected] : cases) {
         SCOPED_TRACE(input);
@@ -91,11 +100,14 @@ TEST(Messages, LinesWiderThanList1AndExtraLinesAreWarnedAbout) {
     for (int i = 0; i < 28; ++i) fitting += "中";  // 336 px
     const auto tooWide = fitting + "中";
     Findings findings;
-    ConvertMessages("1\n2\n" + fitting + "\n" + tooWide + "\n5\n6\n7\n", "m.txt", findings);
+    ConvertMessages("1\n2\n" + fitting + "\n" + tooWide + "\n5\n\n7\n", "m.txt", findings);
     EXPECT_FALSE(findings.Refused());
-    ASSERT_EQ(findings.warnings.size(), 2U) << AllReasons(findings.warnings);
+    ASSERT_EQ(findings.warnings.size(), 3U) << AllReasons(findings.warnings);
     EXPECT_EQ(findings.warnings[0].line, 7);  // never shown
     EXPECT_EQ(findings.warnings[1].line, 4);
+    EXPECT_EQ(Describe(findings.warnings[2], "warning"),
+              "m.txt:6: warning: the failure line is empty: the window shows an empty row there "
+              "(nothing at all when an update fails)");
     EXPECT_NE(findings.warnings[1].reason.find("closing line is about 348 px wide"),
               std::string::npos);
     EXPECT_NE(findings.warnings[1].reason.find("estimated from the character count"),

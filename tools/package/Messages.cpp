@@ -119,21 +119,47 @@ struct IconvClose {
 };
 using UniqueIconv = std::unique_ptr<std::remove_pointer_t<iconv_t>, IconvClose>;
 
-// One character in code page 950, or nothing if it has none.
-std::optional<std::string> ToBig5(iconv_t converter, char32_t code) {
-    char in[4] = {static_cast<char>(code & 0xFF), static_cast<char>((code >> 8) & 0xFF),
-                  static_cast<char>((code >> 16) & 0xFF), static_cast<char>(code >> 24)};
-    char out[8];
-    char* inAt = in;
+// bytes converted whole, or nothing.
+std::optional<std::string> Convert(iconv_t converter, std::string in) {
+    char out[16];
+    char* inAt = in.data();
     char* outAt = out;
-    std::size_t inLeft = sizeof(in);
+    std::size_t inLeft = in.size();
     std::size_t outLeft = sizeof(out);
     iconv(converter, nullptr, nullptr, nullptr, nullptr);
-    if (iconv(converter, &inAt, &inLeft, &outAt, &outLeft) == static_cast<std::size_t>(-1)) {
+    if (iconv(converter, &inAt, &inLeft, &outAt, &outLeft) == static_cast<std::size_t>(-1) ||
+        inLeft != 0) {
         return std::nullopt;
     }
     return std::string(out, outAt);
 }
+
+std::string Utf32(char32_t code) {
+    return {static_cast<char>(code & 0xFF), static_cast<char>((code >> 8) & 0xFF),
+            static_cast<char>((code >> 16) & 0xFF), static_cast<char>(code >> 24)};
+}
+
+// The two ways of code page 950.
+struct Big5Converters {
+    UniqueIconv to{iconv_open("CP950", "UTF-32LE")};
+    UniqueIconv from{iconv_open("UTF-32LE", "CP950")};
+    bool Usable() const {
+        const auto failed = reinterpret_cast<iconv_t>(-1);
+        return to.get() != failed && from.get() != failed;
+    }
+};
+
+// One character in code page 950, or nothing if it has none, or none that reads back as the same
+// character (iconv drops some silently, such as Unicode's tag characters).
+std::optional<std::string> ToBig5(const Big5Converters& big5, char32_t code) {
+    auto converted = Convert(big5.to.get(), Utf32(code));
+    if (!converted || converted->empty()) return std::nullopt;
+    if (Convert(big5.from.get(), *converted) != Utf32(code)) return std::nullopt;
+    return converted;
+}
+
+// C0 (the tab too: List1 has no tab stops), DEL and C1: shown as boxes, or cutting the line.
+bool IsControl(char32_t code) { return code < 0x20 || (code >= 0x7F && code <= 0x9F); }
 
 std::string RoleOf(int line) {
     if (line <= 3) return "introduction";
@@ -168,8 +194,8 @@ std::string ConvertMessages(std::string_view utf8, const std::string& fileName,
                          "lines after line 6 are packaged but never shown");
     }
 
-    const UniqueIconv converter{iconv_open("CP950", "UTF-32LE")};
-    if (converter.get() == reinterpret_cast<iconv_t>(-1)) {
+    const Big5Converters converters;
+    if (!converters.Usable()) {
         findings.Error(fileName, 0, "this system cannot convert to code page 950 (iconv)");
         return {};
     }
@@ -177,8 +203,23 @@ std::string ConvertMessages(std::string_view utf8, const std::string& fileName,
     for (std::size_t index = 0; index < lines->size(); ++index) {
         const int lineNumber = static_cast<int>(index) + 1;
         const auto& line = (*lines)[index];
+        const auto lineStart = big5.size();
+        if (lineNumber <= kMessageLines && line.empty()) {
+            findings.Warning(
+                fileName, lineNumber,
+                "the " + RoleOf(lineNumber) +
+                    " line is empty: the window shows an empty row there" +
+                    (lineNumber == kMessageLines ? " (nothing at all when an update fails)" : ""));
+        }
         for (std::size_t column = 0; column < line.size(); ++column) {
-            const auto converted = ToBig5(converter.get(), line[column]);
+            if (IsControl(line[column])) {
+                findings.Error(fileName, lineNumber,
+                               "control character U+" + Hex(line[column], 4) + " at column " +
+                                   std::to_string(column + 1) +
+                                   ": the window shows it as a box, or cuts the line there");
+                continue;
+            }
+            const auto converted = ToBig5(converters, line[column]);
             if (!converted) {
                 findings.Error(fileName, lineNumber,
                                "character '" + Utf8(line[column]) + "' (U+" + Hex(line[column], 4) +
@@ -187,6 +228,13 @@ std::string ConvertMessages(std::string_view utf8, const std::string& fileName,
                 continue;
             }
             big5 += *converted;
+        }
+        // The updater reads a file that starts with these bytes as UTF-8.
+        if (index == 0 && std::string_view{big5}.substr(lineStart).starts_with(kByteOrderMark)) {
+            findings.Error(fileName, lineNumber,
+                           "its Big5 bytes begin with EF BB BF, the UTF-8 byte-order mark: the "
+                           "updater would read the whole file as UTF-8; start the line with "
+                           "another character");
         }
         big5 += "\r\n";
         const int width = EstimatedWidthAt96Dpi(line);
