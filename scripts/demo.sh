@@ -72,6 +72,10 @@ run_quietly() {
 }
 
 if ((headless)); then
+  # Xvfb has no window manager: in a Wine virtual desktop, Wine draws the window's frame itself
+  # (caption, icon, close button), so the pictures show the window as users see it.
+  "$WINE" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Demo /f >/dev/null
+  "$WINE" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Demo /d 800x600 /f >/dev/null
   export KDU_SCREENSHOTS="Z:$demo/screenshots"
   "$WINE" build/$KDU_WINE_BUILD/demo/kdu_demo_driver.exe "Z:${app//\//\\}\\KestovaDesktopUpdater.exe" \
     "Z:${install//\//\\}" "KestovaDesktopUpdater" </dev/null
@@ -79,6 +83,7 @@ if ((headless)); then
     convert "$bitmap" "$demo/$(basename "${bitmap%.bmp}").png"
   done
   rm -rf "$demo/screenshots"
+  "$WINE" reg delete 'HKCU\Software\Wine\Explorer' /v Desktop /f >/dev/null
   echo "demo: screenshots saved as build/demo/KestovaDesktopUpdater-*.png"
 else
   echo "demo: the window is open on $DISPLAY; close it to end the demo"

@@ -43,10 +43,21 @@ create_prefix() {
   "$WINESERVER" -w
 }
 
+# Wine draws a window's caption buttons with Marlett, which it ships but does not register: without
+# it, where Wine draws frames (a virtual desktop), the buttons show as the letters "0 1 r".
+install_marlett() {
+  local fonts=$WINEPREFIX/drive_c/windows/Fonts
+  [[ -f $fonts/marlett.ttf || ! -f /usr/share/wine/fonts/marlett.ttf ]] && return
+  cp /usr/share/wine/fonts/marlett.ttf "$fonts/"
+  reg_add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\Fonts' /v "Marlett (TrueType)" /d marlett.ttf
+  "$WINESERVER" -w
+}
+
 case ${1:-} in
   start)
     [[ -n ${KDU_KEEP_DISPLAY:-} ]] || start_display
     create_prefix
+    install_marlett
     # A persistent wineserver keeps the prefix warm for every test that follows.
     "$WINESERVER" -p >/dev/null 2>&1 </dev/null || true  # fails if one already runs
     # Start Wine's background services now, detached from any test's output: a service started
