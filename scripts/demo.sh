@@ -79,6 +79,18 @@ if ((headless)); then
   export KDU_SCREENSHOTS="Z:$demo/screenshots"
   "$WINE" build/$KDU_WINE_BUILD/demo/kdu_demo_driver.exe "Z:${app//\//\\}\\KestovaDesktopUpdater.exe" \
     "Z:${install//\//\\}" "KestovaDesktopUpdater" </dev/null
+  # The error box as a user meets it: a product installed under the user's profile on C:, whose
+  # key another program has made read-only. The run changes nothing, and says so.
+  profile_install='C:\users\'"$(id -un)"'\AppData\Local\KestovaDesktop'
+  unix_install=$("$WINE" winepath -u "$profile_install" 2>/dev/null)
+  mkdir -p "$unix_install"
+  cp sample/installed/Certificate.pem sample/installed/PrivateKey.pem "$unix_install/"
+  chmod a-w "$unix_install/PrivateKey.pem"  # Wine shows it as the read-only attribute
+  "$WINE" reg add 'HKCU\SOFTWARE\Kestova\Desktop' /v InstallPath /d "$profile_install" /f >/dev/null
+  "$WINE" build/$KDU_WINE_BUILD/demo/kdu_demo_driver.exe "Z:${app//\//\\}\\KestovaDesktopUpdater.exe" \
+    "$profile_install" "KestovaDesktopUpdater-read-only-key" </dev/null >"$demo/read-only-key.txt"
+  rm -rf "$unix_install"
+  "$WINE" reg add 'HKCU\SOFTWARE\Kestova\Desktop' /v InstallPath /d "Z:${install//\//\\}" /f >/dev/null
   for bitmap in "$demo"/screenshots/*.bmp; do
     convert "$bitmap" "$demo/$(basename "${bitmap%.bmp}").png"
   done
