@@ -26,13 +26,11 @@ std::wstring Field(std::wstring_view text) {
 // The window refuses a message file the package was not made with at start-up; so does this.
 // Read only where the program carries digests: the quiet run does not otherwise need it.
 void CheckMessagesQuietly(FileSystem& files) {
-    const auto program = files.ExecutablePath();
-    const auto sealed = ReadDigestSlot(files.DigestSlot(), program);
-    if (!sealed) return;
-    const auto path = Join(FolderOf(program), kMessageFileName);
+    if (!ProgramDigests(files)) return;
+    const auto path = Join(FolderOf(files.ExecutablePath()), kMessageFileName);
     std::optional<Bytes> content;
     if (files.Exists(path)) content = files.ReadAll(path);
-    CheckSealed(files, *sealed, kSealedMessages, content, path);
+    CheckSealedMessages(files, content, path);
 }
 
 }  // namespace

@@ -260,7 +260,7 @@ IncomingFiles CheckPackage(FileSystem& files, const CredentialPaths& paths, std:
     // The digests first: a file that is not the package's own is told as that, whatever it holds.
     // Those the program carries are covered by its signature, and SHA256SUMS is not: with them,
     // SHA256SUMS is neither needed nor trusted.
-    if (const auto sealed = ReadDigestSlot(files.DigestSlot(), files.ExecutablePath())) {
+    if (const auto sealed = ProgramDigests(files)) {
         CheckSealed(files, *sealed, kSealedCertificate, certificate, certificatePath);
         CheckSealed(files, *sealed, kSealedPrivateKey, privateKey, privateKeyPath);
     } else if (files.Exists(paths.checksums)) {

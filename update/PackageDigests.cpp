@@ -34,6 +34,10 @@ std::optional<PackageDigests> ReadDigestSlot(std::string_view slot,
     return digests;
 }
 
+std::optional<PackageDigests> ProgramDigests(FileSystem& files) {
+    return ReadDigestSlot(files.DigestSlot(), files.ExecutablePath());
+}
+
 std::string EmptyDigestSlot() {
     std::string slot(kDigestSlotSize, '\0');
     slot.replace(0, kDigestSlotMarker.size(), kDigestSlotMarker);
@@ -60,7 +64,7 @@ void CheckSealed(FileSystem& files, const PackageDigests& digests, std::size_t w
 
 void CheckSealedMessages(FileSystem& files, const std::optional<Bytes>& content,
                          const std::wstring& path) {
-    if (const auto sealed = ReadDigestSlot(files.DigestSlot(), files.ExecutablePath())) {
+    if (const auto sealed = ProgramDigests(files)) {
         CheckSealed(files, *sealed, kSealedMessages, content, path);
     }
 }

@@ -34,6 +34,9 @@ inline constexpr std::size_t kSealedMessages = 2;
 std::optional<PackageDigests> ReadDigestSlot(std::string_view slot,
                                              const std::wstring& programPath);
 
+// The digests the running program carries: ReadDigestSlot of its own slot.
+std::optional<PackageDigests> ProgramDigests(FileSystem& files);
+
 // The bytes of an empty slot, as a plain build carries it.
 std::string EmptyDigestSlot();
 

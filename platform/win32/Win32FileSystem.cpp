@@ -206,10 +206,14 @@ bool Win32FileSystem::Exists(const std::wstring& path) {
 Bytes Win32FileSystem::DigestSlot() {
     const HRSRC resource = ::FindResourceW(nullptr, MAKEINTRESOURCEW(IDR_PACKAGE_DIGESTS),
                                            MAKEINTRESOURCEW(10));  // RT_RCDATA
-    // A program of this source without the resource (a test program) is as a plain build.
-    if (!resource && ::GetLastError() == ERROR_RESOURCE_TYPE_NOT_FOUND) return EmptyDigestSlot();
-    if (!resource && ::GetLastError() == ERROR_RESOURCE_DATA_NOT_FOUND) return EmptyDigestSlot();
-    if (!resource) throw LastError();
+    if (!resource) {
+        // A program of this source without the resource (a test program) is as a plain build.
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_RESOURCE_TYPE_NOT_FOUND || error == ERROR_RESOURCE_DATA_NOT_FOUND) {
+            return EmptyDigestSlot();
+        }
+        throw ErrorFromCode(error);
+    }
     const HGLOBAL loaded = ::LoadResource(nullptr, resource);  // not to be freed: part of the image
     const DWORD size = ::SizeofResource(nullptr, resource);
     const void* data = loaded ? ::LockResource(loaded) : nullptr;

@@ -149,9 +149,10 @@ void CheckAsTheExeDoes(const CredentialFiles& files, std::time_t now, Findings& 
     try {
         CheckPairContent(incoming, {}, {}, now);
     } catch (const SystemError& error) {
-        findings.Error(files.certificateName, 0,
-                       "KestovaDesktopUpdater would refuse this pair (its failure " +
-                           std::to_string(static_cast<int>(error.Kind())) + ")");
+        findings.Error(
+            error.Kind() == Failure::NotAPrivateKey ? files.keyName : files.certificateName, 0,
+            "KestovaDesktopUpdater's own checks refuse this pair (its DER reader, the "
+            "key against the leaf, or the expiry)");
     }
 }
 
@@ -165,8 +166,8 @@ std::vector<UniqueX509> ReadChain(std::string_view pem) {
 }
 
 // A signature verifies only up a chain in order, leaf first, each certificate issued by the
-// next, none expired; a key that belongs to another certificate of the chain means the order is
-// wrong. True if the key belongs to the leaf.
+// next, none expired. False where the key belongs to another certificate of the chain: the order
+// is wrong, which is said instead of "the key does not belong".
 bool CheckSigningChain(const CredentialFiles& files, EVP_PKEY* key, std::time_t now,
                        Findings& findings) {
     const auto chain = ReadChain(files.certificate);

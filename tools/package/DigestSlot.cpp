@@ -16,8 +16,8 @@ std::string_view ResourceSection(std::string_view exe, const PeImage& image) {
             resources >= section.address &&
             resources - section.address < std::max(section.virtualSize, section.rawSize);
         if (!holds) continue;
-        if (section.rawAt > exe.size() || section.rawSize > exe.size() - section.rawAt) return {};
-        return exe.substr(section.rawAt, section.rawSize);
+        return WithinFile(section, exe.size()) ? exe.substr(section.rawAt, section.rawSize)
+                                               : std::string_view{};
     }
     return {};
 }

@@ -54,7 +54,7 @@ void CheckExecutable(const std::string& name, std::string_view exe, Findings& fi
         findings.Error(name, 0, "not a Windows GUI program (KestovaDesktopUpdater.exe is one)");
     }
     for (const auto& section : image->sections) {
-        if (section.rawAt <= exe.size() && section.rawSize <= exe.size() - section.rawAt) continue;
+        if (WithinFile(section, exe.size())) continue;
         findings.Error(name, 0,
                        "cut short: a section ends at byte " +
                            std::to_string(std::uint64_t{section.rawAt} + section.rawSize) +
@@ -154,9 +154,10 @@ void PutInPlace(const Place (&places)[2]) {
         for (const auto* place : movedAside) {
             std::error_code failed;
             fs::rename(place->aside, place->target, failed);
-            if (failed)
+            if (failed) {
                 now =
                     "the previous package could not be put back: it is in " + place->aside.string();
+            }
         }
         throw PackageWriteError(error.path1().string() + ": error: " + error.code().message() +
                                 "; the new package was not written, and " + now);

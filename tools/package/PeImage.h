@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string_view>
@@ -31,6 +32,11 @@ struct PeImage {
 inline constexpr std::uint16_t kMachineI386 = 0x014C;
 inline constexpr std::uint16_t kImageFileDll = 0x2000;
 inline constexpr std::uint16_t kSubsystemWindowsGui = 2;
+
+// Whether a section's bytes lie within a file of this size.
+inline bool WithinFile(const PeImage::Section& section, std::size_t fileSize) {
+    return section.rawAt <= fileSize && section.rawSize <= fileSize - section.rawAt;
+}
 
 // Nothing if the file is not a PE file, or its headers run past its end.
 std::optional<PeImage> ReadPeImage(std::string_view file);
