@@ -1,5 +1,5 @@
 // Runs KestovaDesktopUpdater.exe the way a user would and prints what happens: the install
-// folder, what the window shows, and a screenshot of it.
+// folder, what the window shows, and a screenshot of it; after an update, what /restore asks.
 //
 //   DemoDriver.exe <updater.exe> <install folder> <screenshot name>
 
@@ -59,6 +59,24 @@ void PrintWindow(const UpdaterWindow& window) {
           (window.Enabled(IDC_COMMAND1) ? L"enabled" : L"disabled"));
 }
 
+// What /restore asks in the window form, after an update made the backups; answered 否, so that
+// nothing changes.
+bool ShowRestoreQuestion(const std::wstring& updater, const std::wstring& screenshotName) {
+    Print(L"Starting it again with /restore...");
+    UpdaterWindow question{updater, {}, kdu::testing::kDialogClass, L"/restore"};
+    if (!question.Found()) {
+        Print(L"The question did not appear.");
+        return false;
+    }
+    Print(L"It asks: " + question.DialogText(question.Window()));
+    question.SaveScreenshot(screenshotName + L"-restore-question", question.Window());
+    question.AnswerErrorBox(question.Window(), IDNO);
+    const DWORD code = question.WaitForExit(20000);
+    Print(L"Answered \u5426: it ended with exit code " + std::to_wstring(code) +
+          L" (the operation was cancelled), and changed nothing.");
+    return code == ERROR_CANCELLED;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -102,7 +120,12 @@ int wmain(int argc, wchar_t** argv) {
         window.SaveScreenshot(std::wstring{argv[3]} + L"-done");
         Print(L"Install folder afterwards:");
         PrintFolder(argv[2]);
-        return window.Close() == 0 ? 0 : 1;
+        if (window.Close() != 0) return 1;
+        if (endRows != kdu::testing::kDoneRows) return 0;
+        if (!ShowRestoreQuestion(argv[1], argv[3])) return 1;
+        Print(L"Install folder afterwards:");
+        PrintFolder(argv[2]);
+        return 0;
     } catch (const kdu::SystemError& error) {
         Print(L"error " + std::to_wstring(error.Code()) + L": " + error.Description() + L" " +
               error.Path());

@@ -3,7 +3,8 @@
 # the package as a user's Downloads folder beside a sample KestovaDesktop install,
 # records the install folder in the registry of a Wine prefix kept in build/demo, and starts the
 # program. With a DISPLAY it opens in a real window; without one it runs in a virtual display,
-# prints what the window shows and saves a screenshot. Then it shows deployment: /quiet on a second
+# prints what the window shows and what /restore asks, and saves screenshots. Then it shows
+# deployment: /quiet on a second
 # copy of the package, once more for "already current", and /restore /quiet.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
