@@ -4,8 +4,8 @@
 # records the install folder in the registry of a Wine prefix kept in build/demo, and starts the
 # program. With a DISPLAY it opens in a real window; without one it runs in a virtual display,
 # prints what the window shows and what /restore asks, and saves screenshots. Then it shows
-# deployment: /quiet on a second
-# copy of the package, once more for "already current", and /restore /quiet.
+# deployment: /quiet on a second copy of the package, once more for "already current", and
+# /restore /quiet.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
