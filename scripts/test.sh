@@ -2,6 +2,10 @@
 # Every test, in three tiers: native unit tests (also under ASan and UBSan), the Windows adapters
 # and the shipped 32-bit program end to end under Wine, and checks of the exe (and of its x86_64
 # build's imports).
+#
+# The end-to-end tests run one at a time (the program reads one registry value) and mostly wait
+# for Wine and for the update's pauses, so lint and fuzzing run beside them, at the lowest
+# priority so that they never slow a timed test; their output is kept and printed after.
 set -uo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
@@ -14,16 +18,28 @@ for preset in "${presets[@]}"; do
   cmake --build --preset "$preset" || exit 1
 done
 
+# Lint, then the fuzzers (with their build), in the background: one line of status each.
+mkdir -p build/logs
+rm -f build/logs/*.passed
+(
+  nice -n 19 scripts/lint.sh >build/logs/lint.log 2>&1 && echo lint >build/logs/lint.passed
+  KDU_FUZZ_SECONDS=${KDU_FUZZ_SECONDS:-20} nice -n 19 scripts/fuzz.sh >build/logs/fuzz.log 2>&1 &&
+    echo fuzz >build/logs/fuzz.passed
+) &
+beside=$!
+
 failed=()
-echo "== lint"
-scripts/lint.sh || failed+=(lint)
 for preset in "${presets[@]}"; do
   echo "== test $preset"
   ctest --preset "$preset" || failed+=("$preset")
 done
 
-echo "== fuzz (short runs)"
-KDU_FUZZ_SECONDS=${KDU_FUZZ_SECONDS:-20} scripts/fuzz.sh || failed+=(fuzz)
+wait "$beside"
+for job in lint fuzz; do
+  echo "== $job (ran beside the tests; build/logs/$job.log)"
+  cat "build/logs/$job.log"
+  [[ -f build/logs/$job.passed ]] || failed+=("$job")
+done
 
 echo "screenshots: $(ls build/win*/screenshots/*.png 2>/dev/null | tr '\n' ' ')"
 if ((${#failed[@]})); then
