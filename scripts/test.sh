@@ -22,9 +22,11 @@ done
 mkdir -p build/logs
 rm -f build/logs/*.passed
 (
+  start=$SECONDS
   nice -n 19 scripts/lint.sh >build/logs/lint.log 2>&1 && echo lint >build/logs/lint.passed
   KDU_FUZZ_SECONDS=${KDU_FUZZ_SECONDS:-20} nice -n 19 scripts/fuzz.sh >build/logs/fuzz.log 2>&1 &&
     echo fuzz >build/logs/fuzz.passed
+  echo "lint and fuzzing took $((SECONDS - start)) s beside the tests" >>build/logs/fuzz.log
 ) &
 beside=$!
 
