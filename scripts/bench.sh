@@ -3,7 +3,8 @@
 # does the same required work and nothing else) as i686 releases,
 # the shipped exe among them, and prints one table of figures measured side by side under 32-bit
 # Wine (under 64-bit Wine with the x86_64 releases where this machine cannot run 32-bit code), in
-# a prefix and display of their own (build/bench).
+# a prefix and display of their own (build/bench). Its options (--start-up, --replacement) go to
+# the benchmark program.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
@@ -25,6 +26,6 @@ echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -
   "$(/usr/lib/wine/wine64 --version), $KDU_WINE_BUILD build"
 windows() { echo "Z:$root/$1"; }
 build=build/$KDU_WINE_BUILD
-scripts/wine-run.sh $build/bench/kdu_updater_benchmark.exe \
+scripts/wine-run.sh $build/bench/kdu_updater_benchmark.exe "$@" \
   "$(windows $build/KestovaDesktopUpdater.exe)" "$(windows $build/bench/kdu_minimal_window.exe)" \
   "$(windows $build/bench/kdu_same_work_window.exe)"
