@@ -73,7 +73,7 @@ bool ShowRestoreQuestion(const std::wstring& updater, const std::wstring& screen
     question.AnswerErrorBox(question.Window(), IDNO);
     const DWORD code = question.WaitForExit(20000);
     Print(L"Answered \u5426: it ended with exit code " + std::to_wstring(code) +
-          L" (the operation was cancelled), and changed nothing.");
+          L" (ERROR_CANCELLED).");
     return code == ERROR_CANCELLED;
 }
 

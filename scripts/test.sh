@@ -5,7 +5,7 @@
 #
 # The end-to-end tests run one at a time (the program reads one registry value) and mostly wait
 # for Wine and for the update's pauses, so lint and fuzzing run beside them, at the lowest
-# priority so that they never slow a timed test; their output is kept and printed after.
+# priority so that the tests keep the CPU they need; their output is kept and printed after.
 set -uo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
@@ -18,7 +18,8 @@ for preset in "${presets[@]}"; do
   cmake --build --preset "$preset" || exit 1
 done
 
-# Lint, then the fuzzers (with their build), in the background: one line of status each.
+# Lint, then the fuzzers (with their build), in the background; a .passed file marks each that
+# passed.
 mkdir -p build/logs
 rm -f build/logs/*.passed
 (
