@@ -114,6 +114,7 @@ void Row(const char* figure, const std::string& measured, const std::string& bas
          const std::string& ratio, const char* target) {
     std::printf("| %-44s | %-14s | %-24s | %-16s | %-10s |\n", figure, measured.c_str(),
                 baseline.c_str(), ratio.c_str(), target);
+    std::fflush(stdout);  // each row as it is measured, also through a pipe
 }
 
 std::string Format(const char* format, double value) {
