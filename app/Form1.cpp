@@ -96,9 +96,10 @@ void Form1::OnCommand1Click() {
     if (started_) return;
     started_ = true;
     PairReplaced = false;
+    std::vector<std::wstring> setAside;  // said by the error box when the run fails
     const auto failure = FailureOf([&] {
         for (int step = 0; step < 3; ++step) ShowProgress(step);
-        RunReplacement();
+        setAside = RunReplacement().setAside;
     });
     if (failure) {
         Try([&] { controls_.Command1.Disable(); });
@@ -110,6 +111,7 @@ void Form1::OnCommand1Click() {
         Try([&] { controls_.List1.Append(MessageLine(kClosingLine)); });
         Try([&] { controls_.List1.Append(L""); });
         Try([&] { controls_.List1.Append(MessageLine(kClosingLine2)); });
+        if (!setAside.empty()) Try([&] { controls_.List1.Append(SetAsideText(setAside)); });
     } else {
         Try([&] { controls_.List1.Append(MessageLine(kFailureLine)); });
     }
@@ -127,10 +129,11 @@ void Form1::ShowProgress(int step) {
 }
 
 // Replaces the pair, one run at a time per install folder; a failed run is undone.
-void Form1::RunReplacement() {
+ReplacementReport Form1::RunReplacement() {
     const auto paths =
         ComposePaths(ApplicationFolder(), InstallFolder, CertificateFile, PrivateKeyFile);
-    ReplaceCredentials(services_.files, services_.pause, services_.runLock, services_.clock, paths);
+    return ReplaceCredentials(services_.files, services_.pause, services_.runLock, services_.clock,
+                              paths);
 }
 
 // Worked out once; a failure is tried again by the next step that needs it.

@@ -4,6 +4,7 @@
 
 #include "app/Texts.h"
 #include "platform/Ports.h"
+#include "update/CredentialReplacement.h"
 
 namespace kdu {
 
@@ -69,7 +70,7 @@ private:
     void LookUpInstallFolder();
     std::wstring MissingPackageFiles();
     void ShowProgress(int step);
-    void RunReplacement();
+    ReplacementReport RunReplacement();
     std::wstring MessageLine(int index) const;
 
     std::wstring applicationFolder_;  // where the program and its package lie

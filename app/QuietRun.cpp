@@ -47,9 +47,10 @@ QuietOutcome RunQuietly(FileSystem& files, Shell& shell, Pause& pause, RunLock& 
     if (outcome.installFolder.empty()) return outcome;
     outcome.error = FailureOf([&] {
         CheckMessagesQuietly(files);
-        outcome.pairUnverified =
-            ReplaceCredentials(files, pause, runLock, clock, InstalledPaths(files, outcome))
-                .pairUnverified;
+        auto report =
+            ReplaceCredentials(files, pause, runLock, clock, InstalledPaths(files, outcome));
+        outcome.pairUnverified = report.pairUnverified;
+        outcome.setAside = std::move(report.setAside);
     });
     return outcome;
 }
@@ -60,8 +61,11 @@ QuietOutcome RestoreQuietly(FileSystem& files, Shell& shell, Pause& pause, RunLo
     outcome.restore = true;
     outcome.installFolder = LookUpInstallFolder(shell);
     if (outcome.installFolder.empty()) return outcome;
-    outcome.error = FailureOf(
-        [&] { RestoreCredentials(files, pause, runLock, clock, InstalledPaths(files, outcome)); });
+    outcome.error = FailureOf([&] {
+        outcome.setAside =
+            RestoreCredentials(files, pause, runLock, clock, InstalledPaths(files, outcome))
+                .setAside;
+    });
     return outcome;
 }
 
@@ -91,6 +95,11 @@ std::wstring QuietLogLine(std::wstring_view time, const QuietOutcome& outcome) {
         line.append(L"install folder not found");
     } else {
         line.append(L"failed");
+    }
+    for (const auto& path : outcome.setAside) {
+        line.append(L" (a stale restore file was set aside, unused: ")
+            .append(Field(path))
+            .append(L")");
     }
     line.append(L"\t").append(DecimalText(exitCode));
     if (outcome.error) {

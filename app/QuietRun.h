@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/Ports.h"
 #include "update/CredentialReplacement.h"
@@ -16,10 +17,11 @@ namespace kdu {
 inline constexpr std::uint32_t kPathNotFound = 3;  // ERROR_PATH_NOT_FOUND: no install folder
 
 struct QuietOutcome {
-    std::wstring installFolder;        // empty: none recorded
-    std::optional<SystemError> error;  // none: the pair is the new one
-    bool pairUnverified = false;       // the key could not be compared with the certificate
-    bool restore = false;              // a restore (/restore) rather than an update
+    std::wstring installFolder;            // empty: none recorded
+    std::optional<SystemError> error;      // none: the pair is the new one
+    bool pairUnverified = false;           // the key could not be compared with the certificate
+    bool restore = false;                  // a restore (/restore) rather than an update
+    std::vector<std::wstring> setAside{};  // staged files the run set aside, unused
 };
 
 // The paths of a run from the program's folder into the install folder found.

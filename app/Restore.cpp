@@ -46,14 +46,18 @@ QuietOutcome RestoreWithQuestion(FileSystem& files, Shell& shell, Pause& pause, 
         }
         confirmed = dialogs.Confirm(
             RestoreQuestionText(ReadLeafCertificate(preview.installedCertificate), *toPutBack));
-        if (confirmed) RestoreCredentials(files, pause, runLock, clock, paths);
+        if (confirmed) {
+            outcome.setAside = RestoreCredentials(files, pause, runLock, clock, paths).setAside;
+        }
     });
     if (outcome.error) {
         dialogs.ShowError(*outcome.error, outcome.installFolder);
     } else if (!confirmed) {
         outcome.error = SystemError{kCancelled, L""};
     } else {
-        dialogs.Inform(texts::kRestored);
+        std::wstring told{texts::kRestored};
+        if (!outcome.setAside.empty()) told.append(L"\n\n").append(SetAsideText(outcome.setAside));
+        dialogs.Inform(told);
     }
     return outcome;
 }

@@ -1,12 +1,16 @@
 #include "update/CredentialReplacement.h"
 
+#include <algorithm>
 #include <array>
 #include <exception>
 #include <optional>
 #include <vector>
 
+#include "platform/DecimalText.h"
 #include "platform/Paths.h"
+#include "update/FolderState.h"
 #include "update/PackageCheck.h"
+#include "update/PairCheck.h"
 
 namespace kdu {
 namespace {
@@ -137,8 +141,6 @@ std::wstring TemporaryFor(const std::wstring& target) {
     return target + std::wstring{kTemporarySuffix};
 }
 
-std::wstring StagedFor(const Swap& swap) { return swap.installed + std::wstring{kStagedSuffix}; }
-
 // The path must name the file itself, and its only name: renaming over a symbolic link or a
 // junction would replace the link and leave the file it points to, and over one of several
 // hard links would leave the other names with the old content.
@@ -149,15 +151,20 @@ void CheckReplaceableAsItself(FileSystem& files, const std::wstring& installed) 
 }
 
 // A swap the run makes, with the installed file's content as read once: compared with the
-// incoming file, then written as the backup, and put back by the undo.
+// incoming file, then written as the backup, and put back by the undo. Without an incoming
+// file, only the backup is written: the installed file stays, and is its pair's other half.
 struct PendingSwap {
     const Swap* swap;
     Bytes installedContent;
     const Bytes* incoming;
+    bool backsUp = true;
+
+    bool Installs() const { return incoming != nullptr; }
 };
 using Pending = std::vector<PendingSwap>;
 
-// A pending swap's two new files, open until they are in place.
+// A pending swap's new files (the backup, and the installed file unless it only backs up), open
+// until they are in place.
 struct StagedSwap {
     std::unique_ptr<NewFile> backup;
     std::unique_ptr<NewFile> installed;
@@ -169,7 +176,7 @@ std::vector<std::wstring> TemporaryFiles(const CredentialPaths& paths) {
     for (const auto& swap : paths.swaps) {
         temporaries.push_back(TemporaryFor(swap.backup));
         temporaries.push_back(TemporaryFor(swap.installed));
-        temporaries.push_back(TemporaryFor(StagedFor(swap)));
+        temporaries.push_back(TemporaryFor(StagedPathOf(swap)));
     }
     return temporaries;
 }
@@ -207,12 +214,68 @@ Pending PendingSwaps(FileSystem& files, const CredentialPaths& paths,
     return pending;
 }
 
+bool AnyInstalls(const Pending& pending) {
+    return std::ranges::any_of(pending, &PendingSwap::Installs);
+}
+
+// Whether a certificate and a key are one pair, as far as can be told.
+bool IsPair(const std::optional<Bytes>& certificate, const std::optional<Bytes>& key) {
+    if (!certificate || !key) return false;
+    const auto leaf = ReadLeafCertificate(*certificate);
+    const auto publicKey = ReadPrivateKey(*key);
+    return leaf && publicKey && CompareKeys(leaf->key, *publicKey) == KeyMatch::Same;
+}
+
+std::optional<Bytes> ReadIfThere(FileSystem& files, const std::wstring& path) {
+    if (!files.Exists(path)) return std::nullopt;
+    return files.ReadAll(path);
+}
+
+// Which halves the backups take, so that they are always a whole pair, and the one from before:
+// - where the installed files are one pair, both: also the half that stays (a certificate renewed
+//   with its key);
+// - where they are not, and the backups are a pair of which one half is installed (what an
+//   interrupted run leaves: one half renamed, beside the backups it made), none: the backups
+//   are the pair from before, and the installed half that is not theirs is the package's;
+// - else the halves that change, each of which may be the only copy of its content.
+// A run that finds nothing to install changes no backup, unless a run was cut short among the
+// backups' renames (the installed files are one pair, and only one backup is its half): it
+// finishes them.
+Pending ChooseBackups(FileSystem& files, const CredentialPaths& paths,
+                      const PairContents& incomingFor, Pending pending) {
+    std::array<std::optional<Bytes>, 2> installed, backups;
+    for (std::size_t i = 0; i < paths.swaps.size(); ++i) {
+        const auto found = std::ranges::find(pending, &paths.swaps[i], &PendingSwap::swap);
+        installed[i] = found != pending.end() ? found->installedContent : *incomingFor[i];
+        backups[i] = ReadIfThere(files, paths.swaps[i].backup);
+    }
+    const auto halfOf = [&](const auto& pair) {
+        return installed[kCertificateSwap] == pair[kCertificateSwap] ||
+               installed[kPrivateKeySwap] == pair[kPrivateKeySwap];
+    };
+    const bool backupsArePair = IsPair(backups[kCertificateSwap], backups[kPrivateKeySwap]);
+    if (IsPair(installed[kCertificateSwap], installed[kPrivateKeySwap])) {
+        if (!AnyInstalls(pending) && (backupsArePair || !halfOf(backups))) return pending;
+        for (std::size_t i = 0; i < paths.swaps.size(); ++i) {
+            const Swap& swap = paths.swaps[i];
+            if (std::ranges::find(pending, &swap, &PendingSwap::swap) != pending.end()) continue;
+            if (backups[i] == installed[i]) continue;
+            pending.push_back({&swap, std::move(*installed[i]), nullptr});
+        }
+        // The order of the renames is the order of the swaps.
+        std::ranges::sort(pending, {}, &PendingSwap::swap);
+    } else if (backupsArePair && halfOf(backups)) {
+        for (auto& p : pending) p.backsUp = false;
+    }
+    return pending;
+}
+
 // Only the files that will be renamed over: a product running again may hold its unchanged pair
 // open, and an unchanged backup may be read-only.
 void CheckBeforeAnyChange(FileSystem& files, const Pending& pending) {
     for (const auto& p : pending) {
-        files.CheckReplaceable(p.swap->installed);
-        if (files.Exists(p.swap->backup)) files.CheckReplaceable(p.swap->backup);
+        if (p.Installs()) files.CheckReplaceable(p.swap->installed);
+        if (p.backsUp && files.Exists(p.swap->backup)) files.CheckReplaceable(p.swap->backup);
     }
 }
 
@@ -220,9 +283,15 @@ Staged WriteTemporaryCopies(FileSystem& files, const Pending& pending) {
     Staged staged;
     for (const auto& p : pending) {
         const auto& installed = p.swap->installed;
-        auto backup =
-            files.WriteNewFile(p.installedContent, TemporaryFor(p.swap->backup), installed);
-        auto incoming = files.WriteNewFile(*p.incoming, TemporaryFor(installed), installed);
+        std::unique_ptr<NewFile> backup;
+        if (p.backsUp) {
+            backup =
+                files.WriteNewFile(p.installedContent, TemporaryFor(p.swap->backup), installed);
+        }
+        std::unique_ptr<NewFile> incoming;
+        if (p.Installs()) {
+            incoming = files.WriteNewFile(*p.incoming, TemporaryFor(installed), installed);
+        }
         staged.push_back({std::move(backup), std::move(incoming)});
     }
     return staged;
@@ -241,6 +310,7 @@ std::optional<std::wstring> PutBackupsBack(FileSystem& files, const CredentialPa
     };
     for (const auto& p : pending) of(p.swap) = false;
     for (std::size_t i = 0; i < installed; ++i) {
+        if (!pending[i].Installs()) continue;
         const auto& target = pending[i].swap->installed;
         try {
             const auto restored =
@@ -251,6 +321,8 @@ std::optional<std::wstring> PutBackupsBack(FileSystem& files, const CredentialPa
             of(pending[i].swap) = true;
         }
     }
+    // A half that only was backed up belongs to both pairs: the pair cannot be mixed.
+    if (!std::ranges::all_of(pending, &PendingSwap::Installs)) return std::nullopt;
     if (isNew[kCertificateSwap] == isNew[kPrivateKeySwap]) return std::nullopt;
     return std::wstring{isNew[kCertificateSwap] ? remarks.certificateNewKeyOld
                                                 : remarks.certificateOldKeyNew};
@@ -270,9 +342,12 @@ void InstallTemporaryCopies(FileSystem& files, const CredentialPaths& paths, con
     };
     try {
         for (; installed < pending.size(); ++installed) {
+            if (!pending[installed].Installs()) continue;
             staged[installed].installed->RenameOver(pending[installed].swap->installed);
         }
-        for (const auto& s : staged) s.installed->Flush();
+        for (const auto& s : staged) {
+            if (s.installed) s.installed->Flush();
+        }
     } catch (const SystemError& error) {
         // The first failure is the one to report; it happened first.
         if (auto mixed = undo()) throw error.Remarked(std::move(*mixed));
@@ -283,69 +358,190 @@ void InstallTemporaryCopies(FileSystem& files, const CredentialPaths& paths, con
     }
 }
 
-// Puts the pending contents in place, each installed file kept as its backup. All copies are
-// written and flushed before the first rename, and the renames follow one another, backups
-// first: a crash can find the certificate and key from different pairs only between the last two
-// renames, and the next run completes the pair. A new file not renamed into place when a step
-// fails deletes itself.
-void CarryOut(FileSystem& files, const CredentialPaths& paths, const Pending& pending,
-              const MixedPairRemarks& remarks) {
-    CheckBeforeAnyChange(files, pending);
-    auto staged = WriteTemporaryCopies(files, pending);
-    for (std::size_t i = 0; i < pending.size(); ++i) {
-        staged[i].backup->RenameOver(pending[i].swap->backup);
-    }
-    InstallTemporaryCopies(files, paths, pending, staged, remarks);
-}
-
-constexpr MixedPairRemarks kUpdateRemarks{kCertificateNewKeyOld, kCertificateOldKeyNew};
-constexpr MixedPairRemarks kRestoreRemarks{kCertificateBackKeyNot, kKeyBackCertificateNot};
-constexpr std::uint32_t kFileExists = 80;  // ERROR_FILE_EXISTS
-
-// The pair a restore staged, where both files are there; else nothing.
-std::optional<std::array<Bytes, 2>> StagedPair(FileSystem& files, const CredentialPaths& paths) {
-    std::array<Bytes, 2> staged;
-    for (std::size_t i = 0; i < paths.swaps.size(); ++i) {
-        const auto path = StagedFor(paths.swaps[i]);
-        if (!files.Exists(path)) return std::nullopt;
-        staged[i] = files.ReadAll(path);
-    }
-    return staged;
-}
-
-// Each one on its own, and quietly: they are copies of the pair in place once the swap is done.
-void RemoveStagedPair(FileSystem& files, const CredentialPaths& paths) noexcept {
-    for (const auto& swap : paths.swaps) {
+// The backups that the first `renamed` pending swaps replaced get their content back (one that
+// was not there goes), quietly: a failed run leaves the backups as it found them where it can.
+void PutOldBackupsBack(FileSystem& files, const Pending& pending,
+                       const std::vector<std::optional<Bytes>>& oldBackups,
+                       std::size_t renamed) noexcept {
+    for (std::size_t i = 0; i < renamed; ++i) {
+        if (!pending[i].backsUp) continue;
+        const auto& backup = pending[i].swap->backup;
         try {
-            files.Remove(StagedFor(swap));
+            if (!oldBackups[i]) {
+                files.Remove(backup);
+                continue;
+            }
+            const auto restored = files.WriteNewFile(*oldBackups[i], TemporaryFor(backup), backup);
+            restored->RenameOver(backup);
+            restored->Flush();
         } catch (...) {
         }
     }
 }
 
+// Puts the pending contents in place, each installed file kept as its backup. All copies are
+// written and flushed before the first rename, and the renames follow one another, backups
+// first: a crash can find the certificate and key from different pairs only between the last two
+// renames, and the next run completes the pair. A new file not renamed into place when a step
+// fails deletes itself. A failure leaves the folder as it was: the installed files and the
+// backups get their content back; a pair left mixed keeps its new backups, which the next run
+// completes it with.
+void CarryOut(FileSystem& files, const CredentialPaths& paths, const Pending& pending,
+              const MixedPairRemarks& remarks) {
+    CheckBeforeAnyChange(files, pending);
+    std::vector<std::optional<Bytes>> oldBackups;
+    for (const auto& p : pending) {
+        oldBackups.push_back(p.backsUp ? ReadIfThere(files, p.swap->backup) : std::nullopt);
+    }
+    auto staged = WriteTemporaryCopies(files, pending);
+    std::size_t renamed = 0;
+    const auto undoBackups = [&] {
+        staged.clear();  // their temporary names are the undo's
+        PutOldBackupsBack(files, pending, oldBackups, renamed);
+    };
+    try {
+        for (; renamed < pending.size(); ++renamed) {
+            if (staged[renamed].backup)
+                staged[renamed].backup->RenameOver(pending[renamed].swap->backup);
+        }
+        InstallTemporaryCopies(files, paths, pending, staged, remarks);
+    } catch (const SystemError& error) {
+        if (error.Remark().empty()) undoBackups();
+        throw;
+    } catch (...) {
+        undoBackups();
+        throw;
+    }
+}
+
+constexpr MixedPairRemarks kUpdateRemarks{kCertificateNewKeyOld, kCertificateOldKeyNew};
+constexpr MixedPairRemarks kRestoreRemarks{kCertificateBackKeyNot, kKeyBackCertificateNot};
+struct Leftovers {
+    bool restoreCompleted = false;
+    std::vector<std::wstring> setAside;
+};
+// What becomes of a restore cut short: a restore completes it (it is the swap asked for); an
+// update rolls it back, so that the backups it makes hold the pair that was installed before
+// that restore, which never finished.
+enum class CutShortRestore { Complete, RollBack };
+
+// Each one on its own, and quietly: they are copies of the pair in place once the swap is done,
+// or of the backups if it never began; a later run removes what stays.
+void RemoveStagedPair(FileSystem& files, const CredentialPaths& paths) noexcept {
+    for (const auto& swap : paths.swaps) {
+        try {
+            files.Remove(StagedPathOf(swap));
+        } catch (...) {
+        }
+    }
+}
+
+// Where a staged file that is not to be installed goes: the first set-aside name that is free or
+// already holds its content (a run that set it aside and then could not remove it).
+struct SetAsidePlace {
+    std::wstring path;
+    bool holdsContent = false;
+};
+SetAsidePlace SetAsidePlaceFor(FileSystem& files, const Swap& swap, const Bytes& content) {
+    const auto first = swap.installed + std::wstring{kSetAsideSuffix};
+    for (int n = 1;; ++n) {
+        auto path = n == 1 ? first : first + L"-" + DecimalText(n);
+        if (!files.Exists(path)) return {std::move(path), false};
+        if (files.ReadAll(path) == content) return {std::move(path), true};
+    }
+}
+
+// A failure after staged files were set aside says where they are, as a success does.
+SystemError SayingWhereSetAside(const SystemError& error,
+                                const std::vector<std::wstring>& setAside) {
+    if (setAside.empty()) return error;
+    std::wstring remark = error.Remark();
+    if (!remark.empty()) remark += L"\n\n";
+    return error.Remarked(remark + SetAsideText(setAside));
+}
+
+// Each staged file goes: removed where its content is under another name, else copied to a
+// set-aside name first, so that a content that may be the only copy of a key is never lost.
+// Throws if one cannot go: nothing else may change while a staged file could be taken for a
+// restore's. The set-aside names, new in this run.
+std::vector<std::wstring> ClearStaging(FileSystem& files, const CredentialPaths& paths,
+                                       const FolderContents& folder) {
+    std::vector<std::wstring> setAside;
+    try {
+        for (std::size_t i = 0; i < paths.swaps.size(); ++i) {
+            const auto& [installed, backup, staged] = folder[i];
+            if (!staged) continue;
+            const auto path = StagedPathOf(paths.swaps[i]);
+            if (installed != staged && backup != staged) {
+                auto place = SetAsidePlaceFor(files, paths.swaps[i], *staged);
+                if (!place.holdsContent) {
+                    auto copy = files.WriteNewFile(*staged, TemporaryFor(path), path);
+                    copy->RenameOver(place.path);
+                    copy->Flush();
+                    setAside.push_back(std::move(place.path));
+                }
+            }
+            files.Remove(path);
+        }
+    } catch (const SystemError& error) {
+        throw SayingWhereSetAside(error, setAside);
+    }
+    return setAside;
+}
+
+// Puts the folder back as the restore cut short found it: each installed file gets the content
+// the restore moved to its backup, then each backup its staged content. Every content overwritten
+// is under another name: a kill at any moment leaves a restore still cut short, or none.
+void RollBack(FileSystem& files, const CredentialPaths& paths, const FolderContents& folder) {
+    Pending installedBack, backupsBack;
+    for (std::size_t i = 0; i < paths.swaps.size(); ++i) {
+        const auto& [installed, backup, staged] = folder[i];
+        const Swap* swap = &paths.swaps[i];
+        // Renamed: the installed file holds the staged content and the backup does not.
+        if (backup && installed == staged && backup != staged) {
+            installedBack.push_back({swap, *installed, &*backup, false});
+        }
+        if (backup != staged) backupsBack.push_back({swap, *staged, nullptr});
+    }
+    CarryOut(files, paths, installedBack, kRestoreRemarks);
+    CarryOut(files, paths, backupsBack, kRestoreRemarks);
+}
+
 // A restore renames over all four names, so between the renames a content would be in a
 // temporary file alone. The pair it puts back is therefore staged first, in files that only a
-// restore's last step removes. A restore killed after staging both is completed here, by the
-// same steps; a file staged alone is a copy of a file under its own name (the staging or the
-// last step was cut short) and goes. Nothing is removed that is the only copy of a content.
-// True if an interrupted swap was completed.
-bool CompleteInterruptedRestore(FileSystem& files, const CredentialPaths& paths) {
-    if (const auto staged = StagedPair(files, paths)) {
-        const auto pending = PendingSwaps(files, paths, {&(*staged)[0], &(*staged)[1]});
-        CarryOut(files, paths, pending, kRestoreRemarks);
-        RemoveStagedPair(files, paths);
-        return !pending.empty();
+// restore's last step removes. A restore cut short is completed or rolled back here by the same
+// steps; a staged file that is not a cut-short restore's is never installed. Afterwards no staged
+// file is there, unless a restore completed it and could not remove it (it is then a copy of the
+// installed file, which the next run removes).
+Leftovers CompleteOrClear(FileSystem& files, const CredentialPaths& paths, CutShortRestore what) {
+    const auto folder = ReadFolder(files, paths);
+    switch (StateOf(folder)) {
+        case FolderState::Settled:
+            return {};
+        case FolderState::StagingLeftOver:
+            return {false, ClearStaging(files, paths, folder)};
+        case FolderState::RestoreCutShort:
+            break;
     }
-    for (const auto& swap : paths.swaps) {
-        const auto path = StagedFor(swap);
-        if (!files.Exists(path)) continue;
-        const auto content = files.ReadAll(path);
-        if (content != files.ReadAll(swap.installed) && content != files.ReadAll(swap.backup)) {
-            throw SystemError{kFileExists, L"", path};
-        }
-        files.Remove(path);
+    if (what == CutShortRestore::RollBack) {
+        RollBack(files, paths, folder);
+        ClearStaging(files, paths, ReadFolder(files, paths));
+        return {};
     }
-    return false;
+    const auto& certificate = *folder[kCertificateSwap].staged;
+    const auto& privateKey = *folder[kPrivateKeySwap].staged;
+    CarryOut(files, paths, PendingSwaps(files, paths, {&certificate, &privateKey}),
+             kRestoreRemarks);
+    RemoveStagedPair(files, paths);
+    return {true, {}};
+}
+
+// What an interrupted run left goes first, under the lock, so that no run in progress loses it:
+// temporary files (each a copy of a file under another name) are removed, then a restore cut
+// short is completed or rolled back, or staged files left over go.
+Leftovers SettleLeftovers(FileSystem& files, const CredentialPaths& paths, CutShortRestore what) {
+    if (auto failure = RemoveTemporaryFiles(files, paths)) throw *failure;
+    return CompleteOrClear(files, paths, what);
 }
 
 // The backups, read once and checked as a package's pair is: the product must be able to use
@@ -379,7 +575,7 @@ void StagePair(FileSystem& files, const CredentialPaths& paths, const IncomingFi
     try {
         for (std::size_t i = 0; i < paths.swaps.size(); ++i) {
             const auto& swap = paths.swaps[i];
-            const auto staged = StagedFor(swap);
+            const auto staged = StagedPathOf(swap);
             auto file = files.WriteNewFile(*contents[i], TemporaryFor(staged), swap.backup);
             file->RenameOver(staged);
             file->Flush();
@@ -409,7 +605,40 @@ void PutStagedPairBack(FileSystem& files, const CredentialPaths& paths,
     RemoveStagedPair(files, paths);
 }
 
+// Stages the backups, then swaps them with the installed pair; a failure is undone.
+void SwapWithBackups(FileSystem& files, const CredentialPaths& paths, std::int64_t now) {
+    const auto backups = CheckedBackups(files, paths, now);
+    const PairContents contents{&backups.certificate, &backups.privateKey};
+    const auto pending =
+        ChooseBackups(files, paths, contents, PendingSwaps(files, paths, contents));
+    if (pending.empty()) return;  // the backups hold the installed pair
+    CheckBeforeAnyChange(files, pending);
+
+    // Both are staged, even one that is not pending: a restore is completed only where both are.
+    StagePair(files, paths, backups);
+    try {
+        CarryOut(files, paths, pending, kRestoreRemarks);
+    } catch (const SystemError& error) {
+        // With the pair mixed, the staged pair is what the next restore completes it with.
+        if (error.Remark().empty()) PutStagedPairBack(files, paths, backups);
+        throw;
+    } catch (...) {
+        PutStagedPairBack(files, paths, backups);
+        throw;
+    }
+    RemoveStagedPair(files, paths);
+}
+
 }  // namespace
+
+std::wstring SetAsideText(const std::vector<std::wstring>& setAside) {
+    std::wstring text{kSetAside};
+    for (std::size_t i = 0; i < setAside.size(); ++i) {
+        if (i > 0) text += L"、";
+        text += setAside[i];
+    }
+    return text;
+}
 
 CredentialPaths ComposePaths(std::wstring_view applicationFolder, std::wstring_view installFolder,
                              std::wstring_view certificateFile, std::wstring_view privateKeyFile) {
@@ -427,7 +656,7 @@ ReplacementReport ReplaceCredentials(FileSystem& systemFiles, Pause& pause, RunL
                                      Clock& clock, const CredentialPaths& paths) {
     PatientFileSystem files{systemFiles, pause};
     const auto incoming = CheckPackage(files, paths, clock.UtcSeconds());
-    const ReplacementReport report{incoming.pairUnverified};
+    ReplacementReport report{incoming.pairUnverified, {}};
     const PairContents contents{&incoming.certificate, &incoming.privateKey};
     std::optional<HeldRunLock> oneAtATime;
     try {
@@ -438,21 +667,22 @@ ReplacementReport ReplaceCredentials(FileSystem& systemFiles, Pause& pause, RunL
         // Files that an administrator updated), or one that is not there. Nothing could change
         // there, so there is nothing to exclude: a pair that is already the new one is what the
         // run is for, and what the files say is a better report than the lock's failure.
-        if (!PendingSwaps(files, paths, contents).empty()) throw;
+        if (AnyInstalls(PendingSwaps(files, paths, contents))) throw;
         return report;
     }
-    // What an interrupted run left goes first, under the lock, so that no run in progress loses
-    // it: temporary files (each a copy of a file under another name) are removed, and a
-    // restore's swap is completed.
-    if (auto failure = RemoveTemporaryFiles(files, paths)) throw *failure;
-    CompleteInterruptedRestore(files, paths);
-    const auto pending = PendingSwaps(files, paths, contents);
-    for (const auto& p : pending) {
-        if (p.swap == &paths.swaps[kCertificateSwap]) {
-            CheckNotOlder(incoming, p.installedContent, p.swap->installed);
+    report.setAside = SettleLeftovers(files, paths, CutShortRestore::RollBack).setAside;
+    try {
+        const auto pending =
+            ChooseBackups(files, paths, contents, PendingSwaps(files, paths, contents));
+        for (const auto& p : pending) {
+            if (p.swap == &paths.swaps[kCertificateSwap] && p.Installs()) {
+                CheckNotOlder(incoming, p.installedContent, p.swap->installed);
+            }
         }
+        CarryOut(files, paths, pending, kUpdateRemarks);
+    } catch (const SystemError& error) {
+        throw SayingWhereSetAside(error, report.setAside);
     }
-    CarryOut(files, paths, pending, kUpdateRemarks);
     return report;
 }
 
@@ -463,38 +693,28 @@ RestorePreview PreviewRestore(FileSystem& files, const CredentialPaths& paths, s
     } catch (const SystemError&) {
         // Not there or not readable: the question says so; the restore puts one back all the same.
     }
-    if (auto staged = StagedPair(files, paths)) {
-        preview.certificateToPutBack = std::move((*staged)[kCertificateSwap]);
+    const auto folder = ReadFolder(files, paths);
+    if (StateOf(folder) == FolderState::RestoreCutShort) {
+        preview.certificateToPutBack = *folder[kCertificateSwap].staged;
     } else {
         preview.certificateToPutBack = CheckedBackups(files, paths, now).certificate;
     }
     return preview;
 }
 
-void RestoreCredentials(FileSystem& systemFiles, Pause& pause, RunLock& runLock, Clock& clock,
-                        const CredentialPaths& paths) {
+ReplacementReport RestoreCredentials(FileSystem& systemFiles, Pause& pause, RunLock& runLock,
+                                     Clock& clock, const CredentialPaths& paths) {
     PatientFileSystem files{systemFiles, pause};
     const HeldRunLock oneAtATime{runLock, pause, paths.lockFile};
-    if (auto failure = RemoveTemporaryFiles(files, paths)) throw *failure;
-    if (CompleteInterruptedRestore(files, paths)) return;  // that was the swap asked for
-    const auto backups = CheckedBackups(files, paths, clock.UtcSeconds());
-    const auto pending = PendingSwaps(files, paths, {&backups.certificate, &backups.privateKey});
-    if (pending.empty()) return;  // the backups hold the installed pair
-    CheckBeforeAnyChange(files, pending);
-
-    // Both are staged, even one that is not pending: a restore is completed only where both are.
-    StagePair(files, paths, backups);
+    const auto leftovers = SettleLeftovers(files, paths, CutShortRestore::Complete);
+    const ReplacementReport report{false, leftovers.setAside};
+    if (leftovers.restoreCompleted) return report;  // that was the swap asked for
     try {
-        CarryOut(files, paths, pending, kRestoreRemarks);
+        SwapWithBackups(files, paths, clock.UtcSeconds());
     } catch (const SystemError& error) {
-        // With the pair mixed, the staged pair is what the next restore completes it with.
-        if (error.Remark().empty()) PutStagedPairBack(files, paths, backups);
-        throw;
-    } catch (...) {
-        PutStagedPairBack(files, paths, backups);
-        throw;
+        throw SayingWhereSetAside(error, report.setAside);
     }
-    RemoveStagedPair(files, paths);
+    return report;
 }
 
 }  // namespace kdu

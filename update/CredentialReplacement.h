@@ -3,6 +3,7 @@
 #include <array>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/Ports.h"
 
@@ -16,6 +17,9 @@ inline constexpr std::wstring_view kTemporarySuffix = L".KestovaDesktopUpdater.t
 // A restore stages the pair it puts back under the installed names with this suffix, until the
 // swap is done.
 inline constexpr std::wstring_view kStagedSuffix = L".KestovaDesktopUpdater.restore";
+// A staged file that is not to be installed, and whose content is nowhere else in the folder, is
+// set aside under the installed name with this suffix (then "-2", "-3", ... where that is taken).
+inline constexpr std::wstring_view kSetAsideSuffix = L".KestovaDesktopUpdater.stale";
 // The install folder's lock, there only while a run holds it.
 inline constexpr std::wstring_view kLockFile = L"KestovaDesktopUpdater.lock";
 
@@ -37,6 +41,11 @@ struct CredentialPaths {
 inline constexpr std::size_t kCertificateSwap = 0;
 inline constexpr std::size_t kPrivateKeySwap = 1;
 
+// Where a restore stages the content it puts back in place of swap's installed file.
+inline std::wstring StagedPathOf(const Swap& swap) {
+    return swap.installed + std::wstring{kStagedSuffix};
+}
+
 // The paths of one run, by plain concatenation from the application and install folders.
 CredentialPaths ComposePaths(std::wstring_view applicationFolder, std::wstring_view installFolder,
                              std::wstring_view certificateFile, std::wstring_view privateKeyFile);
@@ -50,7 +59,10 @@ CredentialPaths ComposePaths(std::wstring_view applicationFolder, std::wstring_v
 //   interrupted run left are removed first.
 // - It works out what is pending, only reading: an installed file that already holds its new
 //   content is left alone, and so is its backup, so the backups keep the pair from before the
-//   first run. A certificate older than the installed one is refused (CheckNotOlder). Then it
+//   first run. Where only one half changes (a certificate renewed with its key) and the
+//   installed files are one pair, the other half is backed up too: the backups are always the
+//   whole pair that was replaced. A certificate older than the installed one is refused
+//   (CheckNotOlder). Then it
 //   checks, before any change, that the files it will rename over can be
 //   renamed over now; one that is a symbolic link, a junction or has other hard links is
 //   refused.
@@ -65,17 +77,23 @@ CredentialPaths ComposePaths(std::wstring_view applicationFolder, std::wstring_v
 // - Where no lock file can be made in the install folder (this user may not write there, or it
 //   is not there), nothing can be changed there: the run succeeds only if the pair is already
 //   the new one, and otherwise fails as the files say, or as the lock did.
-// - A restore that was interrupted (RestoreCredentials) is completed first, under the lock.
+// - A restore that was cut short (RestoreCredentials) is completed first, under the lock. Files
+//   a restore staged that are not a cut-short restore's (FolderState) are never installed:
+//   each is removed where its content is in the folder under another name, else set aside
+//   (kSetAsideSuffix) first; where one cannot go, nothing is changed. A failure's remark names
+//   what was set aside.
 struct ReplacementReport {
-    bool pairUnverified = false;  // the key could not be compared with the certificate
+    bool pairUnverified = false;         // the key could not be compared with the certificate
+    std::vector<std::wstring> setAside;  // staged files set aside in this run
 };
 ReplacementReport ReplaceCredentials(FileSystem& files, Pause& pause, RunLock& runLock,
                                      Clock& clock, const CredentialPaths& paths);
 
 // Swaps the installed pair with its backups: afterwards the backups hold the pair that was
 // installed, so a second restore returns to where the first started. It needs no package.
-// - Under the install folder's lock, as the update. A restore that was interrupted is completed
-//   first, and is then the swap asked for: nothing more is done.
+// - Under the install folder's lock, as the update. A restore that was cut short is completed
+//   first, and is then the swap asked for: nothing more is done. Staged files left over go
+//   first, as in the update.
 // - The backups must be a pair the product can use (the update's checks, but not the downgrade
 //   check): Failure::BackupNotAPair, BackupExpired; a missing one fails as the system says.
 //   Refused, nothing is changed.
@@ -87,11 +105,11 @@ ReplacementReport ReplaceCredentials(FileSystem& files, Pause& pause, RunLock& r
 // - A failure is undone as in the update, and the backups get their content back. Where the
 //   undo fails, the remark says which of the pair is back (kCertificateBackKeyNot,
 //   kKeyBackCertificateNot), and the next restore completes the swap.
-void RestoreCredentials(FileSystem& files, Pause& pause, RunLock& runLock, Clock& clock,
-                        const CredentialPaths& paths);
+ReplacementReport RestoreCredentials(FileSystem& files, Pause& pause, RunLock& runLock,
+                                     Clock& clock, const CredentialPaths& paths);
 
 // What a restore would do, for the question asked before it: the installed certificate (empty if
-// it cannot be read) and the certificate it would put back (a restore that was interrupted is
+// it cannot be read) and the certificate it would put back (a restore that was cut short is
 // completed with the pair it staged). Only reads; refuses as RestoreCredentials would.
 struct RestorePreview {
     Bytes installedCertificate;
@@ -111,6 +129,12 @@ inline constexpr std::wstring_view kCertificateNewKeyOld =
     L"憑證已是新的，私密金鑰仍是舊的，兩者不成一組。請再執行一次更新，即可完成更新。";
 inline constexpr std::wstring_view kCertificateOldKeyNew =
     L"憑證仍是舊的，私密金鑰已是新的，兩者不成一組。請再執行一次更新，即可完成更新。";
+
+// What a run says of the staged files it set aside, followed by their paths.
+inline constexpr std::wstring_view kSetAside =
+    L"先前中斷的換回（/restore）留下了與目前的憑證和私密金鑰不符的暫存檔。本程式沒有使用它，"
+    L"已將它移到：";
+std::wstring SetAsideText(const std::vector<std::wstring>& setAside);
 
 inline constexpr std::wstring_view kCertificateBackKeyNot =
     L"憑證已換回先前的，私密金鑰仍是目前的，兩者不成一組。請再執行一次 /restore，即可完成換回。";

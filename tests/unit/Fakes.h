@@ -186,7 +186,9 @@ public:
     }
     void Remove(const std::wstring& path) override {
         Step(L"Remove " + path);
-        if (locked.contains(path)) throw SystemError{kSharingViolation, L"", path};
+        if (locked.contains(path) || (removalRefused && files.contains(path))) {
+            throw SystemError{kSharingViolation, L"", path};
+        }
         Forget(path);
     }
 
@@ -196,6 +198,7 @@ public:
     std::set<std::wstring> readOnly;
     std::set<std::wstring> locked;  // held open by another program without sharing
     std::set<std::wstring> inUse;   // held open by another program that shares reading
+    bool removalRefused = false;    // a sync client or antivirus keeps every file from going
     // Held open for a moment, as antivirus does: this many more touches fail with a sharing
     // violation.
     mutable std::map<std::wstring, int> busy;

@@ -1,0 +1,45 @@
+#pragma once
+
+// What the install folder holds between runs, as far as the pair is concerned, and the state
+// that makes it: whether a restore was cut short and is to be completed, or whether what a
+// restore staged is left over and is never to be installed.
+
+#include <array>
+#include <optional>
+#include <string>
+
+#include "platform/Ports.h"
+#include "update/CredentialReplacement.h"
+
+namespace kdu {
+
+// The contents of one swap's names; nothing where there is no such file.
+struct SwapContents {
+    std::optional<Bytes> installed;
+    std::optional<Bytes> backup;
+    std::optional<Bytes> staged;  // a restore's copy of the backup it puts back
+};
+using FolderContents = std::array<SwapContents, 2>;  // the certificate's, then the key's
+
+enum class FolderState {
+    // Nothing a restore staged is there: an update or a restore starts from here.
+    Settled,
+    // A restore was cut short after its first rename and before its last: each file holds what
+    // that restore's own steps put or would put there (the backups renamed over first, then the
+    // installed files). Completing it installs the staged pair and loses no content.
+    RestoreCutShort,
+    // Staged files that are not to be installed: one alone, a pair from a restore that renamed
+    // nothing yet or renamed everything, or one that the folder has changed under since it was
+    // staged (the product or an administrator put another pair in place). Each goes before
+    // anything else changes: removed where its content is under another name, else set aside.
+    StagingLeftOver,
+};
+
+// Reads the staged files and, where there are any, the installed files and the backups (a run
+// reads the installed pair once otherwise). Temporary files are not read: each is a copy of a
+// file under another name.
+FolderContents ReadFolder(FileSystem& files, const CredentialPaths& paths);
+
+FolderState StateOf(const FolderContents& folder);
+
+}  // namespace kdu
