@@ -200,18 +200,29 @@ private:
     win32::UniqueKernelObject process_;
 };
 
-// /restore /quiet killed at random moments: every one of the four contents stays in the install
-// folder under some name, each whole, and the next restore leaves two whole matching pairs.
-TEST_F(KillDuringUpdate, RestoreKilledAtAnyMomentLosesNoContent) {
+// /restore /quiet killed at random moments: every content stays in the install folder under
+// some name, each whole, and the next restore leaves two whole matching pairs. Two rounds: back
+// from a new pair to the previous one, and back from a renewal that kept the key (the key is
+// then one content under two names, and only the certificate changes).
+class RestoreKilled : public KillDuringUpdate, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(RestoreKilled, AtAnyMomentLosesNoContent) {
+    const bool renewal = GetParam();
     const unsigned kills = EnvironmentNumber(L"KDU_KILLS", 10);
     const unsigned seed =
         EnvironmentNumber(L"KDU_KILL_SEED", static_cast<unsigned>(::GetTickCount64()));
-    const auto previous = PreviousSamplePair(oldCertificate.size());
+    // The renewed certificate: the same one, padded otherwise, is another file to the program.
+    const auto previous = renewal
+                              ? Pair{SamplePair(oldCertificate.size() + 8192).certificate, newKey}
+                              : PreviousSamplePair(oldCertificate.size());
+    const std::string previousName = renewal ? "renewed" : "previous";
     const std::map<std::string, const std::string*> contents{
         {"new cert", &newCertificate},
         {"new key", &newKey},
-        {"previous cert", &previous.certificate},
-        {"previous key", &previous.key}};
+        {previousName + " cert", &previous.certificate},
+        {previousName + " key", &previous.key}};
+    const std::set<std::pair<std::string, std::string>> pairs{
+        {"new cert", "new key"}, {previousName + " cert", renewal ? "new key" : "previous key"}};
     const auto layOut = [&] {
         for (const auto& name : FileNames(install.Path())) ::DeleteFileW(Installed(name).c_str());
         WriteFileBytes(Installed(L"Certificate.pem"), newCertificate);
@@ -240,9 +251,10 @@ TEST_F(KillDuringUpdate, RestoreKilledAtAnyMomentLosesNoContent) {
     const auto end = ::GetTickCount64() - started;
     ASSERT_GT(staged, 0u);
     std::printf(
-        "restore kill test: %u kills, %zu MB files, seed %u; an undisturbed restore "
+        "restore kill test%s: %u kills, %zu MB files, seed %u; an undisturbed restore "
         "stages from %llu ms and ends at %llu ms\n",
-        kills, oldCertificate.size() >> 20, seed, staged, end);
+        renewal ? " after a renewal that kept the key" : "", kills, oldCertificate.size() >> 20,
+        seed, staged, end);
 
     std::mt19937 random{seed};
     std::uniform_int_distribution<ULONGLONG> moment{staged > 100 ? staged - 100 : 0, end + 100};
@@ -272,21 +284,27 @@ TEST_F(KillDuringUpdate, RestoreKilledAtAnyMomentLosesNoContent) {
             }
             landed.append(shown).append("=").append(what).append(" ");
         }
-        EXPECT_EQ(found.size(), 4u) << landed;
+        EXPECT_EQ(found.size(), renewal ? 3u : 4u) << landed;
         ++moments[landed];
 
         ASSERT_EQ(restore(), 0u) << landed;
-        const auto certificate = installed(L"Certificate.pem");
-        const auto pairOf = [](const std::string& what) { return what.substr(0, what.find(' ')); };
-        EXPECT_EQ(pairOf(certificate), pairOf(installed(L"PrivateKey.pem")));
-        EXPECT_EQ(pairOf(installed(L"Certificate.pem_old")),
-                  pairOf(installed(L"PrivateKey.pem_old")));
-        EXPECT_NE(pairOf(certificate), pairOf(installed(L"Certificate.pem_old")));
+        const std::pair pair{installed(L"Certificate.pem"), installed(L"PrivateKey.pem")};
+        const std::pair backups{installed(L"Certificate.pem_old"),
+                                installed(L"PrivateKey.pem_old")};
+        EXPECT_TRUE(pairs.contains(pair)) << pair.first << ", " << pair.second;
+        EXPECT_TRUE(pairs.contains(backups)) << backups.first << ", " << backups.second;
+        EXPECT_NE(pair, backups);
         EXPECT_EQ(FileNames(install.Path()).size(), 4u);
     }
     std::printf("%d of %u runs were killed; where the kills landed:\n", killed, kills);
     for (const auto& [landed, count] : moments) std::printf("%4d  %s\n", count, landed.c_str());
 }
+
+INSTANTIATE_TEST_SUITE_P(KillDuringUpdate, RestoreKilled, ::testing::Values(false, true),
+                         [](const auto& round) {
+                             return round.param ? "AfterARenewalThatKeptTheKey"
+                                                : "ToThePreviousPair";
+                         });
 
 }  // namespace
 }  // namespace kdu::testing
