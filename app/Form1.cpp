@@ -96,7 +96,7 @@ void Form1::OnCommand1Click() {
     if (started_) return;
     started_ = true;
     PairReplaced = false;
-    std::vector<std::wstring> setAside;  // said by the error box when the run fails
+    std::vector<std::wstring> setAside;  // listed after success; a failure's box names them
     const auto failure = FailureOf([&] {
         for (int step = 0; step < 3; ++step) ShowProgress(step);
         setAside = RunReplacement().setAside;

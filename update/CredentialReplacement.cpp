@@ -247,26 +247,31 @@ Pending ChooseBackups(FileSystem& files, const CredentialPaths& paths,
     for (std::size_t i = 0; i < paths.swaps.size(); ++i) {
         const auto found = std::ranges::find(pending, &paths.swaps[i], &PendingSwap::swap);
         installed[i] = found != pending.end() ? found->installedContent : *incomingFor[i];
+    }
+    const bool installedArePair = IsPair(installed[kCertificateSwap], installed[kPrivateKeySwap]);
+    if (installedArePair && pending.size() == paths.swaps.size()) return pending;
+    if (!installedArePair && !AnyInstalls(pending)) return pending;
+    for (std::size_t i = 0; i < paths.swaps.size(); ++i) {
         backups[i] = ReadIfThere(files, paths.swaps[i].backup);
     }
-    const auto halfOf = [&](const auto& pair) {
-        return installed[kCertificateSwap] == pair[kCertificateSwap] ||
-               installed[kPrivateKeySwap] == pair[kPrivateKeySwap];
-    };
     const bool backupsArePair = IsPair(backups[kCertificateSwap], backups[kPrivateKeySwap]);
-    if (IsPair(installed[kCertificateSwap], installed[kPrivateKeySwap])) {
-        if (!AnyInstalls(pending) && (backupsArePair || !halfOf(backups))) return pending;
-        for (std::size_t i = 0; i < paths.swaps.size(); ++i) {
-            const Swap& swap = paths.swaps[i];
-            if (std::ranges::find(pending, &swap, &PendingSwap::swap) != pending.end()) continue;
-            if (backups[i] == installed[i]) continue;
-            pending.push_back({&swap, std::move(*installed[i]), nullptr});
+    const bool halfOfTheBackups = installed[kCertificateSwap] == backups[kCertificateSwap] ||
+                                  installed[kPrivateKeySwap] == backups[kPrivateKeySwap];
+    if (!installedArePair) {
+        if (backupsArePair && halfOfTheBackups) {
+            for (auto& p : pending) p.backsUp = false;
         }
-        // The order of the renames is the order of the swaps.
-        std::ranges::sort(pending, {}, &PendingSwap::swap);
-    } else if (backupsArePair && halfOf(backups)) {
-        for (auto& p : pending) p.backsUp = false;
+        return pending;
     }
+    if (!AnyInstalls(pending) && (backupsArePair || !halfOfTheBackups)) return pending;
+    for (std::size_t i = 0; i < paths.swaps.size(); ++i) {
+        const Swap& swap = paths.swaps[i];
+        if (std::ranges::find(pending, &swap, &PendingSwap::swap) != pending.end()) continue;
+        if (backups[i] == installed[i]) continue;
+        pending.push_back({&swap, std::move(*installed[i]), nullptr});
+    }
+    // The order of the renames is the order of the swaps.
+    std::ranges::sort(pending, {}, &PendingSwap::swap);
     return pending;
 }
 
