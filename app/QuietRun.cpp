@@ -50,6 +50,7 @@ QuietOutcome RunQuietly(FileSystem& files, Shell& shell, Pause& pause, RunLock& 
         auto report =
             ReplaceCredentials(files, pause, runLock, clock, InstalledPaths(files, outcome));
         outcome.pairUnverified = report.pairUnverified;
+        outcome.replaced = report.replaced;
         outcome.setAside = std::move(report.setAside);
     });
     return outcome;
@@ -85,9 +86,9 @@ std::wstring QuietLogLine(std::wstring_view time, const QuietOutcome& outcome) {
     line.append(L"\t").append(Field(outcome.installFolder)).append(L"\t");
     const auto exitCode = ExitCode(outcome);
     if (exitCode == 0 && outcome.restore) {
-        line.append(L"restore");
+        line.append(L"restored");
     } else if (exitCode == 0) {
-        line.append(L"the pair is the new one");
+        line.append(outcome.replaced ? L"replaced" : L"already current");
         if (outcome.pairUnverified) {
             line.append(L" (the key carries no public part: not compared with the certificate)");
         }

@@ -21,6 +21,7 @@ struct QuietOutcome {
     std::optional<SystemError> error;      // none: the pair is the new one
     bool pairUnverified = false;           // the key could not be compared with the certificate
     bool restore = false;                  // a restore (/restore) rather than an update
+    bool replaced = false;                 // an update that put the pair in place (else current)
     std::vector<std::wstring> setAside{};  // staged files the run set aside, unused
 };
 
@@ -44,7 +45,9 @@ QuietOutcome RefusedArgument(const std::wstring& argument);
 std::uint32_t ExitCode(const QuietOutcome& outcome);
 
 // The log's line for a run (without a line end): time, install folder, outcome, and the error's
-// number, description and file, separated by tabs. A restore's outcome is "restore". Always one
+// number, description and file, separated by tabs. A run that succeeded says what it did:
+// "replaced", "already current" or "restored", so that deployment staff can count the PCs that
+// changed. Always one
 // line: a line break or tab inside a field (a system's description may end in CR LF) becomes a
 // space.
 std::wstring QuietLogLine(std::wstring_view time, const QuietOutcome& outcome);

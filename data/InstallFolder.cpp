@@ -23,9 +23,15 @@ std::optional<std::wstring> TextOf(const RegistryValue& value) {
 }
 
 std::wstring LookUpInstallFolder(Shell& shell) noexcept {
+    const std::wstring path{kInstallPathValue};
     try {
-        const auto object = shell.CreateShellObject();
-        if (auto text = TextOf(object->RegRead(std::wstring{kInstallPathValue}))) {
+        std::unique_ptr<ShellObject> object;
+        try {
+            object = shell.CreateShellObject();
+        } catch (const std::exception&) {
+            // Only where the object cannot be made: a failure to read through it is the value's.
+        }
+        if (auto text = TextOf(object ? object->RegRead(path) : shell.ReadValue(path))) {
             return std::move(*text);
         }
     } catch (const std::exception&) {

@@ -16,8 +16,10 @@ inline constexpr std::wstring_view kInstallPathValue =
 // text; nothing for a value with no text form (a list of strings, raw bytes).
 std::optional<std::wstring> TextOf(const RegistryValue& value);
 
-// The install folder the product recorded, through the shell object; the empty text where none
-// is found: the value is absent or has no text form, or the shell object cannot be made or read.
+// The install folder the product recorded, through the shell object, or read directly where the
+// object cannot be created (hardening that unregisters it, endpoint protection rules, a Windows
+// without the scripting components); the empty text where none is found: the value is absent
+// or has no text form, or cannot be read.
 std::wstring LookUpInstallFolder(Shell& shell) noexcept;
 
 }  // namespace kdu

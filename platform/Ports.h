@@ -164,6 +164,11 @@ class Shell {
 public:
     virtual ~Shell() = default;
     virtual std::unique_ptr<ShellObject> CreateShellObject() = 0;
+    // The same value read from the registry itself, as the shell object's RegRead returns it (a
+    // string unchanged, an expandable string expanded, a DWORD as a signed number, any other
+    // type with no text form), and failing as it does for an absent value: for machines where
+    // the object cannot be created.
+    virtual RegistryValue ReadValue(const std::wstring& valuePath) = 0;
 };
 
 }  // namespace kdu

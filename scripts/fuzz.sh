@@ -12,8 +12,8 @@ cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
 
 # The last "cov:" figure a libFuzzer log gives on a line with this word (INITED, DONE).
-coverage() { grep -E "#[0-9]+[[:space:]]+$2 " "$1" | tail -1 | sed -nE 's/.* cov: ([0-9]+).*/\1/p'; }
-corpus_size() { grep -E "#[0-9]+[[:space:]]+$2 " "$1" | tail -1 | sed -nE 's/.* corp: ([0-9]+).*/\1/p'; }
+coverage() { grep -aE "#[0-9]+[[:space:]]+$2 " "$1" | tail -1 | sed -nE 's/.* cov: ([0-9]+).*/\1/p'; }
+corpus_size() { grep -aE "#[0-9]+[[:space:]]+$2 " "$1" | tail -1 | sed -nE 's/.* corp: ([0-9]+).*/\1/p'; }
 
 for target in MessageLinesFuzzer RegistryValueFuzzer PairCheckFuzzer PackageFilesFuzzer; do
   seeds=fuzz/corpus/$target

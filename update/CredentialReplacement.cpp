@@ -661,7 +661,7 @@ ReplacementReport ReplaceCredentials(FileSystem& systemFiles, Pause& pause, RunL
                                      Clock& clock, const CredentialPaths& paths) {
     PatientFileSystem files{systemFiles, pause};
     const auto incoming = CheckPackage(files, paths, clock.UtcSeconds());
-    ReplacementReport report{incoming.pairUnverified, {}};
+    ReplacementReport report{incoming.pairUnverified, false, {}};
     const PairContents contents{&incoming.certificate, &incoming.privateKey};
     std::optional<HeldRunLock> oneAtATime;
     try {
@@ -685,6 +685,7 @@ ReplacementReport ReplaceCredentials(FileSystem& systemFiles, Pause& pause, RunL
             }
         }
         CarryOut(files, paths, pending, kUpdateRemarks);
+        report.replaced = AnyInstalls(pending);
     } catch (const SystemError& error) {
         throw SayingWhereSetAside(error, report.setAside);
     }
@@ -712,7 +713,7 @@ ReplacementReport RestoreCredentials(FileSystem& systemFiles, Pause& pause, RunL
     PatientFileSystem files{systemFiles, pause};
     const HeldRunLock oneAtATime{runLock, pause, paths.lockFile};
     const auto leftovers = SettleLeftovers(files, paths, CutShortRestore::Complete);
-    const ReplacementReport report{false, leftovers.setAside};
+    ReplacementReport report{false, true, leftovers.setAside};
     if (leftovers.restoreCompleted) return report;  // that was the swap asked for
     try {
         SwapWithBackups(files, paths, clock.UtcSeconds());

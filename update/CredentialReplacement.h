@@ -84,6 +84,7 @@ CredentialPaths ComposePaths(std::wstring_view applicationFolder, std::wstring_v
 //   what was set aside.
 struct ReplacementReport {
     bool pairUnverified = false;         // the key could not be compared with the certificate
+    bool replaced = false;               // this run put the pair in place (else it already was)
     std::vector<std::wstring> setAside;  // staged files set aside in this run
 };
 ReplacementReport ReplaceCredentials(FileSystem& files, Pause& pause, RunLock& runLock,

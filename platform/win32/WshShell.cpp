@@ -5,6 +5,9 @@
 #include <objbase.h>
 #include <oleauto.h>
 
+#include <cstring>
+#include <vector>
+
 #include "platform/win32/SystemErrors.h"
 #include "platform/win32/UniqueHandle.h"
 
@@ -101,10 +104,73 @@ private:
     ComPtr<IDispatch> shell_;
 };
 
+// A value's data as RegGetValueW gives it, whatever its size; a failure names valuePath.
+std::vector<BYTE> ValueData(const std::wstring& valuePath, std::size_t keyAt, DWORD& type) {
+    const auto last = valuePath.rfind(L'\\');
+    const auto key = valuePath.substr(keyAt, last - keyAt);
+    const auto name = valuePath.substr(last + 1);
+    std::vector<BYTE> data(256);
+    for (;;) {
+        auto size = static_cast<DWORD>(data.size());
+        const LSTATUS status = ::RegGetValueW(HKEY_CURRENT_USER, key.c_str(), name.c_str(),
+                                              RRF_RT_ANY | RRF_NOEXPAND, &type, data.data(), &size);
+        if (status == ERROR_SUCCESS) {
+            data.resize(size);
+            return data;
+        }
+        if (status != ERROR_MORE_DATA) throw ErrorFromCode(static_cast<DWORD>(status), valuePath);
+        data.resize(size);
+    }
+}
+
+std::wstring StringOf(const std::vector<BYTE>& data) {
+    std::wstring text(data.size() / sizeof(wchar_t), L'\0');
+    std::memcpy(text.data(), data.data(), text.size() * sizeof(wchar_t));
+    return text.substr(0, text.find(L'\0'));  // RegRead stops at the first NUL too
+}
+
+std::wstring Expanded(const std::wstring& text) {
+    std::wstring expanded(text.size() + 1, L'\0');
+    for (;;) {
+        const DWORD needed = ::ExpandEnvironmentStringsW(text.c_str(), expanded.data(),
+                                                         static_cast<DWORD>(expanded.size()));
+        if (needed == 0) throw ErrorFromCode(::GetLastError());
+        if (needed <= expanded.size()) {
+            expanded.resize(needed - 1);
+            return expanded;
+        }
+        expanded.resize(needed);
+    }
+}
+
 }  // namespace
 
 std::unique_ptr<ShellObject> WshShell::CreateShellObject() {
     return std::make_unique<WshShellObject>();
+}
+
+RegistryValue WshShell::ReadValue(const std::wstring& valuePath) {
+    constexpr std::wstring_view kRoot = L"HKEY_CURRENT_USER\\";
+    const auto last = valuePath.rfind(L'\\');
+    if (!valuePath.starts_with(kRoot) || last < kRoot.size()) {
+        throw ErrorFromCode(ERROR_INVALID_PARAMETER, valuePath);
+    }
+    DWORD type = REG_NONE;
+    const auto data = ValueData(valuePath, kRoot.size(), type);
+    switch (type) {
+        case REG_SZ:
+            return StringOf(data);
+        case REG_EXPAND_SZ:
+            return Expanded(StringOf(data));
+        case REG_DWORD: {
+            std::int32_t number = 0;
+            if (data.size() != sizeof(number)) return NoTextForm{};
+            std::memcpy(&number, data.data(), sizeof(number));
+            return std::int64_t{number};
+        }
+        default:
+            return NoTextForm{static_cast<std::uint16_t>(type)};
+    }
 }
 
 }  // namespace kdu::win32

@@ -113,14 +113,24 @@ TEST_F(StartUp, NotFoundForMultiStringAndBinaryValues) {
     ExpectNotFound(window);
 }
 
-TEST_F(StartUp, NotFoundWhenTheShellObjectIsUnavailable) {
-    // Wine's per-program DLL settings: no wshom.ocx, so WScript.Shell cannot be created.
+// Where WScript.Shell cannot be created, the value is read directly: the window is Ready.
+TEST_F(StartUp, FoundWhenTheShellObjectIsUnavailable) {
+    const auto six = SixLines();
+    const Lines firstThree(six.begin(), six.begin() + 3);
+    // Wine's per-program DLL settings: no wshom.ocx.
     const std::wstring overrides =
         L"Software\\Wine\\AppDefaults\\KestovaDesktopUpdater.exe\\DllOverrides";
     SetStringValue(overrides, L"wshom.ocx", L"");
-    UpdaterWindow window{app.Executable()};
+    { ExpectReady(UpdaterWindow{app.Executable()}, firstThree); }
     DeleteValue(overrides, L"wshom.ocx");
-    ExpectNotFound(window);
+    // Its class registration pointing to a class that does not exist (Wine reads only the
+    // machine's registration, so the prefix's own is changed, and put back).
+    const std::wstring registration = L"Software\\Classes\\WScript.Shell\\CLSID";
+    const auto registered = MachineStringValue(registration);
+    SetMachineStringValue(registration, L"{00000000-0000-0000-0000-00000000004B}");
+    { ExpectReady(UpdaterWindow{app.Executable()}, firstThree); }
+    SetMachineStringValue(registration, registered);
+    ASSERT_FALSE(registered.empty());
 }
 
 TEST_F(StartUp, BlanksDwordAndMissingFoldersCountAsFound) {

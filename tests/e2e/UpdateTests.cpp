@@ -198,7 +198,7 @@ TEST_F(Update, QuietRunForDeploymentTools) {
     EXPECT_FALSE(windowShown) << "no window at any moment";
     ExpectNewPairInstalled(install.Path());
     const std::string folder(install.Path().begin(), install.Path().end());  // ASCII here
-    EXPECT_NE(ReadFileBytes(log).find("\t" + folder + "\tthe pair is the new one\t0\r\n"),
+    EXPECT_NE(ReadFileBytes(log).find("\t" + folder + "\treplaced\t0\r\n"),
               std::string::npos)
         << ReadFileBytes(log);
 
@@ -259,7 +259,7 @@ TEST_F(Update, RestoreSwapsThePairWithItsBackups) {
     EXPECT_EQ(RunToEnd(app.Executable(), restore, windowShown), 0u);
     EXPECT_FALSE(windowShown);
     EXPECT_TRUE(folderHolds(previousCertificate, previousKey, newCertificate, newKey));
-    EXPECT_NE(ReadFileBytes(log).find("\trestore\t0\r\n"), std::string::npos) << ReadFileBytes(log);
+    EXPECT_NE(ReadFileBytes(log).find("\trestored\t0\r\n"), std::string::npos) << ReadFileBytes(log);
     EXPECT_EQ(RunToEnd(app.Executable(), restore, windowShown), 0u);
     EXPECT_TRUE(folderHolds(newCertificate, newKey, previousCertificate, previousKey));
 

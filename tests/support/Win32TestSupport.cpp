@@ -237,6 +237,20 @@ void DeleteValue(const std::wstring& key, const std::wstring& name) {
     ::RegDeleteKeyValueW(HKEY_CURRENT_USER, key.c_str(), name.c_str());
 }
 
+std::wstring MachineStringValue(const std::wstring& key) {
+    wchar_t value[256] = {};
+    DWORD size = sizeof(value);
+    ::RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, value, &size);
+    return value;
+}
+
+void SetMachineStringValue(const std::wstring& key, const std::wstring& value) {
+    const LSTATUS status =
+        ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), nullptr, REG_SZ, value.c_str(),
+                          static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    if (status != ERROR_SUCCESS) throw win32::ErrorFromCode(static_cast<DWORD>(status), key);
+}
+
 std::wstring Wide(std::string_view utf8) {
     if (utf8.empty()) return {};
     const int size = static_cast<int>(utf8.size());

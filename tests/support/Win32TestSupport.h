@@ -66,6 +66,10 @@ void SetStringValue(const std::wstring& key, const std::wstring& name, std::wstr
 void SetDwordValue(const std::wstring& key, const std::wstring& name, DWORD value);
 void SetBinaryValue(const std::wstring& key, const std::wstring& name, std::string_view bytes);
 void DeleteValue(const std::wstring& key, const std::wstring& name);
+// The default string value of a key under HKEY_LOCAL_MACHINE (empty if none), and setting it:
+// for the prefix's class registrations, the only ones Wine reads.
+std::wstring MachineStringValue(const std::wstring& key);
+void SetMachineStringValue(const std::wstring& key, const std::wstring& value);
 
 // UTF-8 to UTF-16 and to Big5 (code page 950), for writing test data.
 std::wstring Wide(std::string_view utf8);

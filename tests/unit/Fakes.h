@@ -307,11 +307,17 @@ public:
         if (unavailable) throw SystemError{0x800401F3, L"invalid class string"};
         return std::make_unique<Object>(*this);
     }
+    RegistryValue ReadValue(const std::wstring& valuePath) override {
+        directPaths.push_back(valuePath);
+        if (!value) throw SystemError{2, L"absent", valuePath};
+        return *value;
+    }
 
     std::optional<RegistryValue> value;  // nothing: the value is absent
     bool unavailable = false;
     int alive = 0;
     std::vector<std::wstring> readPaths;
+    std::vector<std::wstring> directPaths;  // read without the shell object
 };
 
 // Form1 with a fake for everything it uses.

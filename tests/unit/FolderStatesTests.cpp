@@ -30,7 +30,9 @@ enum Ended { kFailed, kSucceeded, kMixedPairSaid };  // the last: completed by t
 // pairs that runs cut short since had installed or were putting in place.
 struct History {
     std::set<int> backups{kNoBackups}, inFlight;
-    auto operator<=>(const History&) const = default;
+    friend bool operator<(const History& a, const History& b) {
+        return std::tie(a.backups, a.inFlight) < std::tie(b.backups, b.inFlight);
+    }
 };
 struct State {
     Folder folder;

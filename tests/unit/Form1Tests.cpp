@@ -36,6 +36,12 @@ TEST_F(StartUp, FoundFolderListsTheFirstThreeLinesAndKeepsTheButton) {
     EXPECT_EQ(form.PrivateKeyFile, L"PrivateKey.pem");
     EXPECT_EQ(shell.readPaths,
               (Lines{L"HKEY_CURRENT_USER\\SOFTWARE\\Kestova\\Desktop\\InstallPath"}));
+
+    shell.unavailable = true;  // hardening or endpoint rules: the value is read directly
+    list1.items.clear();
+    Load();
+    EXPECT_EQ(form.InstallFolder, L"C:\\Program Files\\KestovaDesktop");
+    EXPECT_EQ(shell.directPaths, shell.readPaths) << "the same value, and only then";
 }
 
 TEST_F(StartUp, TheShellObjectIsReleasedBeforeStartUpEnds) {
@@ -73,7 +79,7 @@ TEST_F(StartUp, EveryWayOfNotFindingTheFolderEndsNotFound) {
         {"empty", std::wstring{}, false},
         {"list of strings", NoTextForm{0x200C}, false},
         {"raw bytes", NoTextForm{0x2011}, false},
-        {"no shell object", std::wstring{L"C:\\x"}, true},
+        {"no shell object, and no value", std::nullopt, true},
     };
     for (const auto& c : cases) {
         FakeListBox progress;

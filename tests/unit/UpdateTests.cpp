@@ -619,7 +619,11 @@ TEST_F(Update, TrailingSeparatorInTheInstallFolderGivesTwoInTheJoin) {
 
 // /quiet's outcome as deployment tools read it: 0 only when the pair is the new one.
 TEST_F(Update, QuietRunExitCodes) {
-    EXPECT_EQ(ExitCode(RunQuietly(files, shell, pause, runLock, clock)), 0u);
+    for (const auto* outcome : {L"\treplaced\t0", L"\talready current\t0"}) {
+        const auto run = RunQuietly(files, shell, pause, runLock, clock);
+        EXPECT_EQ(ExitCode(run), 0u);
+        EXPECT_NE(QuietLogLine(L"", run).find(outcome), std::wstring::npos) << "the log tells";
+    }
     EXPECT_EQ(File(kPrivateKey), L"NEW KEY");
     SetUp();
     files.failAt = {1};

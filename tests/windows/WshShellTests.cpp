@@ -10,10 +10,13 @@ namespace {
 const std::wstring kKey = L"SOFTWARE\\KestovaTests\\Shell";
 const std::wstring kFullKey = L"HKEY_CURRENT_USER\\" + kKey + L"\\";
 
-// The value as the shell object returns it, converted as start-up converts it.
+// The value as the shell object returns it, converted as start-up converts it; read directly, as
+// where the object cannot be created, it must give the same text.
 std::optional<std::wstring> Lookup(const std::wstring& name) {
     auto shell = win32::WshShell{}.CreateShellObject();
-    return TextOf(shell->RegRead(kFullKey + name));
+    auto text = TextOf(shell->RegRead(kFullKey + name));
+    EXPECT_EQ(TextOf(win32::WshShell{}.ReadValue(kFullKey + name)), text) << "read directly";
+    return text;
 }
 
 TEST(ShellRegRead, StringsComeBackUnchanged) {
@@ -24,9 +27,13 @@ TEST(ShellRegRead, StringsComeBackUnchanged) {
     }
 }
 
-TEST(ShellRegRead, DwordBecomesDecimalText) {
+TEST(ShellRegRead, DwordBecomesDecimalTextAndExpandableStringsAreExpanded) {
     SetDwordValue(kKey, L"Number", 42);
     EXPECT_EQ(Lookup(L"Number"), L"42");
+    SetDwordValue(kKey, L"Number", 0xFFFFFFFE);
+    EXPECT_EQ(Lookup(L"Number"), L"-2");
+    SetStringValue(kKey, L"Expandable", L"%SystemRoot%\\Kestova", REG_EXPAND_SZ);
+    EXPECT_EQ(Lookup(L"Expandable")->find(L'%'), std::wstring::npos);
 }
 
 TEST(ShellRegRead, MultiStringAndBinaryHaveNoTextForm) {
@@ -38,12 +45,16 @@ TEST(ShellRegRead, MultiStringAndBinaryHaveNoTextForm) {
 
 TEST(ShellRegRead, AbsentValueFailsWithTheSystemsError) {
     DeleteValue(kKey, L"Absent");
-    try {
-        Lookup(L"Absent");
-        FAIL() << "RegRead of an absent value succeeded";
-    } catch (const SystemError& error) {
-        EXPECT_NE(error.Code(), 0u);
-        EXPECT_EQ(error.Path(), kFullKey + L"Absent");
+    for (const bool directly : {false, true}) {
+        try {
+            const auto path = kFullKey + L"Absent";
+            directly ? win32::WshShell{}.ReadValue(path)
+                     : win32::WshShell{}.CreateShellObject()->RegRead(path);
+            FAIL() << "an absent value was read, directly: " << directly;
+        } catch (const SystemError& error) {
+            EXPECT_NE(error.Code(), 0u);
+            EXPECT_EQ(error.Path(), kFullKey + L"Absent");
+        }
     }
 }
 
