@@ -7,6 +7,11 @@ namespace kdu::texts {
 
 inline constexpr std::wstring_view kCaption = L"KestovaDesktopUpdater";
 inline constexpr std::wstring_view kStartButton = L"開始更新";
+// What Windows shows for the program while a run makes the end of the session wait.
+inline constexpr std::wstring_view kRunBlocksShutdown =
+    L"正在更新 KestovaDesktop 的憑證與私密金鑰，請稍候";
+// What screen readers call List1.
+inline constexpr std::wstring_view kList1Name = L"更新訊息";
 inline constexpr std::wstring_view kInstallFolderNotFound = L"並未發現KestovaDesktop安裝路徑";
 // The notice under the picture; deployment artwork, like the picture itself.
 inline constexpr std::wstring_view kNotice = L"Kestova 憑證更新工具";

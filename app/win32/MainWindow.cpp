@@ -13,6 +13,9 @@ namespace {
 constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 constexpr DWORD kListStyle =
     WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_TABSTOP | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT;
+// List2 keeps its place off the client area, but neither shows nor takes the focus: Tab moves
+// only between List1 and Command1, and a screen reader never reads the lines it holds.
+constexpr DWORD kHiddenListStyle = WS_CHILD | WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT;
 
 void MoveTo(HWND control, layout::Rect twips, UINT dpi) {
     const auto pixels = layout::ToPixels(twips, static_cast<int>(dpi));
@@ -127,13 +130,22 @@ LRESULT MainWindow::OnDefaultId() const {
 void MainWindow::OnCommand(WORD id, WORD notification) {
     // A click sent while the run's pauses answer messages starts no run inside the run.
     if (id != IDC_COMMAND1 || notification != BN_CLICKED || running_) return;
+    // While it runs, the end of the session waits; the log-off screen says why.
     struct Running {
         bool& flag;
-        explicit Running(bool& running) : flag(running) { flag = true; }
+        HWND window;
+        Running(bool& running, HWND hwnd) : flag(running), window(hwnd) {
+            flag = true;
+            const std::wstring reason{texts::kRunBlocksShutdown};
+            ::ShutdownBlockReasonCreate(window, reason.c_str());
+        }
         Running(const Running&) = delete;
         Running& operator=(const Running&) = delete;
-        ~Running() { flag = false; }
-    } running{running_};
+        ~Running() {
+            ::ShutdownBlockReasonDestroy(window);
+            flag = false;
+        }
+    } running{running_, hwnd_};
     form_.OnCommand1Click();
 }
 
@@ -171,15 +183,16 @@ HWND MainWindow::CreateChild(const wchar_t* className, const wchar_t* text, DWOR
                              reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance_, nullptr);
 }
 
-// Created in tab order: List1, Command1, List2, then Label1; Image1 takes no focus. False if the
-// system could not make one of them: the window is then not made either.
+// Created in tab order: List1, Command1, then List2 (hidden) and Label1; Image1 takes no focus.
+// False if the system could not make one of them: the window is then not made either.
 bool MainWindow::CreateControls() {
     const std::wstring startButton{texts::kStartButton};
     const std::wstring notice{texts::kNotice};
     list1_ = CreateChild(L"LISTBOX", L"", kListStyle, WS_EX_CLIENTEDGE, IDC_LIST1);
     command1_ = CreateChild(L"BUTTON", startButton.c_str(),
                             WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, 0, IDC_COMMAND1);
-    list2_ = CreateChild(L"LISTBOX", L"", kListStyle, WS_EX_CLIENTEDGE, IDC_LIST2);
+    list2_ = CreateChild(L"LISTBOX", L"", kHiddenListStyle, WS_EX_CLIENTEDGE, IDC_LIST2);
+    NameForScreenReaders(list1_, std::wstring{texts::kList1Name});
     label1_ = CreateChild(L"STATIC", notice.c_str(), WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX,
                           0, IDC_LABEL1);
     image1_ = CreateChild(L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_BITMAP | SS_REALSIZECONTROL, 0,

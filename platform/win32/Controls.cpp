@@ -1,11 +1,25 @@
 #include "platform/win32/Controls.h"
 
+#include <oleacc.h>
+
+#include <exception>
 #include <string>
 
+#include "platform/win32/ComApartment.h"
 #include "platform/win32/SystemErrors.h"
+#include "platform/win32/UniqueHandle.h"
 
 namespace kdu::win32 {
 namespace {
+
+// The dynamic annotation service and the name property (oleacc.h declares them; defined here, so
+// that no import library brings oleacc.dll).
+constexpr CLSID kAccPropServices{
+    0xb5f8350b, 0x0548, 0x48b1, {0xa6, 0xee, 0x88, 0xbd, 0x00, 0xb4, 0xa5, 0xe7}};
+constexpr IID kIAccPropServices{
+    0x6e26e776, 0x04f0, 0x495d, {0x80, 0xe4, 0x33, 0x30, 0x35, 0x2e, 0x31, 0x69}};
+constexpr MSAAPROPID kNameProperty{
+    0x608d3df8, 0x8128, 0x4aa7, {0xa4, 0x28, 0xf5, 0x5e, 0x49, 0x26, 0x72, 0x91}};
 
 LRESULT Send(HWND hwnd, UINT message, WPARAM wParam, const std::wstring& text) {
     return ::SendMessageW(hwnd, message, wParam, reinterpret_cast<LPARAM>(text.c_str()));
@@ -59,6 +73,23 @@ void ListBoxControl::Repaint() {
 void ButtonControl::Disable() {
     if (heir_ && ::GetFocus() == hwnd_) ::SetFocus(heir_);
     ::EnableWindow(hwnd_, FALSE);
+}
+
+void NameForScreenReaders(HWND control, const std::wstring& name) noexcept {
+    ::SetWindowTextW(control, name.c_str());
+    try {
+        // COM finds oleacc.dll by its registered full path; the annotation is kept with the
+        // window, in the system, after the service is released.
+        const ComApartment apartment;
+        ComPtr<IAccPropServices> services;
+        if (FAILED(::CoCreateInstance(kAccPropServices, nullptr, CLSCTX_INPROC_SERVER,
+                                      kIAccPropServices, services.PutVoid()))) {
+            return;
+        }
+        services->SetHwndPropStr(control, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF,
+                                 kNameProperty, name.c_str());
+    } catch (const std::exception&) {
+    }
 }
 
 }  // namespace kdu::win32

@@ -34,4 +34,9 @@ private:
     HWND heir_;
 };
 
+// Gives a control the name screen readers (Narrator, NVDA) say for it, through the system's dynamic
+// annotation of its accessible object, and as its window text, which some accessibility layers
+// read instead. Best effort: a system without the annotation service keeps the window text.
+void NameForScreenReaders(HWND control, const std::wstring& name) noexcept;
+
 }  // namespace kdu::win32

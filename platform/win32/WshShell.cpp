@@ -8,29 +8,12 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/win32/ComApartment.h"
 #include "platform/win32/SystemErrors.h"
 #include "platform/win32/UniqueHandle.h"
 
 namespace kdu::win32 {
 namespace {
-
-// COM initialised on this thread for the lifetime of the object.
-class ComApartment {
-public:
-    ComApartment() {
-        const HRESULT result = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-        if (FAILED(result) && result != RPC_E_CHANGED_MODE) throw ErrorFromHResult(result);
-        initialised_ = SUCCEEDED(result);
-    }
-    ComApartment(const ComApartment&) = delete;
-    ComApartment& operator=(const ComApartment&) = delete;
-    ~ComApartment() {
-        if (initialised_) ::CoUninitialize();
-    }
-
-private:
-    bool initialised_ = false;
-};
 
 RegistryValue ToRegistryValue(const VARIANT& value) {
     switch (value.vt) {

@@ -7,6 +7,7 @@
 #include "platform/SystemError.h"
 #include "platform/win32/Controls.h"
 #include "platform/win32/DpiScaling.h"
+#include "platform/win32/Win32FileSystem.h"
 
 namespace kdu::win32 {
 namespace {
@@ -46,6 +47,20 @@ TEST_F(RealListBox, ReplaceRewritesOneRowInPlace) {
 TEST_F(RealListBox, MissingRowsAreErrorsNotCrashes) {
     EXPECT_THROW(list_.Text(0), SystemError);
     EXPECT_THROW(list_.Replace(5, L"x"), SystemError);
+}
+
+// The run's pauses paint what needs painting, and leave input in the queue.
+TEST(RealPause, PaintsAndTakesNoInput) {
+    const HWND window = ::CreateWindowExW(0, L"STATIC", L"", WS_POPUP | WS_VISIBLE, 0, 0, 100, 100,
+                                          nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(window, nullptr);
+    ::InvalidateRect(window, nullptr, TRUE);
+    ::PostMessageW(window, WM_KEYDOWN, VK_RETURN, 0);
+    Win32Pause{}.Sleep(50);
+    EXPECT_FALSE(::GetUpdateRect(window, nullptr, FALSE)) << "painted";
+    MSG message{};
+    EXPECT_TRUE(::PeekMessageW(&message, window, WM_KEYDOWN, WM_KEYDOWN, PM_REMOVE)) << "untouched";
+    ::DestroyWindow(window);
 }
 
 TEST(RealButton, DisableDisables) {
