@@ -198,8 +198,7 @@ TEST_F(Update, QuietRunForDeploymentTools) {
     EXPECT_FALSE(windowShown) << "no window at any moment";
     ExpectNewPairInstalled(install.Path());
     const std::string folder(install.Path().begin(), install.Path().end());  // ASCII here
-    EXPECT_NE(ReadFileBytes(log).find("\t" + folder + "\treplaced\t0\r\n"),
-              std::string::npos)
+    EXPECT_NE(ReadFileBytes(log).find("\t" + folder + "\treplaced\t0\r\n"), std::string::npos)
         << ReadFileBytes(log);
 
     EXPECT_EQ(RunToEnd(app.Executable(), L"-QUIET", windowShown), 0u) << "already current";
@@ -259,7 +258,8 @@ TEST_F(Update, RestoreSwapsThePairWithItsBackups) {
     EXPECT_EQ(RunToEnd(app.Executable(), restore, windowShown), 0u);
     EXPECT_FALSE(windowShown);
     EXPECT_TRUE(folderHolds(previousCertificate, previousKey, newCertificate, newKey));
-    EXPECT_NE(ReadFileBytes(log).find("\trestored\t0\r\n"), std::string::npos) << ReadFileBytes(log);
+    EXPECT_NE(ReadFileBytes(log).find("\trestored\t0\r\n"), std::string::npos)
+        << ReadFileBytes(log);
     EXPECT_EQ(RunToEnd(app.Executable(), restore, windowShown), 0u);
     EXPECT_TRUE(folderHolds(newCertificate, newKey, previousCertificate, previousKey));
 
