@@ -5,6 +5,14 @@
 
 namespace kdu::win32 {
 
+LockVerdict JudgeLockFile(DWORD openError, DWORD attributesError, DWORD plainOpenError) noexcept {
+    if (openError == ERROR_SHARING_VIOLATION) return LockVerdict::Held;
+    if (openError != ERROR_ACCESS_DENIED) return LockVerdict::Refused;
+    if (attributesError == ERROR_ACCESS_DENIED) return LockVerdict::Held;  // being deleted
+    if (attributesError != NO_ERROR) return LockVerdict::Refused;          // none can be made
+    return plainOpenError == NO_ERROR ? LockVerdict::Leftover : LockVerdict::Held;
+}
+
 bool LockFileRunLock::TryAcquire(const std::wstring& lockFile) {
     const std::wstring path = FileApiPath(lockFile);
     UniqueFile file{::CreateFileW(
@@ -14,16 +22,28 @@ bool LockFileRunLock::TryAcquire(const std::wstring& lockFile) {
         file_ = std::move(file);
         return true;
     }
-    const DWORD error = ::GetLastError();
-    if (error == ERROR_SHARING_VIOLATION) return false;
-    // A lock file that is there but denies access is being deleted as its holder ends, or
-    // belongs to a run whose rights this one lacks: held either way. Access denied without one
-    // is a folder this user may not write to.
-    if (error == ERROR_ACCESS_DENIED &&
-        ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
-        return false;
+    const DWORD openError = ::GetLastError();
+    DWORD attributesError = NO_ERROR;
+    DWORD plainOpenError = ERROR_ACCESS_DENIED;
+    if (openError == ERROR_ACCESS_DENIED) {
+        if (::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+            attributesError = ::GetLastError();
+        } else {
+            file.reset(::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+            plainOpenError = file ? NO_ERROR : ::GetLastError();
+        }
     }
-    throw ErrorFromCode(error, lockFile);
+    switch (JudgeLockFile(openError, attributesError, plainOpenError)) {
+        case LockVerdict::Held:
+            return false;
+        case LockVerdict::Leftover:
+            file_ = std::move(file);
+            return true;
+        case LockVerdict::Refused:
+            break;
+    }
+    throw ErrorFromCode(openError, lockFile);
 }
 
 void LockFileRunLock::Release() noexcept { file_.reset(); }

@@ -177,6 +177,28 @@ DWORD WINAPI ReleaseAfterHalfASecond(void* lock) {
     return 0;
 }
 
+// A lock file that cannot be opened as the lock: waited for while a run may hold it, taken as
+// it is where nobody does, a refusal where none can be made. (Wine shows neither the pending
+// deletion of Windows 7 and 8.1 nor another user's file, so the decision is tested alone.)
+TEST(RunLock, ALockFileThatCannotBeOpenedIsJudgedByWhatTheSystemSaysNext) {
+    constexpr DWORD kThere = NO_ERROR, kOpened = NO_ERROR;
+    const std::tuple<DWORD, DWORD, DWORD, win32::LockVerdict> rows[] = {
+        {ERROR_SHARING_VIOLATION, kThere, kOpened, win32::LockVerdict::Held},
+        {ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED, win32::LockVerdict::Held},
+        {ERROR_ACCESS_DENIED, kThere, ERROR_SHARING_VIOLATION, win32::LockVerdict::Held},
+        {ERROR_ACCESS_DENIED, kThere, ERROR_ACCESS_DENIED, win32::LockVerdict::Held},
+        {ERROR_ACCESS_DENIED, kThere, kOpened, win32::LockVerdict::Leftover},
+        {ERROR_ACCESS_DENIED, ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED,
+         win32::LockVerdict::Refused},
+        {ERROR_PATH_NOT_FOUND, ERROR_PATH_NOT_FOUND, ERROR_ACCESS_DENIED,
+         win32::LockVerdict::Refused},
+    };
+    for (const auto& [open, attributes, plainOpen, verdict] : rows) {
+        EXPECT_EQ(win32::JudgeLockFile(open, attributes, plainOpen), verdict)
+            << open << " " << attributes << " " << plainOpen;
+    }
+}
+
 TEST(RealReplacement, LockedPrivateKeyLeavesThePairAndNoTemporaryFile) {
     TempFolder app{L"app"};
     TempFolder install{L"\u5B89\u88DD"};
