@@ -14,10 +14,15 @@ using der::Bytes;
 constexpr std::array<std::uint8_t, 9> kRsaEncryption{0x2A, 0x86, 0x48, 0x86, 0xF7,
                                                      0x0D, 0x01, 0x01, 0x01};
 constexpr std::array<std::uint8_t, 7> kEcPublicKey{0x2A, 0x86, 0x48, 0xCE, 0x3D, 0x02, 0x01};
+// RSASSA-PSS: an RSA key restricted to PSS signatures. Its modulus and exponent are compared as
+// any RSA key's; the restriction's parameters do not matter for that.
+constexpr std::array<std::uint8_t, 9> kRsaPss{0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x01, 0x0A};
 
 bool Is(Bytes oid, std::span<const std::uint8_t> known) {
     return std::equal(oid.begin(), oid.end(), known.begin(), known.end());
 }
+
+bool IsRsa(Bytes oid) { return Is(oid, kRsaEncryption) || Is(oid, kRsaPss); }
 
 std::vector<std::uint8_t> Copy(Bytes bytes) { return {bytes.begin(), bytes.end()}; }
 
@@ -136,7 +141,7 @@ std::optional<PublicKey> SubjectPublicKey(Bytes input) {
     const auto bits = der::ReadIf(fields, der::kBitString);
     const auto key = bits ? der::WholeBytes(*bits) : std::nullopt;
     if (!algorithm || !key) return std::nullopt;
-    if (Is(algorithm->oid, kRsaEncryption)) return RsaKey(*key, false);
+    if (IsRsa(algorithm->oid)) return RsaKey(*key, false);
     PublicKey publicKey;
     if (Is(algorithm->oid, kEcPublicKey)) {
         publicKey.kind = PublicKey::Kind::Ec;
@@ -155,7 +160,7 @@ std::optional<PublicKey> Pkcs8Key(Bytes input) {
     const auto algorithm = ReadAlgorithm(fields);
     const auto privateKey = der::ReadIf(fields, der::kOctetString);
     if (!algorithm || !privateKey) return std::nullopt;
-    if (Is(algorithm->oid, kRsaEncryption)) return RsaKey(privateKey->content, true);
+    if (IsRsa(algorithm->oid)) return RsaKey(privateKey->content, true);
     if (!Is(algorithm->oid, kEcPublicKey)) return PublicKey{};
     auto key = EcPrivateKey(privateKey->content);
     if (key && key->curve.empty()) key->curve = Copy(algorithm->curve);

@@ -1,6 +1,7 @@
 #include "tests/package/TestCredentials.h"
 
 #include <openssl/pem.h>
+#include <openssl/rsa.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
@@ -35,6 +36,16 @@ Key Made(EVP_PKEY* key) {
 
 Key NewKey(const char* curve) { return Made(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", curve)); }
 Key NewRsaKey() { return Made(EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", std::size_t{2048})); }
+Key NewRsaPssKey() {
+    const std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> context{
+        EVP_PKEY_CTX_new_from_name(nullptr, "RSA-PSS", nullptr), EVP_PKEY_CTX_free};
+    EVP_PKEY* key = nullptr;
+    if (context && EVP_PKEY_keygen_init(context.get()) == 1 &&
+        EVP_PKEY_CTX_set_rsa_keygen_bits(context.get(), 2048) == 1) {
+        EVP_PKEY_generate(context.get(), &key);
+    }
+    return Made(key);
+}
 Key NewEd25519Key() { return Made(EVP_PKEY_Q_keygen(nullptr, nullptr, "ED25519")); }
 
 std::string TraditionalPrivateKeyPem(EVP_PKEY* key) {

@@ -17,6 +17,7 @@ using Key = std::unique_ptr<EVP_PKEY, KeyFree>;
 
 Key NewKey(const char* curve = "P-256");  // EC: quick to make
 Key NewRsaKey();
+Key NewRsaPssKey();
 Key NewEd25519Key();
 std::string PrivateKeyPem(EVP_PKEY* key);  // PKCS#8
 // PKCS#1 RSA PRIVATE KEY or SEC1 EC PRIVATE KEY; an EC key's EC PARAMETERS block.

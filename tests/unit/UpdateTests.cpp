@@ -922,6 +922,7 @@ TEST(PairCheck, KeysBelongToTheirCertificatesOnly) {
     const auto otherP256 = NewKey("P-256");  // the same curve, another point
     const auto p384 = NewKey("P-384");
     const auto ed25519 = NewEd25519Key();
+    const auto pss = NewRsaPssKey(), otherPss = NewRsaPssKey();
     struct Case {
         const char* name;
         EVP_PKEY* key;
@@ -938,6 +939,8 @@ TEST(PairCheck, KeysBelongToTheirCertificatesOnly) {
         {"another P-256 key", otherP256.get(), PrivateKeyPem(otherP256.get())},
         {"P-384, SEC1", p384.get(), TraditionalPrivateKeyPem(p384.get())},
         {"P-384, PKCS#8", p384.get(), PrivateKeyPem(p384.get())},
+        {"RSA-PSS, PKCS#8", pss.get(), PrivateKeyPem(pss.get())},
+        {"another RSA-PSS key", otherPss.get(), PrivateKeyPem(otherPss.get())},
         {"Ed25519: no public part to compare", ed25519.get(), PrivateKeyPem(ed25519.get()),
          KeyMatch::Unknown},
     };
