@@ -88,6 +88,11 @@ inline constexpr std::wstring_view kBackupNotAPair =
 inline constexpr std::wstring_view kBackupExpired =
     L"備份的憑證已過期，換回後 KestovaDesktop 也無法使用，因此本程式不換回它。"
     L"本程式未做任何變更。到期日（UTC）：";
+// A file with permissions of its own, in a folder (a network share, a NAS) that does not let this
+// program give a new file the same: the key must not become readable by more people.
+inline constexpr std::wstring_view kPermissionsNotKept =
+    L"此檔案有自己的存取權限，但它所在的資料夾（例如網路共用資料夾或 NAS）不允許本程式為新檔案設定"
+    L"同樣的權限。為了不讓憑證或私密金鑰被更多人讀取，本程式未做任何變更。請聯絡系統管理員。";
 // /quiet with an argument this program does not know: the argument follows.
 inline constexpr std::wstring_view kInvalidArgument = L"無法辨識的參數：";
 // Any other exception: a fault of this program, with the exception's own text after this.

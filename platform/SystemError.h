@@ -28,6 +28,7 @@ enum class Failure : std::uint8_t {
     BackupNotAPair,         // a backup is no certificate or key, or the two are not a pair
     BackupExpired,          // the backup certificate expired; the description is the date
     ChangedAfterPackaging,  // a data file is not the one whose digest the program carries
+    PermissionsNotKept,     // a new file cannot be given the permissions of the one it replaces
 };
 
 // A failure: its kind, its error number (a Win32 error code or an HRESULT, once known), its

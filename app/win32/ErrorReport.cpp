@@ -66,6 +66,8 @@ Report ReportOf(Failure kind) {
             return {ERROR_INVALID_DATA, texts::kBackupNotAPair};
         case Failure::BackupExpired:
             return {kCertificateExpired, texts::kBackupExpired};
+        case Failure::PermissionsNotKept:
+            return {ERROR_ACCESS_DENIED, texts::kPermissionsNotKept};
     }
     return {0, {}};
 }
@@ -73,6 +75,7 @@ Report ReportOf(Failure kind) {
 // A file in the install folder refused with access denied, not for being read-only: a product
 // installed under Program Files, which more rights may open.
 bool RightsMayHelp(const SystemError& error, const std::wstring& installFolder) {
+    if (error.Kind() != Failure::System) return false;  // one this program found: said as it is
     if (error.Code() != ERROR_ACCESS_DENIED || installFolder.empty()) return false;
     if (!error.Path().starts_with(installFolder)) return false;
     const DWORD attributes = ::GetFileAttributesW(FileApiPath(error.Path()).c_str());

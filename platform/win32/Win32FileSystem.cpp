@@ -123,6 +123,7 @@ BY_HANDLE_FILE_INFORMATION InformationOf(const UniqueFile& file, const std::wstr
 struct Likeness {
     UniqueLocalMemory descriptor;  // owns dacl
     PACL dacl = nullptr;
+    bool ownDacl = false;  // the DACL is set on the new file (KeepsItsOwnDacl)
     SECURITY_INFORMATION protection = UNPROTECTED_DACL_SECURITY_INFORMATION;
     DWORD attributes = FILE_ATTRIBUTE_NORMAL;  // those it is created with
 };
@@ -147,10 +148,39 @@ Likeness LikenessOf(const std::wstring& model) {
     // A protected DACL stays as it is; one that inherits takes the folder's inheritable entries
     // anew, which are the same for a file beside it.
     if (control & SE_DACL_PROTECTED) likeness.protection = PROTECTED_DACL_SECURITY_INFORMATION;
+    likeness.ownDacl = KeepsItsOwnDacl(descriptor);
     return likeness;
 }
 
+// Where a file with its own DACL cannot be made with WRITE_DAC, whether the folder would take a
+// new file without it: the DACL is then what cannot be kept. The file it makes goes at once.
+bool CreatableWithoutWriteDac(const std::wstring& path) {
+    const UniqueFile probe{::CreateFileW(FileApiPath(path).c_str(), DELETE, 0, nullptr, CREATE_NEW,
+                                         FILE_FLAG_DELETE_ON_CLOSE, nullptr)};
+    return static_cast<bool>(probe);
+}
+
 }  // namespace
+
+bool KeepsItsOwnDacl(PSECURITY_DESCRIPTOR descriptor) {
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    PACL dacl = nullptr;
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    if (!::GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) ||
+        !::GetSecurityDescriptorControl(descriptor, &control, &revision)) {
+        return true;  // unreadable: set it, and refuse if it cannot be
+    }
+    if (!present || !dacl) return false;
+    if ((control & SE_DACL_PROTECTED) || dacl->AceCount == 0) return true;
+    for (DWORD i = 0; i < dacl->AceCount; ++i) {
+        void* ace = nullptr;
+        if (!::GetAce(dacl, i, &ace)) return true;
+        if (!(static_cast<const ACE_HEADER*>(ace)->AceFlags & INHERITED_ACE)) return true;
+    }
+    return false;
+}
 
 std::wstring FileApiPath(const std::wstring& path) {
     if (path.size() < MAX_PATH || path.starts_with(L"\\\\?\\")) return path;
@@ -297,17 +327,29 @@ std::unique_ptr<NewFile> Win32FileSystem::WriteNewFile(const Bytes& content,
     // CREATE_NEW: a file planted under this name is never written through. Encrypted from the
     // start where model is, so no byte is ever on the disk in the clear. No sharing: nothing
     // else opens it until it is in place.
-    UniqueFile created{::CreateFileW(FileApiPath(path).c_str(), GENERIC_WRITE | WRITE_DAC | DELETE,
-                                     0, nullptr, CREATE_NEW, likeness.attributes, nullptr)};
-    if (!created) throw LastError(path);
+    const DWORD access = GENERIC_WRITE | DELETE | (likeness.ownDacl ? WRITE_DAC : 0);
+    UniqueFile created{::CreateFileW(FileApiPath(path).c_str(), access, 0, nullptr, CREATE_NEW,
+                                     likeness.attributes, nullptr)};
+    if (!created) {
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_ACCESS_DENIED && likeness.ownDacl && CreatableWithoutWriteDac(path)) {
+            throw SystemError{Failure::PermissionsNotKept, model};
+        }
+        throw ErrorFromCode(error, path);
+    }
     // From here a failure deletes the file through its handle.
     auto file = std::make_unique<Win32NewFile>(std::move(created), path);
     // Model's permissions before the first byte: the content is never readable by more people
-    // than before.
-    const DWORD error = ::SetSecurityInfo(file->Handle(), SE_FILE_OBJECT,
-                                          DACL_SECURITY_INFORMATION | likeness.protection, nullptr,
-                                          nullptr, likeness.dacl, nullptr);
-    if (error != ERROR_SUCCESS) throw ErrorFromCode(error, path);
+    // than before. A DACL that only inherits is the one the new file already has.
+    if (likeness.ownDacl) {
+        const DWORD error = ::SetSecurityInfo(file->Handle(), SE_FILE_OBJECT,
+                                              DACL_SECURITY_INFORMATION | likeness.protection,
+                                              nullptr, nullptr, likeness.dacl, nullptr);
+        if (error == ERROR_ACCESS_DENIED || error == ERROR_NOT_SUPPORTED) {
+            throw SystemError{Failure::PermissionsNotKept, model};
+        }
+        if (error != ERROR_SUCCESS) throw ErrorFromCode(error, path);
+    }
     // Creation takes not every attribute (not-content-indexed, for one); 0 leaves them as they are.
     FILE_BASIC_INFO basic{};
     basic.FileAttributes = likeness.attributes & ~FILE_ATTRIBUTE_ENCRYPTED;

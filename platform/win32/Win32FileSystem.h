@@ -1,8 +1,17 @@
 #pragma once
 
+#include <windows.h>
+
 #include "platform/Ports.h"
 
 namespace kdu::win32 {
+
+// Whether a new file made like one with this security descriptor must be given its DACL: where
+// that DACL is protected, or has entries of its own (or none at all). One that only inherits is
+// what a new file in the same folder gets by itself; a missing DACL lets anyone in, and the
+// folder's inheritable entries let in no more. Setting a DACL takes WRITE_DAC, which a share with
+// the "Change" permission or a NAS without Windows ACLs does not grant.
+bool KeepsItsOwnDacl(PSECURITY_DESCRIPTOR descriptor);
 
 class Win32FileSystem final : public FileSystem {
 public:
@@ -25,7 +34,6 @@ public:
     std::int64_t UtcSeconds() override;
 };
 
-// Pauses that keep answering the messages sent to the thread's windows.
 // Waits, answering the messages sent to the thread's windows and painting them, and taking no
 // input: the window stays responsive and painted, and nothing the user does starts anything.
 class Win32Pause final : public Pause {

@@ -161,13 +161,18 @@ bool FileExists(const std::wstring& path) {
     return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-void SetFileDacl(const std::wstring& path, const std::wstring& sddl) {
+UniqueLocalMemory SecurityDescriptorOf(const std::wstring& sddl) {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
                                                                 &descriptor, nullptr)) {
-        throw LastError(path);
+        throw LastError(sddl);
     }
-    const UniqueLocalMemory owner{descriptor};
+    return UniqueLocalMemory{descriptor};
+}
+
+void SetFileDacl(const std::wstring& path, const std::wstring& sddl) {
+    const auto owner = SecurityDescriptorOf(sddl);
+    PSECURITY_DESCRIPTOR descriptor = owner.get();
     BOOL present = FALSE;
     BOOL defaulted = FALSE;
     PACL dacl = nullptr;

@@ -56,6 +56,7 @@ Pair PreviousSamplePair(std::size_t atLeast = 0);
 // the Unix permission bits and reads back a made-up default, in which only an entry letting
 // Everyone write shows, as "(A;;0x1301ff;;;WD)". That entry stands in for a carried-over DACL.
 void SetFileDacl(const std::wstring& path, const std::wstring& sddl);
+win32::UniqueLocalMemory SecurityDescriptorOf(const std::wstring& sddl);
 std::wstring FileDacl(const std::wstring& path);
 inline constexpr wchar_t kEveryoneWritesDacl[] = L"D:P(A;;FA;;;WD)";
 inline constexpr wchar_t kEveryoneWritesEntry[] = L"(A;;0x1301ff;;;WD)";

@@ -74,6 +74,22 @@ TEST_F(ReplacementFiles, TheNewFileIsMadeLikeTheOneItReplaces) {
         DWORD{FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM});
 }
 
+// Only a DACL of the file's own is set on the new file (and so needs WRITE_DAC, which a share
+// with "Change" permission does not grant); one that only inherits comes with the folder.
+TEST(NewFilePermissions, AreSetOnlyWhereTheFileHasItsOwn) {
+    const std::pair<const wchar_t*, bool> rows[] = {
+        {L"D:P(A;;FA;;;SY)(A;;FA;;;BA)", true},        // protected
+        {L"D:(A;;FA;;;SY)(A;ID;FA;;;BA)", true},       // an entry of its own beside inherited ones
+        {L"D:", true},                                 // no entry: nobody may read it
+        {L"D:AI(A;ID;FA;;;SY)(A;ID;FA;;;BU)", false},  // inherited only
+        {L"O:BA", false},                              // no DACL: anyone may
+    };
+    for (const auto& [sddl, own] : rows) {
+        EXPECT_EQ(win32::KeepsItsOwnDacl(SecurityDescriptorOf(sddl).get()), own)
+            << std::string(sddl, sddl + std::wcslen(sddl));
+    }
+}
+
 TEST_F(ReplacementFiles, AFileAlreadyUnderTheNewNameIsNeverWrittenThrough) {
     const auto planted = folder / L"planted";
     WriteFileBytes(planted, "planted");
