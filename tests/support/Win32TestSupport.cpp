@@ -250,9 +250,9 @@ std::wstring MachineStringValue(const std::wstring& key) {
 }
 
 void SetMachineStringValue(const std::wstring& key, const std::wstring& value) {
-    const LSTATUS status =
-        ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), nullptr, REG_SZ, value.c_str(),
-                          static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    const std::size_t bytes = (value.size() + 1) * sizeof(wchar_t);
+    const LSTATUS status = ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), nullptr, REG_SZ,
+                                             value.c_str(), static_cast<DWORD>(bytes));
     if (status != ERROR_SUCCESS) throw win32::ErrorFromCode(static_cast<DWORD>(status), key);
 }
 
