@@ -5,6 +5,7 @@ set -euo pipefail
 
 packages=(
   cmake g++ ninja-build libgtest-dev libssl-dev openssl osslsigncode python3 clang clang-format clang-tidy libclang-rt-14-dev
+  softhsm2 libengine-pkcs11-openssl opensc
   g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 binutils-mingw-w64
   wine wine64 wine32:i386 xvfb xauth x11-utils locales fonts-arphic-uming imagemagick
 )

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # package-round-trip.sh TOOL SHIPPED_EXE RUN_EXE TEST_EXE SAMPLE WORK: builds a signed package of
-# the shipped i686 exe from the sample deployment with kestova-package, checks its signature,
+# the shipped i686 exe from the sample deployment with kestova-package, signed through a SoftHSM2
+# token (and, for its refusals, by sign commands and without a trust store), checks its signature,
 # then runs the round-trip test against it under Wine. RUN_EXE is the exe the Wine tiers run: the shipped one, or its x86_64
 # build where this machine cannot run 32-bit programs, which then takes its place in the package.
 set -euo pipefail
@@ -11,36 +12,85 @@ done
 rm -rf "$work"
 mkdir -p "$work/signing"
 
-# A throw-away code-signing CA and publisher, made here; their keys go with the work folder.
+# A throw-away code-signing root, intermediate CA and publisher, made here; their keys go with the
+# work folder. The chain given holds the publisher and the intermediate; the root is only in the
+# trust store given (SSL_CERT_FILE), as a public CA's is in the system's.
 cd "$work/signing"
-openssl req -x509 -newkey rsa:2048 -nodes -keyout ca-key.pem -out ca.pem -days 2 \
-  -subj "/CN=Kestova Test Code Signing CA" -addext basicConstraints=critical,CA:TRUE \
-  -addext keyUsage=critical,keyCertSign 2>/dev/null
+ca_extensions=(-addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign)
+openssl req -x509 -newkey rsa:2048 -nodes -keyout root-key.pem -out root.pem -days 2 \
+  -subj "/CN=Kestova Test Root CA" "${ca_extensions[@]}" 2>/dev/null
+openssl req -new -newkey rsa:2048 -nodes -keyout ca-key.pem -out ca-request.pem \
+  -subj "/CN=Kestova Test Code Signing CA" 2>/dev/null
+printf 'basicConstraints=critical,CA:TRUE\nkeyUsage=critical,keyCertSign\n' >ca-extensions.txt
+openssl x509 -req -in ca-request.pem -CA root.pem -CAkey root-key.pem -set_serial 1 -days 2 \
+  -sha256 -extfile ca-extensions.txt -out ca.pem 2>/dev/null
 openssl req -new -newkey rsa:2048 -nodes -keyout key.pem -out request.pem \
   -subj "/CN=Kestova Test Publisher" 2>/dev/null
 printf 'extendedKeyUsage=codeSigning\nkeyUsage=critical,digitalSignature\n' >extensions.txt
-openssl x509 -req -in request.pem -CA ca.pem -CAkey ca-key.pem -set_serial 1 -days 2 -sha256 \
+openssl x509 -req -in request.pem -CA ca.pem -CAkey ca-key.pem -set_serial 2 -days 2 -sha256 \
   -extfile extensions.txt -out publisher.pem 2>/dev/null
-cat publisher.pem ca.pem >chain.pem  # leaf first
-cd - >/dev/null
+cat publisher.pem ca.pem >chain.pem  # leaf first, no root
 
-"$tool" --certificate "$sample/new-cert.pem" --key "$sample/new-key.pem" \
-  --messages "$sample/messages.txt" --exe "$shipped_exe" --out "$work/dist" \
-  --sign-certificate "$work/signing/chain.pem" --sign-key "$work/signing/key.pem"
+# The publisher's key on a SoftHSM2 token made here, as a publisher's is on a USB token or HSM.
+mkdir -p "$work/token"
+export SOFTHSM2_CONF=$work/token/softhsm2.conf
+printf 'directories.tokendir = %s\nobjectstore.backend = file\nlog.level = ERROR\n' \
+  "$work/token" >"$SOFTHSM2_CONF"
+softhsm2-util --init-token --free --label kdu-test --pin 1234 --so-pin 4321 >/dev/null
+softhsm2-util --import key.pem --token kdu-test --label publisher --id 01 --pin 1234 >/dev/null
+cd - >/dev/null
+token_key="pkcs11:token=kdu-test;object=publisher;type=private;pin-value=1234"
+softhsm=/usr/lib/softhsm/libsofthsm2.so
+
+package() { # OUT SIGNING-OPTIONS...: the sample deployment, signed as the options say
+  "$tool" --certificate "$sample/new-cert.pem" --key "$sample/new-key.pem" \
+    --messages "$sample/messages.txt" --exe "$shipped_exe" --out "$1" \
+    --sign-certificate "$work/signing/chain.pem" "${@:2}"
+}
+refused() { # NAME EXPECTED SIGNING-OPTIONS...: the build fails, says why, and writes nothing
+  if package "$work/$1" "${@:3}" >"$work/$1.txt" 2>&1; then
+    echo "FAIL: $1: built" >&2; exit 1
+  fi
+  grep -q "$2" "$work/$1.txt" || { cat "$work/$1.txt"; echo "FAIL: $1: not said: $2" >&2; exit 1; }
+  [[ ! -e $work/$1 ]] || { echo "FAIL: $1: something was written" >&2; exit 1; }
+  echo "refused, nothing written: $1"
+}
+
+# Without the root in a trust store the signature does not verify.
+SSL_CERT_FILE='' refused without-root "does not verify" --sign-key "$token_key" \
+  --pkcs11-module "$softhsm"
+export SSL_CERT_FILE=$work/signing/root.pem
+# Any signing tool, through --sign-command: here osslsigncode with the key file; it must leave
+# the program and its digest slot as they were, and succeed.
+by_key="osslsigncode sign -certs $work/signing/chain.pem -key $work/signing/key.pem -h sha256"
+by_key+=" -in \$f -out \$f.signed && mv \$f.signed \$f"
+package "$work/by-command" --sign-command "$by_key" >"$work/by-command.txt" 2>&1 ||
+  { cat "$work/by-command.txt"; echo "FAIL: the sign command's package" >&2; exit 1; }
+echo "built with --sign-command"
+flip_slot="python3 -c 'import sys; b=bytearray(open(sys.argv[1],\"rb\").read()); "
+flip_slot+="i=b.rindex(b\"KDU-PACKAGE-SUMS\")+40; b[i]^=1; open(sys.argv[1],\"wb\").write(b)' \$f"
+refused slot-changed "not the program given" --sign-command "$flip_slot && $by_key"
+refused command-failed "the sign command failed (exit code 3)" --sign-command "exit 3"
+
+# The package of the round trip: signed through the token, untimestamped (a warning with the date).
+package "$work/dist" --sign-key "$token_key" --pkcs11-module "$softhsm" 2>"$work/dist.txt" ||
+  { cat "$work/dist.txt"; echo "FAIL: the token's package" >&2; exit 1; }
+grep -q "signed without --timestamp-url, the exe's signature stops verifying when the signing certificate expires, on" \
+  "$work/dist.txt" || { cat "$work/dist.txt"; echo "FAIL: no timestamp warning" >&2; exit 1; }
 cp -r "$work"/dist/KestovaDesktopUpdater-*/ "$work/app"  # the one package, named by its version
 
 # The packaged exe is the signed one, and its signature holds only while every byte does.
 packaged=$work/app/KestovaDesktopUpdater.exe
 (cd "$work/app" && sha256sum --quiet -c SHA256SUMS)
-osslsigncode verify -in "$packaged" -CAfile "$work/signing/ca.pem" >"$work/verify.txt" 2>&1 ||
+osslsigncode verify -in "$packaged" -CAfile "$work/signing/root.pem" >"$work/verify.txt" 2>&1 ||
   { cat "$work/verify.txt"; echo "FAIL: the packaged exe's signature does not verify" >&2; exit 1; }
 cp "$packaged" "$work/tampered.exe"
 python3 -c 'import sys; f=open(sys.argv[1],"r+b"); f.seek(4096); b=f.read(1); f.seek(4096); f.write(bytes([b[0]^1]))' \
   "$work/tampered.exe"
-if osslsigncode verify -in "$work/tampered.exe" -CAfile "$work/signing/ca.pem" >/dev/null 2>&1; then
+if osslsigncode verify -in "$work/tampered.exe" -CAfile "$work/signing/root.pem" >/dev/null 2>&1; then
   echo "FAIL: a changed byte still verifies" >&2; exit 1
 fi
-echo "signature: verifies on the packaged exe, fails with one byte changed"
+echo "signature (through the token): verifies on the packaged exe, fails with one byte changed"
 if ! cmp -s "$shipped_exe" "$run_exe"; then
   # The x86_64 stand-in takes the packaged exe's place, with the same digests in its slot.
   python3 - "$packaged" "$run_exe" "$work/app/KestovaDesktopUpdater.exe" <<'PYTHON'

@@ -178,7 +178,20 @@ TEST_F(CertificateAndKey, NotYetValidAndExpiringSoonAreOnlyWarnings) {
         Check(CertificatePem(key.get(), now, -3600, 29 * kDay), PrivateKeyPem(key.get()));
     EXPECT_TRUE(soon.errors.empty()) << AllReasons(soon.errors);
     ASSERT_EQ(soon.warnings.size(), 1U);
-    EXPECT_NE(soon.warnings[0].reason.find("within 30 days"), std::string::npos);
+    EXPECT_NE(soon.warnings[0].reason.find("within 30 days: the product breaks"),
+              std::string::npos);
+    // A signing certificate: what matters is the timestamp.
+    const auto signing = CertificatePem(key.get(), now, -3600, 29 * kDay, "codeSigning");
+    for (const bool timestamped : {false, true}) {
+        Findings said;
+        CheckCredentials({"sign.pem", signing, "key.pem", PrivateKeyPem(key.get())},
+                         {now, false, true, false, timestamped}, said);
+        ASSERT_EQ(said.warnings.size(), 1U) << AllReasons(said.errors);
+        EXPECT_NE(said.warnings[0].reason.find(timestamped ? "the timestamped signature stays"
+                                                           : "signed without --timestamp-url"),
+                  std::string::npos)
+            << said.warnings[0].reason;
+    }
 }
 
 std::string Relabelled(std::string pem, const std::string& label) {
@@ -484,7 +497,12 @@ TEST_F(Package, ToolCommandLineMistakesAreSaidAndHelpIsNoError) {
         {" --key x", 2, "error: --certificate, --key, --messages and --out are needed"},
         {" --out --exe x", 2, "error: --out needs a value"},
         {" --certificate a --key b --messages c --out d --timestamp-url u", 2,
-         "error: signing needs both --sign-certificate and --sign-key (--timestamp-url only"},
+         "error: signing needs --sign-certificate and either --sign-key or --sign-command"},
+        {" --certificate a --key b --messages c --out d --sign-certificate s --sign-key k"
+         " --sign-command c",
+         2, "error: signing needs --sign-certificate and either --sign-key or --sign-command"},
+        {" --certificate a --key b --messages c --out d --sign-certificate s --sign-key pkcs11:x",
+         2, "error: a PKCS#11 key (--sign-key pkcs11:...) needs --pkcs11-module"},
     };
     for (const auto& [arguments, exitCode, said] : cases) {
         SCOPED_TRACE(arguments);

@@ -87,6 +87,17 @@ void CheckValidity(const CredentialFiles& files, X509* certificate, const Creden
     if (X509_cmp_time(notAfter, &now) <= 0) {
         findings.Error(files.certificateName, line,
                        "the certificate expired on " + TimeText(notAfter));
+    } else if (rules.codeSigning && !rules.timestamped) {
+        // What matters for a signature is whether it was timestamped.
+        findings.Warning(files.certificateName, line,
+                         "signed without --timestamp-url, the exe's signature stops verifying "
+                         "when the signing certificate expires, on " +
+                             TimeText(notAfter) + "; a release should be timestamped");
+    } else if (rules.codeSigning && X509_cmp_time(notAfter, &inThirtyDays) <= 0) {
+        findings.Warning(files.certificateName, line,
+                         "the signing certificate expires on " + TimeText(notAfter) +
+                             ", within 30 days: the timestamped signature stays valid, but "
+                             "renew the certificate before the next package");
     } else if (X509_cmp_time(notAfter, &inThirtyDays) <= 0) {
         findings.Warning(files.certificateName, line,
                          "the certificate expires on " + TimeText(notAfter) +
@@ -208,7 +219,7 @@ void CheckCredentials(const CredentialFiles& files, const CredentialRules& rules
                       Findings& findings) {
     const auto errorsBefore = findings.errors.size();
     const auto certificate = ReadCertificate(files, findings);
-    const auto key = ReadKey(files, findings);
+    const auto key = rules.keyUnseen ? UniqueKey{} : ReadKey(files, findings);
     if (!rules.codeSigning &&
         !FollowsTheExesRules(files, certificate != nullptr, key != nullptr, findings)) {
         return;

@@ -19,6 +19,8 @@ struct CredentialRules {
     std::time_t now = 0;
     bool allowNotYetValid = false;  // a certificate for a future date: a warning, not an error
     bool codeSigning = false;       // the certificate must be for code signing (extended key usage)
+    bool keyUnseen = false;         // code signing on a token or by a command: no key file
+    bool timestamped = false;       // code signing with a timestamp
 };
 
 // Checks that the certificate (the first of the file, where it holds a chain) is a PEM X.509

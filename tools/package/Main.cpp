@@ -22,7 +22,11 @@ constexpr char kUsage[] =
     "usage: kestova-package --certificate CERT.pem --key KEY.pem --messages MESSAGES.txt\n"
     "                       --out FOLDER [--exe KestovaDesktopUpdater.exe] "
     "[--allow-not-yet-valid]\n"
-    "                       [--sign-certificate CODESIGN.pem --sign-key CODESIGN-KEY.pem\n"
+    "                       [--sign-certificate CODESIGN.pem\n"
+    "                        (--sign-key CODESIGN-KEY.pem\n"
+    "                         | --sign-key 'pkcs11:token=...;object=...;pin-value=...'\n"
+    "                           --pkcs11-module LIBRARY.so\n"
+    "                         | --sign-command 'COMMAND $f')\n"
     "                        [--timestamp-url URL]]\n"
     "\n"
     "Builds FOLDER/" KDU_PACKAGE_NAME "/ and FOLDER/" KDU_PACKAGE_NAME
@@ -32,7 +36,11 @@ constexpr char kUsage[] =
     "the certificate and key are not a valid pair or a message line cannot be shown.\n"
     "MESSAGES.txt is UTF-8: lines 1-3 introduction, 4 and 5 closing, 6 failure.\n"
     "With --sign-certificate (PEM, its chain after it) and --sign-key, the exe is signed\n"
-    "(Authenticode, SHA-256) with osslsigncode; a release should also be timestamped.\n"
+    "(Authenticode, SHA-256) with osslsigncode, from a key file or, given a PKCS#11 URI,\n"
+    "from a token or HSM; with --sign-command instead, COMMAND runs through the shell with\n"
+    "$f the quoted path of the exe to sign in place (a cloud signer's client, jsign, ...).\n"
+    "The signature must verify up the chain to a root in it or in the system's trust store\n"
+    "(SSL_CERT_FILE where set). A release should also be timestamped.\n"
     "--exe defaults to " KDU_DEFAULT_EXE "\n";
 
 struct Arguments {
@@ -73,6 +81,10 @@ std::string Parse(int argc, char** argv, Arguments& arguments) {
             Signing(arguments).certificate = value;
         } else if (option == "--sign-key") {
             Signing(arguments).key = value;
+        } else if (option == "--pkcs11-module") {
+            Signing(arguments).pkcs11Module = value.string();
+        } else if (option == "--sign-command") {
+            Signing(arguments).command = value.string();
         } else if (option == "--timestamp-url") {
             Signing(arguments).timestampUrl = value.string();
         } else {
@@ -80,9 +92,14 @@ std::string Parse(int argc, char** argv, Arguments& arguments) {
         }
     }
     const auto& in = arguments.inputs;
-    if (in.signing && (in.signing->certificate.empty() || in.signing->key.empty())) {
-        return "signing needs both --sign-certificate and --sign-key (--timestamp-url only "
-               "timestamps a signature made with them)";
+    if (const auto& signing = in.signing) {
+        if (signing->certificate.empty() || signing->key.empty() == signing->command.empty()) {
+            return "signing needs --sign-certificate and either --sign-key or --sign-command "
+                   "(--timestamp-url only timestamps a signature made with them)";
+        }
+        if (signing->KeyOnToken() != !signing->pkcs11Module.empty()) {
+            return "a PKCS#11 key (--sign-key pkcs11:...) needs --pkcs11-module, and only it";
+        }
     }
     if (in.certificate.empty() || in.key.empty() || in.messages.empty() || arguments.out.empty()) {
         return "--certificate, --key, --messages and --out are needed";

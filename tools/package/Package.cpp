@@ -89,12 +89,16 @@ void WriteBytes(const fs::path& path, std::string_view bytes, fs::perms mode) {
 }
 
 // The code-signing certificate and key, by the rules of the product's pair and for code signing.
+// A key on a token, or used by a signing command, is not seen: the signature made with it is
+// verified against the certificate instead.
 void CheckSigningCredentials(const SigningInputs& signing, std::time_t now, Findings& findings) {
     const auto certificate = ReadFile(signing.certificate, findings);
-    const auto key = ReadFile(signing.key, findings);
+    const auto key =
+        signing.KeyUnseen() ? std::optional<std::string>{""} : ReadFile(signing.key, findings);
     if (!certificate || !key) return;
     CheckCredentials({signing.certificate.string(), *certificate, signing.key.string(), *key},
-                     {now, false, true}, findings);
+                     {now, false, true, signing.KeyUnseen(), !signing.timestampUrl.empty()},
+                     findings);
 }
 
 // An exclusive lock on the output folder while a build writes into it: two builds into one folder

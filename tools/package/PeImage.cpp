@@ -9,7 +9,8 @@ constexpr std::size_t kPeOffsetAt = 0x3C;
 constexpr std::size_t kCoffHeaderSize = 20;
 constexpr std::uint16_t kPe32 = 0x10B;
 constexpr std::uint16_t kPe32Plus = 0x20B;
-constexpr std::size_t kSubsystemAt = 68;  // in the optional header, PE32 and PE32+ alike
+constexpr std::size_t kChecksumAt = 64;   // in the optional header, PE32 and PE32+ alike
+constexpr std::size_t kSubsystemAt = 68;  // likewise
 constexpr std::size_t kResourceDirectory = 2;
 constexpr std::size_t kSecurityDirectory = 4;
 constexpr std::size_t kSectionHeaderSize = 40;
@@ -72,7 +73,9 @@ std::optional<PeImage> ReadPeImage(std::string_view file) {
                   static_cast<std::uint16_t>(*subsystem),
                   *resources,
                   *signature,
-                  {}};
+                  {},
+                  optional + kChecksumAt,
+                  directories + 8 * kSecurityDirectory};
     const std::size_t table = optional + *optionalSize;
     for (std::uint32_t i = 0; i < *sectionCount; ++i) {
         const auto section = ReadSection(file, table + i * kSectionHeaderSize);

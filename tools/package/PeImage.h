@@ -27,6 +27,8 @@ struct PeImage {
     Directory resources;
     Directory signature;  // the Authenticode certificate table
     std::vector<Section> sections;
+    std::size_t checksumAt = 0;        // the file offset of the optional header's checksum
+    std::size_t signatureEntryAt = 0;  // the file offset of the certificate table's entry
 };
 
 inline constexpr std::uint16_t kMachineI386 = 0x014C;

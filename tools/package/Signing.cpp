@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "resources/version.h"
+#include "tools/package/PeImage.h"
 
 extern char** environ;
 
@@ -63,50 +64,127 @@ private:
 // A slow timestamp server must not hold a build up for ever.
 constexpr char kTimeLimitSeconds[] = "300";
 
-// What went wrong running osslsigncode, within the time limit; empty if it succeeded.
-std::string RunOsslsigncode(std::vector<std::string> command, const fs::path& log) {
+// What went wrong running a signing program, within the time limit; empty if it succeeded.
+std::string RunWithinTimeLimit(std::vector<std::string> command, const std::string& name,
+                               const fs::path& log) {
     command.insert(command.begin(), {"timeout", "--kill-after=10", kTimeLimitSeconds});
     const int exitCode = Run(command, log);
     constexpr int kTimedOut = 124;  // timeout's own codes
     constexpr int kCouldNotRun = 127;
     if (exitCode == kTimedOut) {
-        return std::string{"osslsigncode did not finish within "} + kTimeLimitSeconds +
+        return name + " did not finish within " + kTimeLimitSeconds +
                " s (a slow timestamp server?)";
     }
     if (exitCode == -1 || exitCode == kCouldNotRun) {
-        return "cannot run osslsigncode (install it: scripts/setup.sh)";
+        return "cannot run " + name + " (install it: scripts/setup.sh)";
     }
-    if (exitCode != 0) return "osslsigncode failed: " + ReadAll(log);
+    if (exitCode != 0)
+        return name + " failed (exit code " + std::to_string(exitCode) + "): " + ReadAll(log);
     return {};
+}
+
+std::string RunOsslsigncode(std::vector<std::string> command, const fs::path& log) {
+    return RunWithinTimeLimit(std::move(command), "osslsigncode", log);
+}
+
+// A path as one shell word.
+std::string ShellQuoted(const std::string& text) {
+    std::string quoted = "'";
+    for (const char c : text) quoted += c == '\'' ? std::string{"'\\''"} : std::string(1, c);
+    return quoted + "'";
+}
+
+// The command with every "$f" replaced by the quoted path.
+std::string WithFile(std::string command, const std::string& path) {
+    const auto quoted = ShellQuoted(path);
+    for (auto at = command.find("$f"); at != std::string::npos; at = command.find("$f", at)) {
+        command.replace(at, 2, quoted);
+        at += quoted.size();
+    }
+    return command;
+}
+
+// What signing the copy at path in place failed with; empty if it succeeded.
+std::string SignInPlace(const fs::path& path, const SigningInputs& signing, const fs::path& log) {
+    if (!signing.command.empty()) {
+        return RunWithinTimeLimit({"sh", "-c", WithFile(signing.command, path.string())},
+                                  "the sign command", log);
+    }
+    const auto signed_ = path.string() + ".signed";
+    std::vector<std::string> command{"osslsigncode", "sign",
+                                     "-certs",       signing.certificate.string(),
+                                     "-key",         signing.key.string()};
+    if (signing.KeyOnToken())
+        command.insert(command.end(), {"-pkcs11module", signing.pkcs11Module});
+    command.insert(command.end(), {"-h", "sha256", "-n", KDU_PRODUCT_NAME});
+    if (!signing.timestampUrl.empty()) {
+        command.insert(command.end(), {"-ts", signing.timestampUrl});
+    }
+    command.insert(command.end(), {"-in", path.string(), "-out", signed_});
+    if (auto failure = RunOsslsigncode(command, log); !failure.empty()) return failure;
+    fs::rename(signed_, path);
+    return {};
+}
+
+// The system's trust store as OpenSSL takes it: SSL_CERT_FILE where it is set, else the CA
+// bundle of Debian and its kin.
+fs::path TrustStore() {
+    const char* file = std::getenv("SSL_CERT_FILE");
+    return file && *file ? fs::path{file} : fs::path{"/etc/ssl/certs/ca-certificates.crt"};
 }
 
 }  // namespace
 
+bool OnlyASignatureAdded(std::string_view before, std::string_view after) {
+    const auto original = ReadPeImage(before);
+    const auto image = ReadPeImage(after);
+    if (!original || !image || original->signature.size != 0) return false;
+    const std::size_t tableAt = image->signature.address;
+    if (tableAt < before.size() || tableAt > after.size() ||
+        image->signature.size != after.size() - tableAt) {
+        return false;
+    }
+    const auto padding = after.substr(before.size(), tableAt - before.size());
+    if (padding.find_first_not_of('\0') != std::string_view::npos) return false;
+    const auto allowed = [&](std::size_t at) {
+        return (at >= image->checksumAt && at < image->checksumAt + 4) ||
+               (at >= image->signatureEntryAt && at < image->signatureEntryAt + 8);
+    };
+    for (std::size_t at = 0; at < before.size(); ++at) {
+        if (before[at] != after[at] && !allowed(at)) return false;
+    }
+    return true;
+}
+
 Signed SignExecutable(std::string_view exe, const SigningInputs& signing) {
     const WorkFolder work;
     if (work.Path().empty()) return {{}, "cannot make a temporary folder"};
-    const auto unsigned_ = work.Path() / "unsigned.exe";
-    const auto signed_ = work.Path() / "signed.exe";
-    const auto log = work.Path() / "osslsigncode.txt";
-    std::ofstream{unsigned_, std::ios::binary}.write(exe.data(),
-                                                     static_cast<std::streamsize>(exe.size()));
-    std::vector<std::string> command{"osslsigncode", "sign",
-                                     "-certs",       signing.certificate.string(),
-                                     "-key",         signing.key.string(),
-                                     "-h",           "sha256",
-                                     "-n",           KDU_PRODUCT_NAME};
-    if (!signing.timestampUrl.empty()) {
-        command.insert(command.end(), {"-ts", signing.timestampUrl});
+    const auto program = work.Path() / KDU_FILE_NAME;
+    const auto log = work.Path() / "sign.txt";
+    std::ofstream{program, std::ios::binary}.write(exe.data(),
+                                                   static_cast<std::streamsize>(exe.size()));
+    if (const auto failure = SignInPlace(program, signing, log); !failure.empty()) {
+        return {{}, failure};
     }
-    command.insert(command.end(), {"-in", unsigned_.string(), "-out", signed_.string()});
-    if (const auto failure = RunOsslsigncode(command, log); !failure.empty()) return {{}, failure};
-    // The signature is checked as a user's system would: up the chain given, to its root.
+    auto signedExe = ReadAll(program);
+    if (!OnlyASignatureAdded(exe, signedExe)) {
+        return {{},
+                "the signed exe is not the program given with a signature added (its bytes, "
+                "digest slot included, must stay as they are)"};
+    }
+    // The signature is checked as a user's system would: up the chain given, to a root in it or
+    // in the system's trust store.
+    const auto anchors = work.Path() / "anchors.pem";
+    {
+        std::ofstream bundle{anchors, std::ios::binary};
+        bundle << ReadAll(signing.certificate) << "\n" << ReadAll(TrustStore());
+    }
     const auto verifyLog = work.Path() / "verify.txt";
-    const auto verified = RunOsslsigncode({"osslsigncode", "verify", "-in", signed_.string(),
-                                           "-CAfile", signing.certificate.string()},
-                                          verifyLog);
+    const auto verified = RunOsslsigncode(
+        {"osslsigncode", "verify", "-in", program.string(), "-CAfile", anchors.string()},
+        verifyLog);
     if (!verified.empty()) return {{}, "the signed exe does not verify: " + verified};
-    return {ReadAll(signed_), {}};
+    return {std::move(signedExe), {}};
 }
 
 }  // namespace kdu::package

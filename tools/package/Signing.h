@@ -7,11 +7,18 @@
 
 namespace kdu::package {
 
-// A code-signing certificate (PEM, its chain after it) and its key, and where to timestamp.
+// A code-signing certificate (PEM, its chain after it), and how to sign with its key: a key file,
+// a key on a token or HSM through PKCS#11, or any signing command; and where to timestamp.
 struct SigningInputs {
     std::filesystem::path certificate;
-    std::filesystem::path key;
-    std::string timestampUrl;  // empty: no timestamp (the signature ends with the certificate)
+    std::filesystem::path key;  // a PEM file, or a "pkcs11:" URI with pkcs11Module
+    std::string pkcs11Module;   // the token's PKCS#11 library
+    std::string command;        // run through the shell, "$f" the quoted path of the exe to sign
+    std::string timestampUrl;   // empty: no timestamp (the signature ends with the certificate)
+
+    bool KeyOnToken() const { return key.string().starts_with("pkcs11:"); }
+    // The builder sees no key: the signature made is verified against the certificate instead.
+    bool KeyUnseen() const { return KeyOnToken() || !command.empty(); }
 };
 
 struct Signed {
@@ -20,7 +27,15 @@ struct Signed {
 };
 
 // Signs exe with Authenticode (SHA-256, RFC 3161 timestamp where a URL is given) by running
-// osslsigncode; the certificate and key are taken as checked.
+// osslsigncode, or the signing command, within a time limit; the certificate and a key file are
+// taken as checked. What a command leaves must be the same program with the same digest slot, a
+// signature added and nothing else. The signature must then verify up the chain given, to a root
+// in it or in the system's trust store (SSL_CERT_FILE where it is set).
 Signed SignExecutable(std::string_view exe, const SigningInputs& signing);
+
+// Whether after is before with an Authenticode signature added and nothing else: the same bytes
+// but the checksum and the certificate table's directory entry, then zeros (the table's
+// alignment), then the table, to the end.
+bool OnlyASignatureAdded(std::string_view before, std::string_view after);
 
 }  // namespace kdu::package
