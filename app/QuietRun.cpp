@@ -1,5 +1,6 @@
 #include "app/QuietRun.h"
 
+#include "app/FailureReports.h"
 #include "app/Failures.h"
 #include "app/Texts.h"
 #include "data/InstallFolder.h"
@@ -11,8 +12,6 @@
 
 namespace kdu {
 namespace {
-
-constexpr std::uint32_t kGeneralFailure = 31;  // ERROR_GEN_FAILURE
 
 // A field of the log's line: no tab or line break of its own.
 std::wstring Field(std::wstring_view text) {
@@ -77,7 +76,10 @@ QuietOutcome RefusedArgument(const std::wstring& argument) {
 std::uint32_t ExitCode(const QuietOutcome& outcome) {
     // A failure never exits with 0, which deployment tools read as success, even where the
     // system gave no number.
-    if (outcome.error) return outcome.error->Code() ? outcome.error->Code() : kGeneralFailure;
+    if (outcome.error) {
+        const std::uint32_t code = Numbered(*outcome.error).Code();
+        return code ? code : kGeneralFailure;
+    }
     return outcome.installFolder.empty() ? kPathNotFound : 0;
 }
 

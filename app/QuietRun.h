@@ -9,12 +9,11 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/ErrorNumbers.h"
 #include "platform/Ports.h"
 #include "update/CredentialReplacement.h"
 
 namespace kdu {
-
-inline constexpr std::uint32_t kPathNotFound = 3;  // ERROR_PATH_NOT_FOUND: no install folder
 
 struct QuietOutcome {
     std::wstring installFolder;            // empty: none recorded
@@ -40,8 +39,9 @@ QuietOutcome RestoreQuietly(FileSystem& files, Shell& shell, Pause& pause, RunLo
 // The outcome of /quiet with an argument it does not know: nothing was run.
 QuietOutcome RefusedArgument(const std::wstring& argument);
 
-// The number of the error (once described, for a failure this program found itself), else
-// kPathNotFound without an install folder, else 0: the pair is the new one.
+// The number of the error (from the table of FailureReports for a failure this program found
+// itself; kGeneralFailure where there is none), else kPathNotFound without an install folder,
+// else 0: the pair is the new one.
 std::uint32_t ExitCode(const QuietOutcome& outcome);
 
 // The log's line for a run (without a line end): time, install folder, outcome, and the error's

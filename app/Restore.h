@@ -8,12 +8,11 @@
 #include <string_view>
 
 #include "app/QuietRun.h"
+#include "platform/ErrorNumbers.h"
 #include "platform/Ports.h"
 #include "update/PairCheck.h"
 
 namespace kdu {
-
-inline constexpr std::uint32_t kCancelled = 1223;  // ERROR_CANCELLED: the user answered 否
 
 class RestoreDialogs {
 public:

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/ErrorNumbers.h"
 #include "platform/Ports.h"
 #include "update/CredentialReplacement.h"
 
@@ -33,11 +34,6 @@ public:
     }
 
 private:
-    // The Win32 error numbers a short lock gives.
-    static constexpr std::uint32_t kAccessDenied = 5;       // ERROR_ACCESS_DENIED
-    static constexpr std::uint32_t kSharingViolation = 32;  // ERROR_SHARING_VIOLATION
-    static constexpr std::uint32_t kLockViolation = 33;     // ERROR_LOCK_VIOLATION
-
     bool Transient(const SystemError& error) {
         switch (error.Code()) {
             case kSharingViolation:

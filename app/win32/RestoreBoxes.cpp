@@ -23,11 +23,9 @@ public:
     }
     void Inform(std::wstring_view text) override { Box(text, MB_OK | MB_ICONINFORMATION); }
     void ShowError(const SystemError& error, const std::wstring& installFolder) override {
-        described = ForTheUser(error, installFolder);
-        Box(ErrorMessageText(*described, texts::kRestoreErrorIntroduction), MB_OK | MB_ICONERROR);
+        Box(ErrorMessageText(ForTheUser(error, installFolder), texts::kRestoreErrorIntroduction),
+            MB_OK | MB_ICONERROR);
     }
-
-    std::optional<SystemError> described;  // the error as shown, with its number
 
 private:
     static int Box(std::wstring_view text, UINT type) {
@@ -47,9 +45,8 @@ int RestoreWithBoxes() {
     LockFileRunLock runLock;
     Win32Clock clock;
     MessageBoxes boxes;
-    auto outcome = RestoreWithQuestion(files, shell, pause, runLock, clock, boxes);
-    if (outcome.error && boxes.described) outcome.error = boxes.described;
-    return static_cast<int>(ExitCode(outcome));
+    return static_cast<int>(
+        ExitCode(RestoreWithQuestion(files, shell, pause, runLock, clock, boxes)));
 }
 
 }  // namespace kdu::win32

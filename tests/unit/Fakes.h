@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "app/Form1.h"
+#include "platform/ErrorNumbers.h"
 #include "platform/Ports.h"
 #include "platform/SystemError.h"
 #include "update/PackageDigests.h"
@@ -30,8 +31,6 @@ inline std::string SourceFile(const char* relative) {
     std::ifstream in{std::string{KDU_SOURCE_DIR} + "/" + relative, std::ios::binary};
     return {std::istreambuf_iterator<char>{in}, {}};
 }
-
-inline constexpr std::uint32_t kFileNotFound = 2;
 
 // What the fakes were asked to do, in order, for tests of exact sequences.
 using Journal = std::vector<std::wstring>;
@@ -102,8 +101,6 @@ public:
     std::function<void()> whileShown;  // what happens while the modal box is open
 };
 
-inline constexpr std::uint32_t kAccessDenied = 5;
-
 class FakeRunLock : public RunLock {
 public:
     bool TryAcquire(const std::wstring& lockFile) override {
@@ -126,7 +123,6 @@ public:
     Journal* journal = nullptr;
 };
 
-inline constexpr std::uint32_t kSharingViolation = 32;
 inline constexpr std::uint32_t kFileExists = 80;
 inline constexpr std::uint32_t kInjected = 1117;  // ERROR_IO_DEVICE
 

@@ -441,6 +441,17 @@ TEST_F(Update, HoldsUpAgainstWhatHappensAroundIt) {
         {"an installed certificate as old as data1.bin",
          [&](FakeFileSystem& f) { f.files[kCertificate] = sameAge; },
          [&] { EXPECT_TRUE(errors.shown.empty()); }},
+        {"access denied for a moment, as to a file being scanned or deleted",
+         [&](FakeFileSystem& f) {
+             Restart();
+             const int step = StepOf(L"CheckReplaceable " + kPrivateKey);
+             f.thrown = std::make_exception_ptr(SystemError{kAccessDenied, L"", kPrivateKey});
+             f.failAt = {step};
+         },
+         [&] {
+             EXPECT_TRUE(errors.shown.empty()) << "tried again";
+             EXPECT_EQ(pause.total, 3000u + kRetryPausesMs[0]);
+         }},
         {"the key held open for a moment, twice",
          [](FakeFileSystem& f) { f.busy[kPrivateKey] = 2; },
          [&] {
@@ -652,6 +663,40 @@ TEST_F(Update, QuietRunExitCodes) {
     EXPECT_EQ(File(kPrivateKey), L"NEW KEY");
     shell.value.reset();
     EXPECT_EQ(ExitCode(RunQuietly(files, shell, pause, runLock, clock)), kPathNotFound);
+}
+
+// Every exit code that docs/deployment.md promises, from what gives it.
+TEST(QuietExitCodes, AreTheDocumentedOnes) {
+    const auto failed = [](SystemError error) {
+        QuietOutcome outcome;
+        outcome.installFolder = L"C:\\Kestova";
+        outcome.error = std::move(error);
+        return outcome;
+    };
+    const std::pair<QuietOutcome, std::uint32_t> rows[] = {
+        {failed(SystemError{0, L""}), 31},  // a failure the system gave no number
+        {QuietOutcome{}, 3},
+        {failed(SystemError{kSharingViolation, L"", L"C:\\Kestova\\PrivateKey.pem"}), 32},
+        {failed(SystemError{Failure::AnotherRun}), 32},
+        {failed(SystemError{Failure::InvalidArgument}), 87},
+        {failed(SystemError{Failure::NotACertificate}), 13},
+        {failed(SystemError{Failure::EncryptedPrivateKey}), 13},
+        {failed(SystemError{Failure::KeyMismatch}), 13},
+        {failed(SystemError{Failure::ChecksumsMalformed}), 13},
+        {failed(SystemError{Failure::CertificateExpired}), 0x800B0101},
+        {failed(SystemError{Failure::NewerInstalled}), 1638},
+        {failed(SystemError{Failure::ChangedAfterPackaging}), 323},
+        {failed(SystemError{Failure::NotInPackage}), 323},
+        {failed(SystemError{Failure::PermissionsNotKept}), 5},
+        {failed(SystemError{kFileNotFound, L"", L"C:\\Kestova\\PrivateKey.pem_old"}), 2},
+        {failed(SystemError{Failure::BackupNotAPair}), 13},
+        {failed(SystemError{Failure::BackupExpired}), 0x800B0101},
+        {failed(SystemError{kCancelled, L""}), 1223},
+    };
+    for (const auto& [outcome, code] : rows) {
+        EXPECT_EQ(ExitCode(outcome), code) << (outcome.error ? outcome.error->what() : "none");
+    }
+    EXPECT_EQ(ExitCode(QuietOutcome{L"C:\\Kestova", std::nullopt}), 0u);
 }
 
 // The product after an update: the new pair installed, the old one in the backups.

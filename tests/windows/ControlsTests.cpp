@@ -63,13 +63,21 @@ TEST(RealPause, PaintsAndTakesNoInput) {
     ::DestroyWindow(window);
 }
 
-TEST(RealButton, DisableDisables) {
-    HWND button = ::CreateWindowExW(0, L"BUTTON", L"x", WS_POPUP | BS_PUSHBUTTON, 0, 0, 10, 10,
-                                    nullptr, nullptr, nullptr, nullptr);
-    ASSERT_NE(button, nullptr);
-    ButtonControl{button}.Disable();
+// A disabled button takes no keys: the focus it had goes to its heir first.
+TEST(RealButton, DisableDisablesAndHandsTheFocusOn) {
+    const HWND parent = ::CreateWindowExW(0, L"STATIC", L"", WS_POPUP | WS_VISIBLE, 0, 0, 100, 100,
+                                          nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(parent, nullptr);
+    const HWND heir = ::CreateWindowExW(0, L"LISTBOX", L"", WS_CHILD | WS_VISIBLE, 0, 0, 50, 50,
+                                        parent, nullptr, nullptr, nullptr);
+    const HWND button = ::CreateWindowExW(0, L"BUTTON", L"x", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON,
+                                          60, 0, 30, 20, parent, nullptr, nullptr, nullptr);
+    ::SetFocus(button);
+    ASSERT_EQ(::GetFocus(), button);
+    ButtonControl{button, heir}.Disable();
     EXPECT_FALSE(::IsWindowEnabled(button));
-    ::DestroyWindow(button);
+    EXPECT_EQ(::GetFocus(), heir);
+    ::DestroyWindow(parent);
 }
 
 // The functions of Windows 8.1: GetDpiForMonitor alone.

@@ -1,0 +1,63 @@
+#include "app/FailureReports.h"
+
+#include <string>
+
+#include "app/Texts.h"
+#include "platform/ErrorNumbers.h"
+
+namespace kdu {
+
+FailureReport ReportOf(Failure kind) {
+    switch (kind) {
+        case Failure::System:
+            break;
+        case Failure::OutOfMemory:
+            return {kOutOfMemory, {}};
+        case Failure::Internal:
+            return {kInternalError, texts::kInternalError};
+        case Failure::SymbolicLink:
+            return {kNotSupported, texts::kSymbolicLinkRefused};
+        case Failure::HardLink:
+            return {kNotSupported, texts::kHardLinkRefused};
+        case Failure::NotACertificate:
+            return {kInvalidData, texts::kNotACertificate};
+        case Failure::NotAPrivateKey:
+            return {kInvalidData, texts::kNotAPrivateKey};
+        case Failure::EncryptedPrivateKey:
+            return {kInvalidData, texts::kEncryptedPrivateKey};
+        case Failure::NotInPackage:
+            return {kDataChecksumError, texts::kNotInPackage};
+        case Failure::ChangedAfterPackaging:
+            return {kDataChecksumError, texts::kChangedAfterPackaging};
+        case Failure::ChecksumsMalformed:
+            return {kInvalidData, texts::kChecksumsMalformed};
+        case Failure::TooLarge:
+            return {kFileTooLarge, {}};
+        case Failure::AnotherRun:
+            return {kSharingViolation, texts::kAnotherRun};
+        case Failure::InvalidArgument:
+            return {kInvalidParameter, texts::kInvalidArgument};
+        case Failure::KeyMismatch:
+            return {kInvalidData, texts::kKeyMismatch};
+        case Failure::CertificateExpired:
+            return {kCertificateExpired, texts::kCertificateExpired};
+        case Failure::NewerInstalled:
+            return {kProductVersion, texts::kNewerInstalled};
+        case Failure::BackupNotAPair:
+            return {kInvalidData, texts::kBackupNotAPair};
+        case Failure::BackupExpired:
+            return {kCertificateExpired, texts::kBackupExpired};
+        case Failure::PermissionsNotKept:
+            return {kAccessDenied, texts::kPermissionsNotKept};
+    }
+    return {0, {}};
+}
+
+SystemError Numbered(const SystemError& error) {
+    if (error.Kind() == Failure::System) return error;
+    const FailureReport report = ReportOf(error.Kind());
+    if (report.description.empty()) return error.Described(report.code, {});
+    return error.Described(report.code, std::wstring{report.description} + error.Description());
+}
+
+}  // namespace kdu
