@@ -27,7 +27,10 @@
 #include "platform/win32/LockFileRunLock.h"
 #include "platform/win32/SystemErrors.h"
 #include "platform/win32/UniqueHandle.h"
+#include "platform/win32/Win32Clock.h"
 #include "platform/win32/Win32FileSystem.h"
+#include "platform/win32/Win32Pause.h"
+#include "platform/win32/Win32TextDecoder.h"
 #include "resources/resource.h"
 #include "tests/e2e/UpdaterDriver.h"
 #include "tests/support/Win32TestSupport.h"
@@ -223,7 +226,7 @@ public:
     double Total(Part part) const { return totals_[part]; }
 
     std::wstring ExecutablePath() override { return real_.ExecutablePath(); }
-    Bytes DigestSlot() override { return real_.DigestSlot(); }
+    std::optional<Bytes> DigestSlot() override { return real_.DigestSlot(); }
     Bytes ReadAll(const std::wstring& path) override {
         return Timed(kRead, [&] { return real_.ReadAll(path); });
     }

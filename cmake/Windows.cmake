@@ -13,7 +13,10 @@ add_library(kdu_win32 STATIC
     platform/win32/LockFileRunLock.cpp
     platform/win32/NewerWindowsFunctions.cpp
     platform/win32/SystemErrors.cpp
+    platform/win32/Win32Clock.cpp
     platform/win32/Win32FileSystem.cpp
+    platform/win32/Win32Pause.cpp
+    platform/win32/Win32TextDecoder.cpp
     platform/win32/Window.cpp
     platform/win32/WshShell.cpp)
 target_link_libraries(kdu_win32 PUBLIC kdu_core kdu_win32_definitions advapi32 ole32 oleaut32 uuid PRIVATE kdu_warnings)

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -83,8 +84,9 @@ public:
     virtual ~FileSystem() = default;
     // The full path of the running executable, as the system reports it.
     virtual std::wstring ExecutablePath() = 0;
-    // The running executable's package digest slot (its resource of kDigestSlotSize bytes).
-    virtual Bytes DigestSlot() = 0;
+    // The bytes of the running executable's digest slot resource, as they are; none in a program
+    // built without it (a test program). What they mean is the update's business.
+    virtual std::optional<Bytes> DigestSlot() = 0;
     // A whole file of at most kLargestFileRead bytes, read with every kind of sharing: it never
     // fails for, nor blocks, a program that has the file open.
     virtual Bytes ReadAll(const std::wstring& path) = 0;

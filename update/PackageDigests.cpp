@@ -35,7 +35,10 @@ std::optional<PackageDigests> ReadDigestSlot(std::string_view slot,
 }
 
 std::optional<PackageDigests> ProgramDigests(FileSystem& files) {
-    return ReadDigestSlot(files.DigestSlot(), files.ExecutablePath());
+    // A program built without the slot (a test program) is as a plain build.
+    const auto slot = files.DigestSlot();
+    if (!slot) return std::nullopt;
+    return ReadDigestSlot(*slot, files.ExecutablePath());
 }
 
 std::string EmptyDigestSlot() {

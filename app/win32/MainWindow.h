@@ -7,7 +7,10 @@
 #include "platform/win32/DpiScaling.h"
 #include "platform/win32/LockFileRunLock.h"
 #include "platform/win32/UniqueHandle.h"
+#include "platform/win32/Win32Clock.h"
 #include "platform/win32/Win32FileSystem.h"
+#include "platform/win32/Win32Pause.h"
+#include "platform/win32/Win32TextDecoder.h"
 #include "platform/win32/Window.h"
 #include "platform/win32/WshShell.h"
 

@@ -9,7 +9,9 @@
 #include "platform/DecimalText.h"
 #include "platform/win32/LockFileRunLock.h"
 #include "platform/win32/UniqueHandle.h"
+#include "platform/win32/Win32Clock.h"
 #include "platform/win32/Win32FileSystem.h"
+#include "platform/win32/Win32Pause.h"
 #include "platform/win32/WshShell.h"
 
 namespace kdu::win32 {

@@ -12,7 +12,6 @@
 #include "platform/win32/SystemErrors.h"
 #include "platform/win32/UniqueHandle.h"
 #include "resources/resource.h"
-#include "update/PackageDigests.h"
 
 namespace kdu::win32 {
 namespace {
@@ -233,14 +232,14 @@ bool Win32FileSystem::Exists(const std::wstring& path) {
 }
 
 // A resource of the image itself: the loader has mapped it, so this reads no file.
-Bytes Win32FileSystem::DigestSlot() {
+std::optional<Bytes> Win32FileSystem::DigestSlot() {
     const HRSRC resource = ::FindResourceW(nullptr, MAKEINTRESOURCEW(IDR_PACKAGE_DIGESTS),
                                            MAKEINTRESOURCEW(10));  // RT_RCDATA
     if (!resource) {
-        // A program of this source without the resource (a test program) is as a plain build.
+        // A program of this source without the resource: a test program.
         const DWORD error = ::GetLastError();
         if (error == ERROR_RESOURCE_TYPE_NOT_FOUND || error == ERROR_RESOURCE_DATA_NOT_FOUND) {
-            return EmptyDigestSlot();
+            return std::nullopt;
         }
         throw ErrorFromCode(error);
     }
@@ -248,7 +247,7 @@ Bytes Win32FileSystem::DigestSlot() {
     const DWORD size = ::SizeofResource(nullptr, resource);
     const void* data = loaded ? ::LockResource(loaded) : nullptr;
     if (!data || size == 0) throw LastError();
-    return {static_cast<const char*>(data), size};
+    return Bytes{static_cast<const char*>(data), size};
 }
 
 // CryptoAPI, looked up in System32 (CryptFunctions), loads its provider by the full path the
@@ -368,55 +367,6 @@ void Win32FileSystem::Remove(const std::wstring& path) {
     if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
         throw ErrorFromCode(error, path);
     }
-}
-
-std::int64_t Win32Clock::UtcSeconds() {
-    FILETIME now{};
-    ::GetSystemTimeAsFileTime(&now);
-    const auto ticks =
-        static_cast<std::int64_t>(ULARGE_INTEGER{{now.dwLowDateTime, now.dwHighDateTime}}.QuadPart);
-    constexpr std::int64_t kTicksFrom1601To1970 = 116444736000000000;  // in 100 ns
-    return (ticks - kTicksFrom1601To1970) / 10000000;
-}
-
-// A look at the queue answers the messages sent to the thread's windows, and tells Windows that
-// the thread is alive (it ghosts a window as not responding after 5 s without one); PM_NOREMOVE
-// takes no input and dispatches nothing posted, so the window still takes no input meanwhile.
-void Win32Pause::Sleep(unsigned milliseconds) {
-    const ULONGLONG deadline = ::GetTickCount64() + milliseconds;
-    for (;;) {
-        MSG message{};
-        ::PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);
-        // Without desktop composition (Windows 7's Basic and Classic themes, remote sessions) a
-        // part of the window that another uncovers stays blank until it is painted: paint
-        // messages are handled, and no input. A bounded number, in case one does not validate.
-        for (int paints = 0; paints < 16 && ::PeekMessageW(&message, nullptr, WM_PAINT, WM_PAINT,
-                                                           PM_REMOVE | PM_NOYIELD);
-             ++paints) {
-            ::DispatchMessageW(&message);
-        }
-        const ULONGLONG now = ::GetTickCount64();
-        if (now >= deadline) return;
-        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(deadline - now),
-                                    QS_SENDMESSAGE | QS_PAINT);
-    }
-}
-
-std::wstring Win32TextDecoder::Decode(std::string_view bytes, Encoding encoding) {
-    if (bytes.empty()) return {};
-    if (bytes.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
-        throw ErrorFromCode(ERROR_ARITHMETIC_OVERFLOW);
-    }
-    constexpr UINT kBig5 = 950;
-    const UINT codePage = encoding == Encoding::Utf8 ? CP_UTF8 : kBig5;
-    const int byteCount = static_cast<int>(bytes.size());
-    const int length = ::MultiByteToWideChar(codePage, 0, bytes.data(), byteCount, nullptr, 0);
-    if (length == 0) throw LastError();
-    std::wstring text(static_cast<std::size_t>(length), L'\0');
-    if (::MultiByteToWideChar(codePage, 0, bytes.data(), byteCount, text.data(), length) == 0) {
-        throw LastError();
-    }
-    return text;
 }
 
 }  // namespace kdu::win32

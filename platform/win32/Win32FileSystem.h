@@ -19,7 +19,7 @@ public:
     Bytes ReadAll(const std::wstring& path) override;
     bool Exists(const std::wstring& path) override;
     Sha256Digest Sha256Of(std::string_view bytes) override;
-    Bytes DigestSlot() override;
+    std::optional<Bytes> DigestSlot() override;
     bool SameFileName(std::string_view utf8Name, std::wstring_view name) override;
     void CheckReplaceable(const std::wstring& path) override;
     bool IsReadOnly(const std::wstring& path) override;
@@ -29,25 +29,8 @@ public:
     void Remove(const std::wstring& path) override;
 };
 
-class Win32Clock final : public Clock {
-public:
-    std::int64_t UtcSeconds() override;
-};
-
-// Waits, answering the messages sent to the thread's windows and painting them, and taking no
-// input: the window stays responsive and painted, and nothing the user does starts anything.
-class Win32Pause final : public Pause {
-public:
-    void Sleep(unsigned milliseconds) override;
-};
-
 // The path as the file functions take it: paths of MAX_PATH or more get the "\\?\" form, so
 // that they work without the system's long-path setting.
 std::wstring FileApiPath(const std::wstring& path);
-
-class Win32TextDecoder final : public TextDecoder {
-public:
-    std::wstring Decode(std::string_view bytes, Encoding encoding) override;
-};
 
 }  // namespace kdu::win32

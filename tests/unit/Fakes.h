@@ -132,7 +132,7 @@ inline constexpr std::uint32_t kInjected = 1117;  // ERROR_IO_DEVICE
 class FakeFileSystem : public FileSystem {
 public:
     std::wstring ExecutablePath() override { return executablePath; }
-    Bytes DigestSlot() override { return digestSlot; }
+    std::optional<Bytes> DigestSlot() override { return digestSlot; }
     Bytes ReadAll(const std::wstring& path) override {
         Step(L"ReadAll " + path);
         const Bytes& content = Readable(path);
@@ -189,7 +189,7 @@ public:
     }
 
     std::wstring executablePath = L"C:\\Users\\user\\Downloads\\KestovaDesktopUpdater.exe";
-    Bytes digestSlot = EmptyDigestSlot();  // a plain build's
+    std::optional<Bytes> digestSlot = EmptyDigestSlot();  // a plain build's
     std::map<std::wstring, Bytes> files;
     std::set<std::wstring> readOnly;
     std::set<std::wstring> locked;  // held open by another program without sharing

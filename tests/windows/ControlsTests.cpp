@@ -8,6 +8,7 @@
 #include "platform/win32/Controls.h"
 #include "platform/win32/DpiScaling.h"
 #include "platform/win32/Win32FileSystem.h"
+#include "platform/win32/Win32Pause.h"
 
 namespace kdu::win32 {
 namespace {

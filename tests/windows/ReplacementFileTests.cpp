@@ -8,7 +8,9 @@
 
 #include "platform/win32/LockFileRunLock.h"
 #include "platform/win32/UniqueHandle.h"
+#include "platform/win32/Win32Clock.h"
 #include "platform/win32/Win32FileSystem.h"
+#include "platform/win32/Win32Pause.h"
 #include "tests/support/Win32TestSupport.h"
 #include "update/CredentialReplacement.h"
 

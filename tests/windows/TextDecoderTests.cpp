@@ -4,6 +4,7 @@
 
 #include "data/MessageFile.h"
 #include "platform/win32/Win32FileSystem.h"
+#include "platform/win32/Win32TextDecoder.h"
 #include "tests/support/Win32TestSupport.h"
 
 namespace kdu::testing {
