@@ -222,11 +222,6 @@ bool IsPair(const std::optional<Bytes>& certificate, const std::optional<Bytes>&
     return leaf && publicKey && CompareKeys(leaf->key, *publicKey) == KeyMatch::Same;
 }
 
-std::optional<Bytes> ReadIfThere(FileSystem& files, const std::wstring& path) {
-    if (!files.Exists(path)) return std::nullopt;
-    return files.ReadAll(path);
-}
-
 // Which halves the backups take, so that they are always a whole pair, and the one from before:
 // - where the installed files are one pair, both: also the half that stays (a certificate renewed
 //   with its key);

@@ -9,12 +9,12 @@ bool Same(const std::optional<Bytes>& a, const std::optional<Bytes>& b) {
     return a && b && *a == *b;
 }
 
+}  // namespace
+
 std::optional<Bytes> ReadIfThere(FileSystem& files, const std::wstring& path) {
     if (!files.Exists(path)) return std::nullopt;
     return files.ReadAll(path);
 }
-
-}  // namespace
 
 FolderContents ReadFolder(FileSystem& files, const CredentialPaths& paths) {
     FolderContents folder;

@@ -40,6 +40,9 @@ enum class FolderState {
 // file under another name.
 FolderContents ReadFolder(FileSystem& files, const CredentialPaths& paths);
 
+// A file's content, or nothing where it is not there.
+std::optional<Bytes> ReadIfThere(FileSystem& files, const std::wstring& path);
+
 FolderState StateOf(const FolderContents& folder);
 
 }  // namespace kdu
