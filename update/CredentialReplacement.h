@@ -77,7 +77,8 @@ CredentialPaths ComposePaths(std::wstring_view applicationFolder, std::wstring_v
 // - Where no lock file can be made in the install folder (this user may not write there, or it
 //   is not there), nothing can be changed there: the run succeeds only if the pair is already
 //   the new one, and otherwise fails as the files say, or as the lock did.
-// - A restore that was cut short (RestoreCredentials) is completed first, under the lock. Files
+// - A restore that was cut short (RestoreCredentials) is rolled back first, under the lock, so
+//   that the backups hold the pair installed before that restore, which never finished. Files
 //   a restore staged that are not a cut-short restore's (FolderState) are never installed:
 //   each is removed where its content is in the folder under another name, else set aside
 //   (kSetAsideSuffix) first; where one cannot go, nothing is changed. A failure's remark names
