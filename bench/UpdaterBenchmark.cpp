@@ -355,7 +355,7 @@ void ReplacementAgainstCopyFile(std::size_t bytes, const char* size) {
     }
     double checks = 0;
     for (int run = 0; run < kRuns; ++run) {
-        IncomingFiles incoming{pair.certificate, pair.key};
+        CheckedPair incoming{pair.certificate, pair.key};
         const auto start = Clock::now();
         CheckPairContent(incoming, paths.swaps[0].incoming, paths.swaps[1].incoming,
                          clock.UtcSeconds());

@@ -252,7 +252,7 @@ std::optional<std::vector<ChecksumLine>> ParseChecksums(std::string_view text) {
     return lines;
 }
 
-IncomingFiles CheckPackage(FileSystem& files, const CredentialPaths& paths, std::int64_t now) {
+CheckedPair CheckPackage(FileSystem& files, const CredentialPaths& paths, std::int64_t now) {
     const auto& certificatePath = paths.swaps[kCertificateSwap].incoming;
     const auto& privateKeyPath = paths.swaps[kPrivateKeySwap].incoming;
     auto certificate = ReadWithinLimit(files, certificatePath);
@@ -270,12 +270,12 @@ IncomingFiles CheckPackage(FileSystem& files, const CredentialPaths& paths, std:
     }
     if (!certificate) throw SystemError{Failure::NotACertificate, certificatePath};
     if (!privateKey) throw SystemError{Failure::NotAPrivateKey, privateKeyPath};
-    IncomingFiles incoming{std::move(*certificate), std::move(*privateKey)};
+    CheckedPair incoming{std::move(*certificate), std::move(*privateKey)};
     CheckPairContent(incoming, certificatePath, privateKeyPath, now);
     return incoming;
 }
 
-void CheckPairContent(IncomingFiles& incoming, const std::wstring& certificatePath,
+void CheckPairContent(CheckedPair& incoming, const std::wstring& certificatePath,
                       const std::wstring& privateKeyPath, std::int64_t now) {
     Checked(incoming.certificate, certificatePath, Failure::NotACertificate, CertificateProblem);
     Checked(incoming.privateKey, privateKeyPath, Failure::NotAPrivateKey, PrivateKeyProblem);
@@ -296,7 +296,7 @@ void CheckPairContent(IncomingFiles& incoming, const std::wstring& certificatePa
     incoming.pairUnverified = match == KeyMatch::Unknown;
 }
 
-void CheckNotOlder(const IncomingFiles& incoming, std::string_view installedCertificate,
+void CheckNotOlder(const CheckedPair& incoming, std::string_view installedCertificate,
                    const std::wstring& installedPath) {
     const auto installed = ReadLeafCertificate(installedCertificate);
     if (!installed || installed->notBefore <= incoming.notBefore) return;

@@ -41,9 +41,10 @@ struct ChecksumLine {
 // not of that form, or there is no line at all.
 std::optional<std::vector<ChecksumLine>> ParseChecksums(std::string_view text);
 
-// The incoming files, each read once, so that a sync client or a second download changing them
-// meanwhile cannot put other bytes in place than those checked.
-struct IncomingFiles {
+// A certificate and its private key, each read once and checked as a pair: the package's incoming
+// files, or the backups a restore puts back. Read once, so that a sync client or a second
+// download changing them meanwhile cannot put other bytes in place than those checked.
+struct CheckedPair {
     Bytes certificate;
     Bytes privateKey;
     std::int64_t notBefore = 0;   // the leaf certificate's, for the downgrade check
@@ -57,18 +58,18 @@ struct IncomingFiles {
 // leaf certificate, and a leaf that has expired by now (one not yet valid is allowed: packages
 // are made ahead of a roll-out). Without SHA256SUMS the rest is checked all the same, so that
 // packages made by hand keep working.
-IncomingFiles CheckPackage(FileSystem& files, const CredentialPaths& paths, std::int64_t now);
+CheckedPair CheckPackage(FileSystem& files, const CredentialPaths& paths, std::int64_t now);
 
 // The checks of the pair's content alone, as CheckPackage runs them after SHA256SUMS: the PEM
 // structure, then the key against the leaf and the leaf's expiry. Fills in the facts of
 // incoming; throws the failure, naming the file concerned.
-void CheckPairContent(IncomingFiles& incoming, const std::wstring& certificatePath,
+void CheckPairContent(CheckedPair& incoming, const std::wstring& certificatePath,
                       const std::wstring& privateKeyPath, std::int64_t now);
 
 // Refuses a leaf older than the installed certificate (its notBefore is earlier): running an old
 // package again must not put an old pair back. An installed file that is not a certificate is
 // no reason to refuse.
-void CheckNotOlder(const IncomingFiles& incoming, std::string_view installedCertificate,
+void CheckNotOlder(const CheckedPair& incoming, std::string_view installedCertificate,
                    const std::wstring& installedPath);
 
 }  // namespace kdu

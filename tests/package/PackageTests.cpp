@@ -239,7 +239,7 @@ TEST_F(CertificateAndKey, WhatTheBuilderAcceptsTheExeAccepts) {
     for (const auto& [certificateFile, keyFile] : pairs) {
         SCOPED_TRACE(certificateFile + keyFile);
         const bool tool = Check(certificateFile, keyFile).errors.empty();
-        IncomingFiles incoming{certificateFile, keyFile};
+        CheckedPair incoming{certificateFile, keyFile};
         bool exe = true;
         try {
             CheckPairContent(incoming, L"data1.bin", L"data2.bin", now);

@@ -156,7 +156,7 @@ bool FollowsTheExesRules(const CredentialFiles& files, bool certificateRead, boo
 
 // The exe's own checks of the pair, run last: whatever the builder writes, the exe accepts.
 void CheckAsTheExeDoes(const CredentialFiles& files, std::time_t now, Findings& findings) {
-    IncomingFiles incoming{files.certificate, files.key};
+    CheckedPair incoming{files.certificate, files.key};
     try {
         CheckPairContent(incoming, {}, {}, now);
     } catch (const SystemError& error) {

@@ -1,0 +1,288 @@
+// The restore: the installed pair swapped with its backups, through the update's own steps; and
+// what an interrupted run left, settled before either changes anything (Leftovers.h).
+
+#include <exception>
+#include <optional>
+#include <utility>
+
+#include "platform/DecimalText.h"
+#include "update/CredentialReplacement.h"
+#include "update/FolderState.h"
+#include "update/HeldRunLock.h"
+#include "update/Leftovers.h"
+#include "update/PackageCheck.h"
+#include "update/PatientFileSystem.h"
+#include "update/ReplacementSteps.h"
+
+namespace kdu {
+
+// Each one on its own, and quietly: they are copies of the pair in place once the swap is done,
+// or of the backups if it never began; a later run removes what stays.
+void RemoveStagedPair(FileSystem& files, const CredentialPaths& paths) noexcept {
+    for (const auto& swap : paths.swaps) {
+        try {
+            files.Remove(StagedPathOf(swap));
+        } catch (...) {
+        }
+    }
+}
+
+// A failure after staged files were set aside says where they are, as a success does.
+SystemError SayingWhereSetAside(const SystemError& error,
+                                const std::vector<std::wstring>& setAside) {
+    if (setAside.empty()) return error;
+    std::wstring remark = error.Remark();
+    if (!remark.empty()) remark += L"\n\n";
+    return error.Remarked(remark + SetAsideText(setAside));
+}
+
+std::wstring SetAsideText(const std::vector<std::wstring>& setAside) {
+    std::wstring text{kSetAside};
+    for (std::size_t i = 0; i < setAside.size(); ++i) {
+        if (i > 0) text += L"、";
+        text += setAside[i];
+    }
+    return text;
+}
+
+namespace {
+
+std::vector<std::wstring> TemporaryFiles(const CredentialPaths& paths) {
+    std::vector<std::wstring> temporaries;
+    for (const auto& swap : paths.swaps) {
+        temporaries.push_back(TemporaryFor(swap.backup));
+        temporaries.push_back(TemporaryFor(swap.installed));
+        temporaries.push_back(TemporaryFor(StagedPathOf(swap)));
+    }
+    return temporaries;
+}
+
+// Each one on its own: one that cannot be removed does not keep the others. The first failure
+// is returned. Every temporary file is a copy of a file under another name (a restore stages the
+// pair it puts back first for that), so none is the only copy of a content.
+std::optional<SystemError> RemoveTemporaryFiles(FileSystem& files, const CredentialPaths& paths) {
+    std::optional<SystemError> failure;
+    for (const auto& temporary : TemporaryFiles(paths)) {
+        try {
+            files.Remove(temporary);
+        } catch (const SystemError& error) {
+            if (!failure) failure = error;
+        }
+    }
+    return failure;
+}
+
+// Where a staged file that is not to be installed goes: the first set-aside name that is free or
+// already holds its content (a run that set it aside and then could not remove it).
+struct SetAsidePlace {
+    std::wstring path;
+    bool holdsContent = false;
+};
+SetAsidePlace SetAsidePlaceFor(FileSystem& files, const Swap& swap, const Bytes& content) {
+    const auto first = swap.installed + std::wstring{kSetAsideSuffix};
+    for (int n = 1;; ++n) {
+        auto path = n == 1 ? first : first + L"-" + DecimalText(n);
+        if (!files.Exists(path)) return {std::move(path), false};
+        if (files.ReadAll(path) == content) return {std::move(path), true};
+    }
+}
+
+// Each staged file goes: removed where its content is under another name, else copied to a
+// set-aside name first, so that a content that may be the only copy of a key is never lost.
+// Throws if one cannot go: nothing else may change while a staged file could be taken for a
+// restore's. The set-aside names, new in this run.
+std::vector<std::wstring> ClearStaging(FileSystem& files, const CredentialPaths& paths,
+                                       const FolderContents& folder) {
+    std::vector<std::wstring> setAside;
+    try {
+        for (std::size_t i = 0; i < paths.swaps.size(); ++i) {
+            const auto& [installed, backup, staged] = folder[i];
+            if (!staged) continue;
+            const auto path = StagedPathOf(paths.swaps[i]);
+            if (installed != staged && backup != staged) {
+                auto place = SetAsidePlaceFor(files, paths.swaps[i], *staged);
+                if (!place.holdsContent) {
+                    auto copy = files.WriteNewFile(*staged, TemporaryFor(path), path);
+                    copy->RenameOver(place.path);
+                    copy->Flush();
+                    setAside.push_back(std::move(place.path));
+                }
+            }
+            files.Remove(path);
+        }
+    } catch (const SystemError& error) {
+        throw SayingWhereSetAside(error, setAside);
+    }
+    return setAside;
+}
+
+// Puts the folder back as the restore cut short found it: each installed file gets the content
+// the restore moved to its backup, then each backup its staged content. Every content overwritten
+// is under another name: a kill at any moment leaves a restore still cut short, or none.
+void RollBack(FileSystem& files, const CredentialPaths& paths, const FolderContents& folder) {
+    Pending installedBack, backupsBack;
+    for (std::size_t i = 0; i < paths.swaps.size(); ++i) {
+        const auto& [installed, backup, staged] = folder[i];
+        const Swap* swap = &paths.swaps[i];
+        // Renamed: the installed file holds the staged content and the backup does not.
+        if (backup && installed == staged && backup != staged) {
+            installedBack.push_back({swap, *installed, &*backup, false});
+        }
+        if (backup != staged) backupsBack.push_back({swap, *staged, nullptr});
+    }
+    CarryOut(files, paths, installedBack, kRestoreRemarks);
+    CarryOut(files, paths, backupsBack, kRestoreRemarks);
+}
+
+// A restore renames over all four names, so between the renames a content would be in a
+// temporary file alone. The pair it puts back is therefore staged first, in files that only a
+// restore's last step removes. A restore cut short is completed or rolled back here by the same
+// steps; a staged file that is not a cut-short restore's is never installed. Afterwards no staged
+// file is there, unless a restore completed it and could not remove it (it is then a copy of the
+// installed file, which the next run removes).
+Leftovers CompleteOrClear(FileSystem& files, const CredentialPaths& paths, CutShortRestore what) {
+    const auto folder = ReadFolder(files, paths);
+    switch (StateOf(folder)) {
+        case FolderState::Settled:
+            return {};
+        case FolderState::StagingLeftOver:
+            return {false, ClearStaging(files, paths, folder)};
+        case FolderState::RestoreCutShort:
+            break;
+    }
+    if (what == CutShortRestore::RollBack) {
+        RollBack(files, paths, folder);
+        ClearStaging(files, paths, ReadFolder(files, paths));
+        return {};
+    }
+    const auto& certificate = *folder[kCertificateSwap].staged;
+    const auto& privateKey = *folder[kPrivateKeySwap].staged;
+    CarryOut(files, paths, PendingSwaps(files, paths, {&certificate, &privateKey}),
+             kRestoreRemarks);
+    RemoveStagedPair(files, paths);
+    return {true, {}};
+}
+
+}  // namespace
+
+Leftovers SettleLeftovers(FileSystem& files, const CredentialPaths& paths, CutShortRestore what) {
+    if (auto failure = RemoveTemporaryFiles(files, paths)) throw *failure;
+    return CompleteOrClear(files, paths, what);
+}
+
+namespace {
+
+// The backups, read once and checked as a package's pair is: the product must be able to use
+// them once they are back. The downgrade check does not apply: going back is the point.
+CheckedPair CheckedBackups(FileSystem& files, const CredentialPaths& paths, std::int64_t now) {
+    const auto& certificate = paths.swaps[kCertificateSwap].backup;
+    const auto& privateKey = paths.swaps[kPrivateKeySwap].backup;
+    CheckedPair backups{files.ReadAll(certificate), files.ReadAll(privateKey)};
+    try {
+        CheckPairContent(backups, certificate, privateKey, now);
+    } catch (const SystemError& error) {
+        switch (error.Kind()) {
+            case Failure::CertificateExpired:
+                throw SystemError{Failure::BackupExpired, error.Path(), error.Description()};
+            case Failure::NotACertificate:
+            case Failure::NotAPrivateKey:
+            case Failure::EncryptedPrivateKey:
+            case Failure::KeyMismatch:
+                throw SystemError{Failure::BackupNotAPair, error.Path()};
+            default:
+                throw;
+        }
+    }
+    return backups;
+}
+
+// Stages the pair to put back, each file written beside the backup it copies, made like it, and
+// renamed into place. If that fails, what was staged goes: nothing has changed yet.
+void StagePair(FileSystem& files, const CredentialPaths& paths, const CheckedPair& backups) {
+    const PairContents contents{&backups.certificate, &backups.privateKey};
+    try {
+        for (std::size_t i = 0; i < paths.swaps.size(); ++i) {
+            const auto& swap = paths.swaps[i];
+            const auto staged = StagedPathOf(swap);
+            WriteInPlace(files, *contents[i], staged, swap.backup);
+        }
+    } catch (...) {
+        RemoveStagedPair(files, paths);
+        throw;
+    }
+}
+
+// After a swap that failed and was undone: the backups get their content back from the staged
+// pair, which then goes. Where that fails, the staged pair stays, holding what the backups lack.
+void PutStagedPairBack(FileSystem& files, const CredentialPaths& paths,
+                       const CheckedPair& backups) noexcept {
+    const PairContents contents{&backups.certificate, &backups.privateKey};
+    try {
+        for (std::size_t i = 0; i < paths.swaps.size(); ++i) {
+            const auto& backup = paths.swaps[i].backup;
+            if (files.ReadAll(backup) == *contents[i]) continue;
+            WriteInPlace(files, *contents[i], backup, backup);
+        }
+    } catch (...) {
+        return;
+    }
+    RemoveStagedPair(files, paths);
+}
+
+// Stages the backups, then swaps them with the installed pair; a failure is undone.
+void SwapWithBackups(FileSystem& files, const CredentialPaths& paths, std::int64_t now) {
+    const auto backups = CheckedBackups(files, paths, now);
+    const PairContents contents{&backups.certificate, &backups.privateKey};
+    const auto pending =
+        ChooseBackups(files, paths, contents, PendingSwaps(files, paths, contents));
+    if (pending.empty()) return;  // the backups hold the installed pair
+    CheckBeforeAnyChange(files, pending);
+
+    // Both are staged, even one that is not pending: a restore is completed only where both are.
+    StagePair(files, paths, backups);
+    try {
+        CarryOut(files, paths, pending, kRestoreRemarks);
+    } catch (const SystemError& error) {
+        // With the pair mixed, the staged pair is what the next restore completes it with.
+        if (error.Remark().empty()) PutStagedPairBack(files, paths, backups);
+        throw;
+    } catch (...) {
+        PutStagedPairBack(files, paths, backups);
+        throw;
+    }
+    RemoveStagedPair(files, paths);
+}
+}  // namespace
+
+RestorePreview PreviewRestore(FileSystem& files, const CredentialPaths& paths, std::int64_t now) {
+    RestorePreview preview;
+    try {
+        preview.installedCertificate = files.ReadAll(paths.swaps[kCertificateSwap].installed);
+    } catch (const SystemError&) {
+        // Not there or not readable: the question says so; the restore puts one back all the same.
+    }
+    const auto folder = ReadFolder(files, paths);
+    if (StateOf(folder) == FolderState::RestoreCutShort) {
+        preview.certificateToPutBack = *folder[kCertificateSwap].staged;
+    } else {
+        preview.certificateToPutBack = CheckedBackups(files, paths, now).certificate;
+    }
+    return preview;
+}
+
+ReplacementReport RestoreCredentials(FileSystem& systemFiles, Pause& pause, RunLock& runLock,
+                                     Clock& clock, const CredentialPaths& paths) {
+    PatientFileSystem files{systemFiles, pause};
+    const HeldRunLock oneAtATime{runLock, pause, paths.lockFile};
+    const auto leftovers = SettleLeftovers(files, paths, CutShortRestore::Complete);
+    ReplacementReport report{false, true, leftovers.setAside};
+    if (leftovers.restoreCompleted) return report;  // that was the swap asked for
+    try {
+        SwapWithBackups(files, paths, clock.UtcSeconds());
+    } catch (const SystemError& error) {
+        throw SayingWhereSetAside(error, report.setAside);
+    }
+    return report;
+}
+
+}  // namespace kdu
