@@ -62,7 +62,7 @@ std::wstring_view AccessDeniedRemark(Rights rights) {
     return {};
 }
 
-Form1::Form1(Form1Controls controls, Form1Services services)
+Form1::Form1(Form1Controls controls, const Services& services)
     : controls_(controls), services_(services) {}
 
 void Form1::OnLoad() {
@@ -103,7 +103,7 @@ void Form1::OnCommand1Click() {
     });
     if (failure) {
         Try([&] { controls_.Command1.Disable(); });
-        services_.errorBox.Show(*failure);
+        controls_.errorBox.Show(*failure);
     }
     PairReplaced = !failure;
 
@@ -132,13 +132,12 @@ void Form1::ShowProgress(int step) {
 ReplacementReport Form1::RunReplacement() {
     const auto paths =
         ComposePaths(ApplicationFolder(), InstallFolder, CertificateFile, PrivateKeyFile);
-    return ReplaceCredentials(services_.files, services_.pause, services_.runLock, services_.clock,
-                              paths);
+    return ReplaceCredentials(services_, paths);
 }
 
 // Worked out once; a failure is tried again by the next step that needs it.
 const std::wstring& Form1::ApplicationFolder() {
-    if (applicationFolder_.empty()) applicationFolder_ = FolderOf(services_.files.ExecutablePath());
+    if (applicationFolder_.empty()) applicationFolder_ = FolderOf(services_.program.Path());
     return applicationFolder_;
 }
 
@@ -152,7 +151,7 @@ void Form1::ReadMessageFile() {
     // A message file the package was not made with is not shown at all: its lines may tell the
     // user anything.
     try {
-        CheckSealedMessages(services_.files, content, path);
+        CheckSealedMessages(services_.files, services_.program, content, path);
     } catch (const SystemError&) {
         MessagesRefused = true;
         return;

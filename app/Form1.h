@@ -8,20 +8,13 @@
 
 namespace kdu {
 
+// The form's controls by the names the form has always given them (Form1, List1, List2,
+// Command1): kept on purpose, so that the code reads against the form it was built from.
 struct Form1Controls {
     ListBox& List1;  // the progress list the user reads
     ListBox& List2;  // hidden; holds the message lines
     PushButton& Command1;
-};
-
-struct Form1Services {
-    FileSystem& files;
-    TextDecoder& decoder;
-    Shell& shell;
-    Pause& pause;
-    ErrorBox& errorBox;
-    RunLock& runLock;
-    Clock& clock;
+    ErrorBox& errorBox;  // modal, owned by the window
 };
 
 // The text of the error box for a failure, after what was being done when it failed.
@@ -43,7 +36,7 @@ std::wstring_view AccessDeniedRemark(Rights rights);
 // The main window's state and its event handlers, free of any window toolkit.
 class Form1 {
 public:
-    Form1(Form1Controls controls, Form1Services services);
+    Form1(Form1Controls controls, const Services& services);
 
     // Start-up, run once before the window is first shown. A step that fails is skipped and
     // the next one runs: the window always opens, Ready or Not found; or, where data1.bin or
@@ -75,7 +68,7 @@ private:
 
     std::wstring applicationFolder_;  // where the program and its package lie
     Form1Controls controls_;
-    Form1Services services_;
+    Services services_;
     bool started_ = false;  // a click runs once; one delivered during the run is ignored
 };
 

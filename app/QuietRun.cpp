@@ -24,30 +24,28 @@ std::wstring Field(std::wstring_view text) {
 
 // The window refuses a message file the package was not made with at start-up; so does this.
 // Read only where the program carries digests: the quiet run does not otherwise need it.
-void CheckMessagesQuietly(FileSystem& files) {
-    if (!ProgramDigests(files)) return;
-    const auto path = Join(FolderOf(files.ExecutablePath()), kMessageFileName);
+void CheckMessagesQuietly(FileSystem& files, RunningProgram& program) {
+    if (!ProgramDigests(program)) return;
+    const auto path = Join(FolderOf(program.Path()), kMessageFileName);
     std::optional<Bytes> content;
     if (files.Exists(path)) content = files.ReadAll(path);
-    CheckSealedMessages(files, content, path);
+    CheckSealedMessages(files, program, content, path);
 }
 
 }  // namespace
 
-CredentialPaths InstalledPaths(FileSystem& files, const QuietOutcome& outcome) {
-    return ComposePaths(FolderOf(files.ExecutablePath()), outcome.installFolder,
-                        texts::kCertificateFile, texts::kPrivateKeyFile);
+CredentialPaths InstalledPaths(RunningProgram& program, const QuietOutcome& outcome) {
+    return ComposePaths(FolderOf(program.Path()), outcome.installFolder, texts::kCertificateFile,
+                        texts::kPrivateKeyFile);
 }
 
-QuietOutcome RunQuietly(FileSystem& files, Shell& shell, Pause& pause, RunLock& runLock,
-                        Clock& clock) {
+QuietOutcome RunQuietly(const Services& services) {
     QuietOutcome outcome;
-    outcome.installFolder = LookUpInstallFolder(shell);
+    outcome.installFolder = LookUpInstallFolder(services.shell);
     if (outcome.installFolder.empty()) return outcome;
     outcome.error = FailureOf([&] {
-        CheckMessagesQuietly(files);
-        auto report =
-            ReplaceCredentials(files, pause, runLock, clock, InstalledPaths(files, outcome));
+        CheckMessagesQuietly(services.files, services.program);
+        auto report = ReplaceCredentials(services, InstalledPaths(services.program, outcome));
         outcome.pairUnverified = report.pairUnverified;
         outcome.replaced = report.replaced;
         outcome.setAside = std::move(report.setAside);
@@ -55,16 +53,14 @@ QuietOutcome RunQuietly(FileSystem& files, Shell& shell, Pause& pause, RunLock& 
     return outcome;
 }
 
-QuietOutcome RestoreQuietly(FileSystem& files, Shell& shell, Pause& pause, RunLock& runLock,
-                            Clock& clock) {
+QuietOutcome RestoreQuietly(const Services& services) {
     QuietOutcome outcome;
     outcome.restore = true;
-    outcome.installFolder = LookUpInstallFolder(shell);
+    outcome.installFolder = LookUpInstallFolder(services.shell);
     if (outcome.installFolder.empty()) return outcome;
     outcome.error = FailureOf([&] {
         outcome.setAside =
-            RestoreCredentials(files, pause, runLock, clock, InstalledPaths(files, outcome))
-                .setAside;
+            RestoreCredentials(services, InstalledPaths(services.program, outcome)).setAside;
     });
     return outcome;
 }

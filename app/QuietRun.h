@@ -25,16 +25,14 @@ struct QuietOutcome {
 };
 
 // The paths of a run from the program's folder into the install folder found.
-CredentialPaths InstalledPaths(FileSystem& files, const QuietOutcome& outcome);
+CredentialPaths InstalledPaths(RunningProgram& program, const QuietOutcome& outcome);
 
-// pause serves only the retries of a file step that meets a short lock, and the wait for another
-// run's lock.
-QuietOutcome RunQuietly(FileSystem& files, Shell& shell, Pause& pause, RunLock& runLock,
-                        Clock& clock);
+// The pause serves only the retries of a file step that meets a short lock, and the wait for
+// another run's lock.
+QuietOutcome RunQuietly(const Services& services);
 
 // The run of /restore /quiet: the pair swapped with its backups, as RestoreCredentials does it.
-QuietOutcome RestoreQuietly(FileSystem& files, Shell& shell, Pause& pause, RunLock& runLock,
-                            Clock& clock);
+QuietOutcome RestoreQuietly(const Services& services);
 
 // The outcome of /quiet with an argument it does not know: nothing was run.
 QuietOutcome RefusedArgument(const std::wstring& argument);

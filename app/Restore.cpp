@@ -26,20 +26,19 @@ std::wstring RestoreQuestionText(const std::optional<CertificateFacts>& installe
     return text;
 }
 
-QuietOutcome RestoreWithQuestion(FileSystem& files, Shell& shell, Pause& pause, RunLock& runLock,
-                                 Clock& clock, RestoreDialogs& dialogs) {
+QuietOutcome RestoreWithQuestion(const Services& services, RestoreDialogs& dialogs) {
     QuietOutcome outcome;
     outcome.restore = true;
-    outcome.installFolder = LookUpInstallFolder(shell);
+    outcome.installFolder = LookUpInstallFolder(services.shell);
     if (outcome.installFolder.empty()) {
         dialogs.ShowError(SystemError{kPathNotFound, std::wstring{texts::kInstallFolderNotFound}},
                           {});
         return outcome;
     }
-    const auto paths = InstalledPaths(files, outcome);
+    const auto paths = InstalledPaths(services.program, outcome);
     bool confirmed = false;
     outcome.error = FailureOf([&] {
-        const auto preview = PreviewRestore(files, paths, clock.UtcSeconds());
+        const auto preview = PreviewRestore(services.files, paths, services.clock.UtcSeconds());
         const auto toPutBack = ReadLeafCertificate(preview.certificateToPutBack);
         if (!toPutBack) {
             throw SystemError{Failure::BackupNotAPair, paths.swaps[kCertificateSwap].backup};
@@ -47,7 +46,7 @@ QuietOutcome RestoreWithQuestion(FileSystem& files, Shell& shell, Pause& pause, 
         confirmed = dialogs.Confirm(
             RestoreQuestionText(ReadLeafCertificate(preview.installedCertificate), *toPutBack));
         if (confirmed) {
-            outcome.setAside = RestoreCredentials(files, pause, runLock, clock, paths).setAside;
+            outcome.setAside = RestoreCredentials(services, paths).setAside;
         }
     });
     if (outcome.error) {

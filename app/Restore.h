@@ -28,8 +28,7 @@ public:
 // Asks before the restore, with the validity of the installed certificate and of the one it
 // would put back; a refusal (no install folder, backups missing or not a usable pair) shows the
 // error box instead. 否 changes nothing (kCancelled). The outcome, as /quiet's.
-QuietOutcome RestoreWithQuestion(FileSystem& files, Shell& shell, Pause& pause, RunLock& runLock,
-                                 Clock& clock, RestoreDialogs& dialogs);
+QuietOutcome RestoreWithQuestion(const Services& services, RestoreDialogs& dialogs);
 
 // The question's text.
 std::wstring RestoreQuestionText(const std::optional<CertificateFacts>& installed,

@@ -24,12 +24,10 @@
 
 #include "data/MessageFile.h"
 #include "platform/win32/Controls.h"
-#include "platform/win32/LockFileRunLock.h"
 #include "platform/win32/SystemErrors.h"
 #include "platform/win32/UniqueHandle.h"
-#include "platform/win32/Win32Clock.h"
 #include "platform/win32/Win32FileSystem.h"
-#include "platform/win32/Win32Pause.h"
+#include "platform/win32/Win32Services.h"
 #include "platform/win32/Win32TextDecoder.h"
 #include "resources/resource.h"
 #include "tests/e2e/UpdaterDriver.h"
@@ -225,8 +223,6 @@ public:
 
     double Total(Part part) const { return totals_[part]; }
 
-    std::wstring ExecutablePath() override { return real_.ExecutablePath(); }
-    std::optional<Bytes> DigestSlot() override { return real_.DigestSlot(); }
     Bytes ReadAll(const std::wstring& path) override {
         return Timed(kRead, [&] { return real_.ReadAll(path); });
     }
@@ -299,18 +295,18 @@ void ReplacementAgainstCopyFile(std::size_t bytes, const char* size) {
             WriteFileBytes(swap.installed, old);
         }
     };
-    win32::Win32FileSystem files;
-    win32::Win32Pause pause;
-    win32::LockFileRunLock runLock;
-    win32::Win32Clock clock;
+    win32::Win32Services windows;
     std::vector<double> replacement, copies, flushedCopies;
     std::array<double, TimedFileSystem::kPartCount> parts{};
     constexpr int kRuns = 5;
     for (int run = 0; run < kRuns; ++run) {
         installOld();
-        TimedFileSystem timed{files};
+        TimedFileSystem timed{windows.files};
+        auto services = windows.All();
+        Services timedServices{timed,          services.program, services.decoder, services.shell,
+                               services.pause, services.runLock, services.clock};
         auto start = Clock::now();
-        ReplaceCredentials(timed, pause, runLock, clock, paths);
+        ReplaceCredentials(timedServices, paths);
         replacement.push_back(MillisecondsSince(start));
         for (std::size_t part = 0; part < parts.size(); ++part) {
             parts[part] += timed.Total(static_cast<TimedFileSystem::Part>(part)) / kRuns;
@@ -358,7 +354,7 @@ void ReplacementAgainstCopyFile(std::size_t bytes, const char* size) {
         CheckedPair incoming{pair.certificate, pair.key};
         const auto start = Clock::now();
         CheckPairContent(incoming, paths.swaps[0].incoming, paths.swaps[1].incoming,
-                         clock.UtcSeconds());
+                         windows.clock.UtcSeconds());
         checks += MillisecondsSince(start) / kRuns;
     }
     Row("  of which the checks in memory", Format("%.1f ms", checks), "-", share(checks), "report");

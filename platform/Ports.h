@@ -82,11 +82,6 @@ public:
 class FileSystem {
 public:
     virtual ~FileSystem() = default;
-    // The full path of the running executable, as the system reports it.
-    virtual std::wstring ExecutablePath() = 0;
-    // The bytes of the running executable's digest slot resource, as they are; none in a program
-    // built without it (a test program). What they mean is the update's business.
-    virtual std::optional<Bytes> DigestSlot() = 0;
     // A whole file of at most kLargestFileRead bytes, read with every kind of sharing: it never
     // fails for, nor blocks, a program that has the file open.
     virtual Bytes ReadAll(const std::wstring& path) = 0;
@@ -114,6 +109,17 @@ public:
                                                   const std::wstring& model) = 0;
     // Deletes a file; one that is not there is no failure.
     virtual void Remove(const std::wstring& path) = 0;
+};
+
+// The program's own executable.
+class RunningProgram {
+public:
+    virtual ~RunningProgram() = default;
+    // Its full path, as the system reports it.
+    virtual std::wstring Path() = 0;
+    // The bytes of its digest slot resource, as they are; none in a program built without it (a
+    // test program). What they mean is the update's business.
+    virtual std::optional<Bytes> DigestSlot() = 0;
 };
 
 class Clock {
@@ -171,6 +177,17 @@ public:
     // type with no text form), and failing as it does for an absent value: for machines where
     // the object cannot be created.
     virtual RegistryValue ReadValue(const std::wstring& valuePath) = 0;
+};
+
+// What the program works with, made once when it starts and passed whole.
+struct Services {
+    FileSystem& files;
+    RunningProgram& program;
+    TextDecoder& decoder;
+    Shell& shell;
+    Pause& pause;
+    RunLock& runLock;
+    Clock& clock;
 };
 
 }  // namespace kdu

@@ -226,15 +226,14 @@ CredentialPaths ComposePaths(std::wstring_view applicationFolder, std::wstring_v
             Join(installFolder, kLockFile)};
 }
 
-ReplacementReport ReplaceCredentials(FileSystem& systemFiles, Pause& pause, RunLock& runLock,
-                                     Clock& clock, const CredentialPaths& paths) {
-    PatientFileSystem files{systemFiles, pause};
-    const auto incoming = CheckPackage(files, paths, clock.UtcSeconds());
+ReplacementReport ReplaceCredentials(const Services& services, const CredentialPaths& paths) {
+    PatientFileSystem files{services.files, services.pause};
+    const auto incoming = CheckPackage(files, services.program, paths, services.clock.UtcSeconds());
     ReplacementReport report{incoming.pairUnverified, false, {}};
     const PairContents contents{&incoming.certificate, &incoming.privateKey};
     std::optional<HeldRunLock> oneAtATime;
     try {
-        oneAtATime.emplace(runLock, pause, paths.lockFile);
+        oneAtATime.emplace(services.runLock, services.pause, paths.lockFile);
     } catch (const SystemError& error) {
         if (error.Kind() == Failure::AnotherRun) throw;
         // No lock file can be made: a folder this user may not write to (a product under Program

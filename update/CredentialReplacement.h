@@ -88,8 +88,7 @@ struct ReplacementReport {
     bool replaced = false;               // this run put the pair in place (else it already was)
     std::vector<std::wstring> setAside;  // staged files set aside in this run
 };
-ReplacementReport ReplaceCredentials(FileSystem& files, Pause& pause, RunLock& runLock,
-                                     Clock& clock, const CredentialPaths& paths);
+ReplacementReport ReplaceCredentials(const Services& services, const CredentialPaths& paths);
 
 // Swaps the installed pair with its backups: afterwards the backups hold the pair that was
 // installed, so a second restore returns to where the first started. It needs no package.
@@ -107,8 +106,7 @@ ReplacementReport ReplaceCredentials(FileSystem& files, Pause& pause, RunLock& r
 // - A failure is undone as in the update, and the backups get their content back. Where the
 //   undo fails, the remark says which of the pair is back (kCertificateBackKeyNot,
 //   kKeyBackCertificateNot), and the next restore completes the swap.
-ReplacementReport RestoreCredentials(FileSystem& files, Pause& pause, RunLock& runLock,
-                                     Clock& clock, const CredentialPaths& paths);
+ReplacementReport RestoreCredentials(const Services& services, const CredentialPaths& paths);
 
 // What a restore would do, for the question asked before it: the installed certificate (empty if
 // it cannot be read) and the certificate it would put back (a restore that was cut short is

@@ -270,15 +270,14 @@ RestorePreview PreviewRestore(FileSystem& files, const CredentialPaths& paths, s
     return preview;
 }
 
-ReplacementReport RestoreCredentials(FileSystem& systemFiles, Pause& pause, RunLock& runLock,
-                                     Clock& clock, const CredentialPaths& paths) {
-    PatientFileSystem files{systemFiles, pause};
-    const HeldRunLock oneAtATime{runLock, pause, paths.lockFile};
+ReplacementReport RestoreCredentials(const Services& services, const CredentialPaths& paths) {
+    PatientFileSystem files{services.files, services.pause};
+    const HeldRunLock oneAtATime{services.runLock, services.pause, paths.lockFile};
     const auto leftovers = SettleLeftovers(files, paths, CutShortRestore::Complete);
     ReplacementReport report{false, true, leftovers.setAside};
     if (leftovers.restoreCompleted) return report;  // that was the swap asked for
     try {
-        SwapWithBackups(files, paths, clock.UtcSeconds());
+        SwapWithBackups(files, paths, services.clock.UtcSeconds());
     } catch (const SystemError& error) {
         throw SayingWhereSetAside(error, report.setAside);
     }

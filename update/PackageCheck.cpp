@@ -252,7 +252,8 @@ std::optional<std::vector<ChecksumLine>> ParseChecksums(std::string_view text) {
     return lines;
 }
 
-CheckedPair CheckPackage(FileSystem& files, const CredentialPaths& paths, std::int64_t now) {
+CheckedPair CheckPackage(FileSystem& files, RunningProgram& program, const CredentialPaths& paths,
+                         std::int64_t now) {
     const auto& certificatePath = paths.swaps[kCertificateSwap].incoming;
     const auto& privateKeyPath = paths.swaps[kPrivateKeySwap].incoming;
     auto certificate = ReadWithinLimit(files, certificatePath);
@@ -260,7 +261,7 @@ CheckedPair CheckPackage(FileSystem& files, const CredentialPaths& paths, std::i
     // The digests first: a file that is not the package's own is told as that, whatever it holds.
     // Those the program carries are covered by its signature, and SHA256SUMS is not: with them,
     // SHA256SUMS is neither needed nor trusted.
-    if (const auto sealed = ProgramDigests(files)) {
+    if (const auto sealed = ProgramDigests(program)) {
         CheckSealed(files, *sealed, kSealedCertificate, certificate, certificatePath);
         CheckSealed(files, *sealed, kSealedPrivateKey, privateKey, privateKeyPath);
     } else if (files.Exists(paths.checksums)) {

@@ -58,7 +58,8 @@ struct CheckedPair {
 // leaf certificate, and a leaf that has expired by now (one not yet valid is allowed: packages
 // are made ahead of a roll-out). Without SHA256SUMS the rest is checked all the same, so that
 // packages made by hand keep working.
-CheckedPair CheckPackage(FileSystem& files, const CredentialPaths& paths, std::int64_t now);
+CheckedPair CheckPackage(FileSystem& files, RunningProgram& program, const CredentialPaths& paths,
+                         std::int64_t now);
 
 // The checks of the pair's content alone, as CheckPackage runs them after SHA256SUMS: the PEM
 // structure, then the key against the leaf and the leaf's expiry. Fills in the facts of

@@ -34,11 +34,11 @@ std::optional<PackageDigests> ReadDigestSlot(std::string_view slot,
     return digests;
 }
 
-std::optional<PackageDigests> ProgramDigests(FileSystem& files) {
+std::optional<PackageDigests> ProgramDigests(RunningProgram& program) {
     // A program built without the slot (a test program) is as a plain build.
-    const auto slot = files.DigestSlot();
+    const auto slot = program.DigestSlot();
     if (!slot) return std::nullopt;
-    return ReadDigestSlot(*slot, files.ExecutablePath());
+    return ReadDigestSlot(*slot, program.Path());
 }
 
 std::string EmptyDigestSlot() {
@@ -65,9 +65,9 @@ void CheckSealed(FileSystem& files, const PackageDigests& digests, std::size_t w
     }
 }
 
-void CheckSealedMessages(FileSystem& files, const std::optional<Bytes>& content,
-                         const std::wstring& path) {
-    if (const auto sealed = ProgramDigests(files)) {
+void CheckSealedMessages(FileSystem& files, RunningProgram& program,
+                         const std::optional<Bytes>& content, const std::wstring& path) {
+    if (const auto sealed = ProgramDigests(program)) {
         CheckSealed(files, *sealed, kSealedMessages, content, path);
     }
 }

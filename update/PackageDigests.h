@@ -35,7 +35,7 @@ std::optional<PackageDigests> ReadDigestSlot(std::string_view slot,
                                              const std::wstring& programPath);
 
 // The digests the running program carries: ReadDigestSlot of its own slot.
-std::optional<PackageDigests> ProgramDigests(FileSystem& files);
+std::optional<PackageDigests> ProgramDigests(RunningProgram& program);
 
 // The bytes of an empty slot, as a plain build carries it.
 std::string EmptyDigestSlot();
@@ -49,7 +49,7 @@ void CheckSealed(FileSystem& files, const PackageDigests& digests, std::size_t w
                  const std::optional<Bytes>& content, const std::wstring& path);
 
 // Refuses a message file that differs from the digest the program carries, if it carries any.
-void CheckSealedMessages(FileSystem& files, const std::optional<Bytes>& content,
-                         const std::wstring& path);
+void CheckSealedMessages(FileSystem& files, RunningProgram& program,
+                         const std::optional<Bytes>& content, const std::wstring& path);
 
 }  // namespace kdu

@@ -75,8 +75,6 @@ class PatientFileSystem final : public FileSystem {
 public:
     PatientFileSystem(FileSystem& files, Pause& pause) : files_(files), patiently_(files, pause) {}
 
-    std::wstring ExecutablePath() override { return files_.ExecutablePath(); }
-    std::optional<Bytes> DigestSlot() override { return files_.DigestSlot(); }
     Bytes ReadAll(const std::wstring& path) override {
         return patiently_([&] { return files_.ReadAll(path); });
     }

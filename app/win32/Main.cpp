@@ -12,6 +12,7 @@
 #include "app/win32/RestoreBoxes.h"
 #include "app/win32/Unattended.h"
 #include "platform/win32/NewerWindowsFunctions.h"
+#include "platform/win32/Win32Services.h"
 #include "resources/resource.h"
 
 // The runtime's default handler of an uncaught exception writes the exception's demangled type
@@ -29,9 +30,14 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     // The arguments as the C runtime split them from the command line (quotes and all).
     const std::vector<std::wstring> arguments(__wargv + 1, __wargv + __argc);
     const auto commandLine = kdu::ParseCommandLine(arguments);
+
+    // What the program works with, made once for whichever of its forms runs.
+    kdu::win32::Win32Services windows;
+    const kdu::Services services = windows.All();
+
     switch (commandLine.mode) {
         case kdu::CommandLine::Mode::Quiet:
-            return kdu::win32::RunUnattended(commandLine.logFile, commandLine.restore);
+            return kdu::win32::RunUnattended(services, commandLine.logFile, commandLine.restore);
         case kdu::CommandLine::Mode::QuietInvalid:
             return kdu::win32::RefuseUnattended(commandLine.logFile, commandLine.invalidArgument);
         case kdu::CommandLine::Mode::Usage:
@@ -41,11 +47,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
             kdu::win32::ShowUsage(false);
             return ERROR_INVALID_PARAMETER;
         case kdu::CommandLine::Mode::Window:
-            if (commandLine.restore) return kdu::win32::RestoreWithBoxes();
+            if (commandLine.restore) return kdu::win32::RestoreWithBoxes(services);
             break;
     }
 
-    kdu::win32::MainWindow window{instance};
+    kdu::win32::MainWindow window{instance, services};
     if (!window.Create()) return 1;
     ::ShowWindow(window.Handle(), showCommand);
     ::UpdateWindow(window.Handle());

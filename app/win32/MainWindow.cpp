@@ -39,11 +39,10 @@ void SetFont(HWND control, const UniqueFont& font) {
 
 }  // namespace
 
-MainWindow::MainWindow(HINSTANCE instance)
+MainWindow::MainWindow(HINSTANCE instance, const Services& services)
     : instance_(instance),
       dpiScaling_(FindDpiFunctions()),
-      form_(Form1Controls{list1Control_, list2Control_, command1Control_},
-            Form1Services{files_, decoder_, shell_, pause_, *this, runLock_, clock_}) {}
+      form_(Form1Controls{list1Control_, list2Control_, command1Control_, *this}, services) {}
 
 bool MainWindow::Create() {
     WNDCLASSEXW windowClass{};

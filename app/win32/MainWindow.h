@@ -5,21 +5,15 @@
 #include "app/Form1.h"
 #include "platform/win32/Controls.h"
 #include "platform/win32/DpiScaling.h"
-#include "platform/win32/LockFileRunLock.h"
 #include "platform/win32/UniqueHandle.h"
-#include "platform/win32/Win32Clock.h"
-#include "platform/win32/Win32FileSystem.h"
-#include "platform/win32/Win32Pause.h"
-#include "platform/win32/Win32TextDecoder.h"
 #include "platform/win32/Window.h"
-#include "platform/win32/WshShell.h"
 
 namespace kdu::win32 {
 
 // Form1 on the screen: the Win32 window with its controls, hosting the toolkit-free handlers.
 class MainWindow final : public Window, private ErrorBox {
 public:
-    explicit MainWindow(HINSTANCE instance);
+    MainWindow(HINSTANCE instance, const Services& services);
 
     // Creates the window and runs start-up; the window is not shown yet. False if the
     // system could not create it.
@@ -57,12 +51,6 @@ private:
     ListBoxControl list1Control_;
     ListBoxControl list2Control_;
     ButtonControl command1Control_;
-    Win32FileSystem files_;
-    Win32TextDecoder decoder_;
-    WshShell shell_;
-    Win32Pause pause_;
-    Win32Clock clock_;
-    LockFileRunLock runLock_;
     Form1 form_;
 };
 

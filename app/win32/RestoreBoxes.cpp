@@ -8,11 +8,6 @@
 #include "app/Restore.h"
 #include "app/Texts.h"
 #include "app/win32/ErrorReport.h"
-#include "platform/win32/LockFileRunLock.h"
-#include "platform/win32/Win32Clock.h"
-#include "platform/win32/Win32FileSystem.h"
-#include "platform/win32/Win32Pause.h"
-#include "platform/win32/WshShell.h"
 
 namespace kdu::win32 {
 namespace {
@@ -40,15 +35,9 @@ private:
 
 }  // namespace
 
-int RestoreWithBoxes() {
-    Win32FileSystem files;
-    WshShell shell;
-    Win32Pause pause;
-    LockFileRunLock runLock;
-    Win32Clock clock;
+int RestoreWithBoxes(const Services& services) {
     MessageBoxes boxes;
-    return static_cast<int>(
-        ExitCode(RestoreWithQuestion(files, shell, pause, runLock, clock, boxes)));
+    return static_cast<int>(ExitCode(RestoreWithQuestion(services, boxes)));
 }
 
 }  // namespace kdu::win32

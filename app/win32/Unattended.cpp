@@ -7,12 +7,8 @@
 #include "app/Texts.h"
 #include "app/win32/ErrorReport.h"
 #include "platform/DecimalText.h"
-#include "platform/win32/LockFileRunLock.h"
 #include "platform/win32/UniqueHandle.h"
-#include "platform/win32/Win32Clock.h"
 #include "platform/win32/Win32FileSystem.h"
-#include "platform/win32/Win32Pause.h"
-#include "platform/win32/WshShell.h"
 
 namespace kdu::win32 {
 namespace {
@@ -59,14 +55,8 @@ int Report(const std::wstring& logFile, QuietOutcome outcome) {
 
 }  // namespace
 
-int RunUnattended(const std::wstring& logFile, bool restore) {
-    Win32FileSystem files;
-    WshShell shell;
-    Win32Pause pause;
-    LockFileRunLock runLock;
-    Win32Clock clock;
-    return Report(logFile, restore ? RestoreQuietly(files, shell, pause, runLock, clock)
-                                   : RunQuietly(files, shell, pause, runLock, clock));
+int RunUnattended(const Services& services, const std::wstring& logFile, bool restore) {
+    return Report(logFile, restore ? RestoreQuietly(services) : RunQuietly(services));
 }
 
 int RefuseUnattended(const std::wstring& logFile, const std::wstring& argument) {

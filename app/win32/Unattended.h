@@ -2,13 +2,15 @@
 
 #include <string>
 
+#include "platform/Ports.h"
+
 namespace kdu::win32 {
 
 // /quiet: the replacement with no window, for deployment tools; the exit code tells the outcome.
 // With a log file, one UTF-8 line is appended to it; a log that cannot be written changes
 // nothing else.
 // With restore, the pair is swapped with its backups instead (/restore /quiet).
-int RunUnattended(const std::wstring& logFile, bool restore);
+int RunUnattended(const Services& services, const std::wstring& logFile, bool restore);
 
 // /quiet with an argument the program does not know: no box, the log line, exit code 87.
 int RefuseUnattended(const std::wstring& logFile, const std::wstring& argument);

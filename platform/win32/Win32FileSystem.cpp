@@ -11,7 +11,6 @@
 #include "platform/win32/NewerWindowsFunctions.h"
 #include "platform/win32/SystemErrors.h"
 #include "platform/win32/UniqueHandle.h"
-#include "resources/resource.h"
 
 namespace kdu::win32 {
 namespace {
@@ -193,20 +192,6 @@ std::wstring FileApiPath(const std::wstring& path) {
     return L"\\\\?\\" + full;
 }
 
-std::wstring Win32FileSystem::ExecutablePath() {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length =
-            ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (length == 0) throw LastError();
-        if (length < path.size()) {
-            path.resize(length);
-            return path;
-        }
-        path.resize(path.size() * 2);  // truncated: a long path
-    }
-}
-
 Bytes Win32FileSystem::ReadAll(const std::wstring& path) {
     const auto file = OpenForReading(path);
     const auto size = SizeOfOpenFile(file, path);
@@ -229,25 +214,6 @@ Bytes Win32FileSystem::ReadAll(const std::wstring& path) {
 
 bool Win32FileSystem::Exists(const std::wstring& path) {
     return Attributes(path) != INVALID_FILE_ATTRIBUTES;
-}
-
-// A resource of the image itself: the loader has mapped it, so this reads no file.
-std::optional<Bytes> Win32FileSystem::DigestSlot() {
-    const HRSRC resource = ::FindResourceW(nullptr, MAKEINTRESOURCEW(IDR_PACKAGE_DIGESTS),
-                                           MAKEINTRESOURCEW(10));  // RT_RCDATA
-    if (!resource) {
-        // A program of this source without the resource: a test program.
-        const DWORD error = ::GetLastError();
-        if (error == ERROR_RESOURCE_TYPE_NOT_FOUND || error == ERROR_RESOURCE_DATA_NOT_FOUND) {
-            return std::nullopt;
-        }
-        throw ErrorFromCode(error);
-    }
-    const HGLOBAL loaded = ::LoadResource(nullptr, resource);  // not to be freed: part of the image
-    const DWORD size = ::SizeofResource(nullptr, resource);
-    const void* data = loaded ? ::LockResource(loaded) : nullptr;
-    if (!data || size == 0) throw LastError();
-    return Bytes{static_cast<const char*>(data), size};
 }
 
 // CryptoAPI, looked up in System32 (CryptFunctions), loads its provider by the full path the

@@ -15,11 +15,9 @@ bool KeepsItsOwnDacl(PSECURITY_DESCRIPTOR descriptor);
 
 class Win32FileSystem final : public FileSystem {
 public:
-    std::wstring ExecutablePath() override;
     Bytes ReadAll(const std::wstring& path) override;
     bool Exists(const std::wstring& path) override;
     Sha256Digest Sha256Of(std::string_view bytes) override;
-    std::optional<Bytes> DigestSlot() override;
     bool SameFileName(std::string_view utf8Name, std::wstring_view name) override;
     void CheckReplaceable(const std::wstring& path) override;
     bool IsReadOnly(const std::wstring& path) override;

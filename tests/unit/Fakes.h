@@ -75,6 +75,14 @@ public:
     Journal* journal = nullptr;
 };
 
+class FakeProgram : public RunningProgram {
+public:
+    std::wstring Path() override { return path; }
+    std::optional<Bytes> DigestSlot() override { return digestSlot; }
+    std::wstring path = L"C:\\Users\\user\\Downloads\\KestovaDesktopUpdater.exe";
+    std::optional<Bytes> digestSlot = EmptyDigestSlot();  // a plain build's
+};
+
 class FakeClock : public Clock {
 public:
     std::int64_t UtcSeconds() override { return now; }
@@ -131,8 +139,6 @@ inline constexpr std::uint32_t kInjected = 1117;  // ERROR_IO_DEVICE
 // set.
 class FakeFileSystem : public FileSystem {
 public:
-    std::wstring ExecutablePath() override { return executablePath; }
-    std::optional<Bytes> DigestSlot() override { return digestSlot; }
     Bytes ReadAll(const std::wstring& path) override {
         Step(L"ReadAll " + path);
         const Bytes& content = Readable(path);
@@ -188,8 +194,6 @@ public:
         Forget(path);
     }
 
-    std::wstring executablePath = L"C:\\Users\\user\\Downloads\\KestovaDesktopUpdater.exe";
-    std::optional<Bytes> digestSlot = EmptyDigestSlot();  // a plain build's
     std::map<std::wstring, Bytes> files;
     std::set<std::wstring> readOnly;
     std::set<std::wstring> locked;  // held open by another program without sharing
@@ -316,27 +320,36 @@ public:
     std::vector<std::wstring> directPaths;  // read without the shell object
 };
 
-// Form1 with a fake for everything it uses.
-struct FakeForm {
-    FakeListBox list1;
-    FakeListBox list2;
-    FakeButton command1;
+// A fake for every service; services refers to them, so it is never copied.
+struct FakeServices {
+    FakeServices() = default;
+    FakeServices(const FakeServices&) = delete;
+    FakeServices& operator=(const FakeServices&) = delete;
+
     FakeFileSystem files;
+    FakeProgram program;
     FakeDecoder decoder;
     FakeShell shell;
     FakePause pause;
-    FakeErrorBox errors;
     FakeRunLock runLock;
     FakeClock clock;
-    Form1 form{Controls(), Services()};
+    Services services{files, program, decoder, shell, pause, runLock, clock};
+};
+
+// Form1 with a fake for everything it uses.
+struct FakeForm : FakeServices {
+    FakeListBox list1;
+    FakeListBox list2;
+    FakeButton command1;
+    FakeErrorBox errors;
+    Form1 form{Controls(), services};
 
     // A new start of the program: a new window over the same files, registry and controls.
     void NewForm() {
         std::destroy_at(&form);
-        std::construct_at(&form, Controls(), Services());
+        std::construct_at(&form, Controls(), services);
     }
-    Form1Controls Controls() { return {list1, list2, command1}; }
-    Form1Services Services() { return {files, decoder, shell, pause, errors, runLock, clock}; }
+    Form1Controls Controls() { return {list1, list2, command1, errors}; }
 };
 
 }  // namespace kdu::testing

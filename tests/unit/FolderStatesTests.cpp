@@ -57,7 +57,8 @@ public:
     // before each step that follows a change.
     Ended Do(Folder& folder, Run run, const std::wstring& held = {}, bool removalRefused = false,
              int failAt = 0, std::vector<Folder>* kills = nullptr, int* steps = nullptr) {
-        FakeFileSystem files;
+        FakeServices fakes;
+        auto& files = fakes.files;
         files.files = folder;
         const auto& package = pairs[run == Run::UpdateP2 ? kP2 : kP1];
         std::tie(files.files[kCertificate.incoming], files.files[kKey.incoming]) = package;
@@ -76,13 +77,10 @@ public:
                 if (auto now = inFolder(); kills->empty() || kills->back() != now)
                     kills->push_back(now);
             };
-        FakePause pause;
-        FakeRunLock lock;
-        FakeClock clock;
         Ended ended = kSucceeded;
         try {
-            run == Run::Restore ? RestoreCredentials(files, pause, lock, clock, kPaths)
-                                : ReplaceCredentials(files, pause, lock, clock, kPaths);
+            run == Run::Restore ? RestoreCredentials(fakes.services, kPaths)
+                                : ReplaceCredentials(fakes.services, kPaths);
         } catch (const SystemError& error) {
             const bool mixed = !error.Remark().empty() && error.Remark().find(kSetAside) != 0;
             ended = mixed ? kMixedPairSaid : kFailed;

@@ -87,8 +87,7 @@ TEST_F(StartUp, EveryWayOfNotFindingTheFolderEndsNotFound) {
         FakeButton button;
         shell.value = c.value;
         shell.unavailable = c.unavailable;
-        Form1 window{Form1Controls{progress, messages, button},
-                     Form1Services{files, decoder, shell, pause, errors, runLock, clock}};
+        Form1 window{Form1Controls{progress, messages, button, errors}, services};
         window.OnLoad();
         EXPECT_EQ(window.InstallFolder, L"") << c.name;
         EXPECT_EQ(progress.items, (Lines{kNotFound})) << c.name;
@@ -133,7 +132,7 @@ TEST_F(StartUp, ShortMessageFileFillsTheMissingRowsWithEmptyText) {
 }
 
 TEST_F(StartUp, MessageFileIsReadFromTheExecutablesFolder) {
-    files.executablePath = L"E:\\KestovaDesktopUpdater.exe";
+    program.path = L"E:\\KestovaDesktopUpdater.exe";
     files.files = {{L"E:\\\\data3.bin", "root"}};
     Load();
     EXPECT_EQ(list2.items, (Lines{L"root"}));

@@ -69,7 +69,7 @@ protected:
             {kCertificate, kOldCertificate}, {kPrivateKey, kOldKey},
         };
         shell.value = kInstall;
-        files.digestSlot = EmptyDigestSlot();
+        program.digestSlot = EmptyDigestSlot();
         files.readOnly.clear();
         files.locked.clear();
         files.inUse.clear();
@@ -330,7 +330,7 @@ TEST_F(Update, RefusedBeforeAnyChange) {
          Failure::ChecksumsMalformed, kSums},
         {"another pair, with SHA256SUMS rewritten, where the exe carries the digests",
          [&](FakeFileSystem& f) {
-             f.digestSlot = SealedFor(kNewCertificate, kNewKey);
+             program.digestSlot = SealedFor(kNewCertificate, kNewKey);
              std::tie(f.files[kData1], f.files[kData2]) = std::pair{kOldCertificate, kOldKey};
              sums(f, kOldCertificate, kOldKey);
          },
@@ -608,7 +608,7 @@ TEST_F(Update, ExceptionsAreReportedAsWhatTheyAreAndUndone) {
 }
 
 TEST_F(Update, ApplicationFolderMayBeTheInstallFolder) {
-    files.executablePath = kInstall + L"\\KestovaDesktopUpdater.exe";
+    program.path = kInstall + L"\\KestovaDesktopUpdater.exe";
     files.files[kInstall + L"\\data1.bin"] = kNewCertificate;
     files.files[kInstall + L"\\data2.bin"] = kNewKey;
     files.files[kInstall + L"\\data3.bin"] = files.files[kApp + L"\\data3.bin"];
@@ -631,7 +631,7 @@ TEST_F(Update, TrailingSeparatorInTheInstallFolderGivesTwoInTheJoin) {
 // /quiet's outcome as deployment tools read it: 0 only when the pair is the new one.
 TEST_F(Update, QuietRunExitCodes) {
     for (const auto* outcome : {L"\treplaced\t0", L"\talready current\t0"}) {
-        const auto run = RunQuietly(files, shell, pause, runLock, clock);
+        const auto run = RunQuietly(services);
         EXPECT_EQ(ExitCode(run), 0u);
         EXPECT_NE(QuietLogLine(L"", run).find(outcome), std::wstring::npos) << "the log tells";
     }
@@ -639,30 +639,28 @@ TEST_F(Update, QuietRunExitCodes) {
     SetUp();
     files.failAt = {1};
     files.injectedCode = 0;  // a failure the system gave no number
-    EXPECT_EQ(ExitCode(RunQuietly(files, shell, pause, runLock, clock)), 31u);
+    EXPECT_EQ(ExitCode(RunQuietly(services)), 31u);
     ExpectOldPairInstalled();
     SetUp();
     files.files.erase(kData2);  // the window says so at start-up; /quiet has only this
-    EXPECT_EQ(ExitCode(RunQuietly(files, shell, pause, runLock, clock)), kFileNotFound);
+    EXPECT_EQ(ExitCode(RunQuietly(services)), kFileNotFound);
     ExpectOldPairInstalled();
     // The digests the exe carries stand for the package: SHA256SUMS is not read, and the
     // message file must be the one packaged.
     SetUp();
-    files.digestSlot = SealedFor(kNewCertificate, kNewKey);
+    program.digestSlot = SealedFor(kNewCertificate, kNewKey);
     files.files[kSums] = "not a list";
     files.files[kData3] = "OTHER LINES";
-    EXPECT_EQ(RunQuietly(files, shell, pause, runLock, clock).error->Kind(),
-              Failure::ChangedAfterPackaging);
+    EXPECT_EQ(RunQuietly(services).error->Kind(), Failure::ChangedAfterPackaging);
     ExpectOldPairInstalled();
     files.files[kData3] = kMessages;
-    files.digestSlot = EmptyDigestSlot().replace(20, 1, "\x01");  // a format of no build
-    EXPECT_EQ(RunQuietly(files, shell, pause, runLock, clock).error->Kind(),
-              Failure::ChecksumsMalformed);
-    files.digestSlot = SealedFor(kNewCertificate, kNewKey);
-    EXPECT_EQ(ExitCode(RunQuietly(files, shell, pause, runLock, clock)), 0u);
+    program.digestSlot = EmptyDigestSlot().replace(20, 1, "\x01");  // a format of no build
+    EXPECT_EQ(RunQuietly(services).error->Kind(), Failure::ChecksumsMalformed);
+    program.digestSlot = SealedFor(kNewCertificate, kNewKey);
+    EXPECT_EQ(ExitCode(RunQuietly(services)), 0u);
     EXPECT_EQ(File(kPrivateKey), L"NEW KEY");
     shell.value.reset();
-    EXPECT_EQ(ExitCode(RunQuietly(files, shell, pause, runLock, clock)), kPathNotFound);
+    EXPECT_EQ(ExitCode(RunQuietly(services)), kPathNotFound);
 }
 
 // Every exit code that docs/deployment.md promises, from what gives it.
@@ -711,7 +709,7 @@ protected:
     }
     QuietOutcome Run() {
         files.steps = 0;
-        return RestoreQuietly(files, shell, pause, runLock, clock);
+        return RestoreQuietly(services);
     }
     // The installed pair, then the backups.
     Lines State() const {
@@ -859,7 +857,7 @@ TEST_F(Restore, AsksFirstAndNoChangesNothing) {
     files.files[kPrivateKeyBackup] = package::testing::PrivateKeyPem(key.get());
     const auto backups = files.files;
     Dialogs no;
-    EXPECT_EQ(ExitCode(RestoreWithQuestion(files, shell, pause, runLock, clock, no)), kCancelled);
+    EXPECT_EQ(ExitCode(RestoreWithQuestion(services, no)), kCancelled);
     EXPECT_EQ(files.files, backups);
     const auto dates = [](const std::string& pem) {
         const auto leaf = ReadLeafCertificate(pem);
@@ -873,14 +871,14 @@ TEST_F(Restore, AsksFirstAndNoChangesNothing) {
 
     Dialogs yes;
     yes.yes = true;
-    EXPECT_EQ(ExitCode(RestoreWithQuestion(files, shell, pause, runLock, clock, yes)), 0u);
+    EXPECT_EQ(ExitCode(RestoreWithQuestion(services, yes)), 0u);
     EXPECT_EQ(files.files[kCertificate], backups.at(kCertificateBackup));
     EXPECT_EQ(File(kCertificateBackup), L"NEW CERTIFICATE");
     EXPECT_EQ(yes.told, texts::kRestored);
 
     files.files.erase(kPrivateKeyBackup);
     Dialogs refused;
-    RestoreWithQuestion(files, shell, pause, runLock, clock, refused);
+    RestoreWithQuestion(services, refused);
     EXPECT_TRUE(refused.asked.empty());
     EXPECT_EQ(refused.shown.size(), 1u);
 }

@@ -4,6 +4,7 @@
 #include "platform/win32/SystemErrors.h"
 #include "platform/win32/UniqueHandle.h"
 #include "platform/win32/Win32FileSystem.h"
+#include "platform/win32/Win32RunningProgram.h"
 #include "tests/support/Win32TestSupport.h"
 
 namespace kdu::testing {
@@ -76,8 +77,8 @@ TEST(FileRead, HugeFilesAreRefusedNotLoaded) {
     }
 }
 
-TEST(ExecutablePath, IsTheRunningTestProgram) {
-    const auto path = Win32FileSystem{}.ExecutablePath();
+TEST(RunningProgram, IsTheRunningTestProgram) {
+    const auto path = win32::Win32RunningProgram{}.Path();
     EXPECT_TRUE(path.ends_with(L"\\kdu_windows_tests.exe")) << path.size();
     EXPECT_TRUE(FileExists(path));
 }

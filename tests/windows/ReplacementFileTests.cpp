@@ -8,9 +8,8 @@
 
 #include "platform/win32/LockFileRunLock.h"
 #include "platform/win32/UniqueHandle.h"
-#include "platform/win32/Win32Clock.h"
 #include "platform/win32/Win32FileSystem.h"
-#include "platform/win32/Win32Pause.h"
+#include "platform/win32/Win32Services.h"
 #include "tests/support/Win32TestSupport.h"
 #include "update/CredentialReplacement.h"
 
@@ -225,16 +224,14 @@ TEST(RealReplacement, LockedPrivateKeyLeavesThePairAndNoTemporaryFile) {
     WriteFileBytes(app / L"data2.bin", key);
     WriteFileBytes(install / L"Certificate.pem", "OLD CERT");
     WriteFileBytes(install / L"PrivateKey.pem", "OLD KEY");
-    Win32FileSystem files;
-    win32::Win32Pause pause;
-    win32::LockFileRunLock runLock;
-    win32::Win32Clock clock;
+    win32::Win32Services windows;
+    auto& runLock = windows.runLock;
     const auto paths =
         ComposePaths(app.Path(), install.Path(), L"Certificate.pem", L"PrivateKey.pem");
     {
         const auto holder = HoldOpen(install / L"PrivateKey.pem", 0);
         const ULONGLONG started = ::GetTickCount64();
-        EXPECT_EQ(ErrorOf([&] { ReplaceCredentials(files, pause, runLock, clock, paths); }),
+        EXPECT_EQ(ErrorOf([&] { ReplaceCredentials(windows.All(), paths); }),
                   ERROR_SHARING_VIOLATION);
         std::printf("a key held for good fails after %llu ms\n", ::GetTickCount64() - started);
     }
@@ -253,7 +250,7 @@ TEST(RealReplacement, LockedPrivateKeyLeavesThePairAndNoTemporaryFile) {
     const win32::UniqueKernelObject lockReleaser{
         ::CreateThread(nullptr, 0, ReleaseAfterHalfASecond, &anotherRun, 0, nullptr)};
     ASSERT_TRUE(keyReleaser && lockReleaser);
-    ReplaceCredentials(files, pause, runLock, clock, paths);
+    ReplaceCredentials(windows.All(), paths);
     EXPECT_EQ(ReadFileBytes(install / L"Certificate.pem"), certificate);
     EXPECT_EQ(ReadFileBytes(install / L"PrivateKey.pem_old"), "OLD KEY");
     EXPECT_EQ(FileNames(install.Path()).size(), 4u) << "the lock file gone with the run";
