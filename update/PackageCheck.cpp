@@ -4,43 +4,18 @@
 
 #include "update/PackageDigests.h"
 #include "update/PairCheck.h"
+#include "update/Pem.h"
 
 namespace kdu {
 namespace {
-
-// The text of each line, without its LF or CR LF end.
-template <typename Visit>
-void ForEachLine(std::string_view text, Visit&& visit) {
-    while (!text.empty()) {
-        const auto end = text.find('\n');
-        auto line = text.substr(0, end);
-        if (line.ends_with('\r')) line.remove_suffix(1);
-        if (!visit(line)) return;
-        if (end == std::string_view::npos) return;
-        text.remove_prefix(end + 1);
-    }
-}
-
-std::string_view TrimEnd(std::string_view line) {
-    while (!line.empty() && (line.back() == ' ' || line.back() == '\t')) line.remove_suffix(1);
-    return line;
-}
-
-// The label of a "-----BEGIN label-----" or "-----END label-----" line; nothing otherwise.
-std::optional<std::string_view> Boundary(std::string_view line, std::string_view word) {
-    constexpr std::string_view kDashes = "-----";
-    if (!line.starts_with(kDashes) || !line.ends_with(kDashes)) return std::nullopt;
-    line = line.substr(kDashes.size(), line.size() - 2 * kDashes.size());
-    if (!line.starts_with(word) || line.size() <= word.size()) return std::nullopt;
-    return line.substr(word.size());
-}
 
 bool IsBase64Character(char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
            c == '/';
 }
 
-struct PemBlock {
+// A block as the checks see it.
+struct CheckedBlock {
     std::string_view label;
     bool encrypted = false;  // a "Proc-Type: 4,ENCRYPTED" header
 };
@@ -49,7 +24,7 @@ struct PemBlock {
 class BlockBody {
 public:
     // False if the line cannot stand in a block's body.
-    bool Take(std::string_view line, PemBlock& block) {
+    bool Take(std::string_view line, CheckedBlock& block) {
         if (characters_ == 0 && !padded_ && line.find(':') != std::string_view::npos) {
             if (line.starts_with("Proc-Type:") && line.find("ENCRYPTED") != line.npos) {
                 block.encrypted = true;
@@ -77,30 +52,19 @@ private:
 };
 
 // The blocks of a PEM text; nothing if one is broken (no END, a foreign line, bad base64).
-std::optional<std::vector<PemBlock>> PemBlocks(std::string_view text) {
-    std::vector<PemBlock> blocks;
-    std::optional<PemBlock> open;
-    BlockBody body;
-    bool broken = false;
-    ForEachLine(text, [&](std::string_view rawLine) {
-        const auto line = TrimEnd(rawLine);
-        if (!open) {
-            if (const auto label = Boundary(line, "BEGIN ")) {
-                open = PemBlock{*label};
-                body = {};
-            } else if (Boundary(line, "END ")) {
-                broken = true;
-            }
-        } else if (const auto label = Boundary(line, "END ")) {
-            broken = *label != open->label || !body.Complete();
-            blocks.push_back(*open);
-            open.reset();
-        } else {
-            broken = !body.Take(line, *open);
+std::optional<std::vector<CheckedBlock>> PemBlocks(std::string_view text) {
+    const auto pem = ReadPem(text);
+    if (pem.strayEnd) return std::nullopt;
+    std::vector<CheckedBlock> blocks;
+    for (const auto& block : pem.blocks) {
+        CheckedBlock checked{block.label};
+        BlockBody body;
+        for (const auto line : block.lines) {
+            if (!body.Take(line, checked)) return std::nullopt;
         }
-        return !broken;
-    });
-    if (broken || open) return std::nullopt;
+        if (!block.ended || !body.Complete()) return std::nullopt;
+        blocks.push_back(checked);
+    }
     return blocks;
 }
 

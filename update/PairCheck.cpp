@@ -4,6 +4,7 @@
 #include <array>
 
 #include "platform/DecimalText.h"
+#include "update/Pem.h"
 
 namespace kdu {
 namespace {
@@ -26,48 +27,15 @@ bool IsRsa(Bytes oid) { return Is(oid, kRsaEncryption) || Is(oid, kRsaPss); }
 
 std::vector<std::uint8_t> Copy(Bytes bytes) { return {bytes.begin(), bytes.end()}; }
 
-// The base64 body of the first PEM block with this label, decoded; nothing if there is none or
-// it is not base64. The PEM structure has been checked before.
-std::optional<std::vector<std::uint8_t>> PemBody(std::string_view pem, std::string_view label) {
-    const std::string begin = "-----BEGIN " + std::string{label} + "-----";
-    const std::string end = "-----END " + std::string{label} + "-----";
-    const auto start = pem.find(begin);
-    if (start == std::string_view::npos) return std::nullopt;
-    const auto stop = pem.find(end, start);
-    if (stop == std::string_view::npos) return std::nullopt;
-    std::string_view body = pem.substr(start + begin.size(), stop - start - begin.size());
-    std::vector<std::uint8_t> bytes;
-    std::uint32_t bits = 0;
-    int count = 0;
-    while (!body.empty()) {
-        auto line = body.substr(0, body.find('\n'));
-        body.remove_prefix(std::min(body.size(), line.size() + 1));
-        if (line.find(':') != std::string_view::npos) continue;  // an RFC 1421 header
-        for (const char c : line) {
-            int value = -1;
-            if (c >= 'A' && c <= 'Z') value = c - 'A';
-            if (c >= 'a' && c <= 'z') value = c - 'a' + 26;
-            if (c >= '0' && c <= '9') value = c - '0' + 52;
-            if (c == '+') value = 62;
-            if (c == '/') value = 63;
-            if (c == '=' || c == '\r' || c == ' ' || c == '\t') continue;
-            if (value < 0) return std::nullopt;
-            bits = bits << 6 | static_cast<std::uint32_t>(value);
-            if (++count == 4) {
-                bytes.push_back(static_cast<std::uint8_t>(bits >> 16));
-                bytes.push_back(static_cast<std::uint8_t>(bits >> 8));
-                bytes.push_back(static_cast<std::uint8_t>(bits));
-                bits = 0;
-                count = 0;
-            }
-        }
+// The body of the first PEM block with this label, decoded; nothing if there is none, or it is
+// not whole base64.
+std::optional<std::vector<std::uint8_t>> PemBody(const PemText& pem, std::string_view label) {
+    for (const auto& block : pem.blocks) {
+        if (block.label != label) continue;
+        if (!block.ended) return std::nullopt;
+        return DecodedBody(block);
     }
-    if (count == 2) bytes.push_back(static_cast<std::uint8_t>(bits >> 4));
-    if (count == 3) {
-        bytes.push_back(static_cast<std::uint8_t>(bits >> 10));
-        bytes.push_back(static_cast<std::uint8_t>(bits >> 2));
-    }
-    return bytes;
+    return std::nullopt;
 }
 
 Bytes View(const std::vector<std::uint8_t>& bytes) { return {bytes.data(), bytes.size()}; }
@@ -211,7 +179,7 @@ std::optional<CertificateFacts> CertificateFromDer(Bytes input) {
 }
 
 std::optional<CertificateFacts> ReadLeafCertificate(std::string_view pem) {
-    const auto body = PemBody(pem, "CERTIFICATE");
+    const auto body = PemBody(ReadPem(pem), "CERTIFICATE");
     if (!body) return std::nullopt;
     return CertificateFromDer(View(*body));
 }
@@ -230,11 +198,11 @@ std::optional<PublicKey> PrivateKeyFromDer(std::string_view label, Bytes input,
     return key;
 }
 
-std::optional<PublicKey> ReadPrivateKey(std::string_view pem) {
+std::optional<PublicKey> ReadPrivateKey(std::string_view text) {
+    const auto pem = ReadPem(text);
     for (const std::string_view label : {"PRIVATE KEY", "RSA PRIVATE KEY", "EC PRIVATE KEY"}) {
-        if (pem.find("-----BEGIN " + std::string{label} + "-----") == std::string_view::npos) {
-            continue;
-        }
+        const auto has = [&](const PemBlock& block) { return block.label == label; };
+        if (std::ranges::none_of(pem.blocks, has)) continue;
         const auto body = PemBody(pem, label);
         const auto parameters = PemBody(pem, "EC PARAMETERS");
         if (!body) return std::nullopt;
