@@ -27,11 +27,11 @@ bool RightsMayHelp(const SystemError& error, const std::wstring& installFolder) 
 // An administrator's token is limited until elevated; a standard user's is the default kind and
 // not elevated (as is an administrator's with User Account Control off, but elevated).
 Rights RightsOfThisProcess() {
-    HANDLE token = nullptr;
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) {
+    UniqueKernelObject owner;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, owner.put())) {
         return Rights::LimitedAdministrator;
     }
-    const UniqueKernelObject owner{token};
+    const HANDLE token = owner.get();
     TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
     TOKEN_ELEVATION elevation{};
     DWORD size = 0;

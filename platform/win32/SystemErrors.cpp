@@ -5,13 +5,12 @@
 namespace kdu::win32 {
 
 std::wstring SystemMessage(DWORD code) {
-    wchar_t* buffer = nullptr;
+    UniqueLocalMemory buffer;
     const DWORD length = ::FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-    const UniqueLocalMemory owner{buffer};
+        nullptr, code, 0, reinterpret_cast<wchar_t*>(buffer.put()), 0, nullptr);
     if (length == 0) return {};
-    std::wstring message{buffer, length};
+    std::wstring message{static_cast<const wchar_t*>(buffer.get()), length};
     while (!message.empty() &&
            (message.back() == L'\n' || message.back() == L'\r' || message.back() == L' ')) {
         message.pop_back();

@@ -30,6 +30,12 @@ public:
     explicit operator bool() const noexcept { return handle_ != Traits::Invalid(); }
 
     Type release() noexcept { return std::exchange(handle_, Traits::Invalid()); }
+    // For functions that hand out a handle through an out-parameter: the handle held is closed,
+    // and the one written there is owned from then on.
+    Type* put() noexcept {
+        reset();
+        return &handle_;
+    }
     void reset(Type handle = Traits::Invalid()) noexcept {
         if (handle_ != Traits::Invalid()) Traits::Close(handle_);
         handle_ = handle;

@@ -135,11 +135,11 @@ Likeness LikenessOf(const std::wstring& model) {
     if (const DWORD carried = InformationOf(file, model).dwFileAttributes & kCarried) {
         likeness.attributes = carried;
     }
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    const DWORD error = ::GetSecurityInfo(file.get(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
-                                          nullptr, nullptr, &likeness.dacl, nullptr, &descriptor);
+    const DWORD error =
+        ::GetSecurityInfo(file.get(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                          &likeness.dacl, nullptr, likeness.descriptor.put());
     if (error != ERROR_SUCCESS) throw ErrorFromCode(error, model);
-    likeness.descriptor.reset(descriptor);
+    const PSECURITY_DESCRIPTOR descriptor = likeness.descriptor.get();
     SECURITY_DESCRIPTOR_CONTROL control = 0;
     DWORD revision = 0;
     if (!::GetSecurityDescriptorControl(descriptor, &control, &revision)) throw LastError(model);
@@ -221,14 +221,14 @@ bool Win32FileSystem::Exists(const std::wstring& path) {
 Sha256Digest Win32FileSystem::Sha256Of(std::string_view bytes) {
     const CryptFunctions& crypt = Crypt();
     if (!crypt.Complete()) throw ErrorFromCode(ERROR_PROC_NOT_FOUND);
-    HCRYPTPROV provider = 0;
-    if (!crypt.acquireContext(&provider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)) {
+    UniqueCryptProvider provider;
+    if (!crypt.acquireContext(provider.put(), nullptr, nullptr, PROV_RSA_AES,
+                              CRYPT_VERIFYCONTEXT)) {
         throw LastError();
     }
-    const UniqueCryptProvider providerOwner{provider};
-    HCRYPTHASH hash = 0;
-    if (!crypt.createHash(provider, CALG_SHA_256, 0, 0, &hash)) throw LastError();
-    const UniqueCryptHash hashOwner{hash};
+    UniqueCryptHash hashOwner;
+    if (!crypt.createHash(provider.get(), CALG_SHA_256, 0, 0, hashOwner.put())) throw LastError();
+    const HCRYPTHASH hash = hashOwner.get();
     do {
         const auto size = static_cast<DWORD>(std::min(bytes.size(), kBlock));
         if (!crypt.hashData(hash, reinterpret_cast<const BYTE*>(bytes.data()), size, 0)) {

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "platform/win32/SystemErrors.h"
+#include "platform/win32/UniqueHandle.h"
 
 namespace kdu::win32 {
 namespace {
@@ -23,6 +26,25 @@ TEST(SystemErrors, HResultsKeepTheirNumberAndAreDescribedWhereShown) {
 TEST(SystemErrors, LastErrorIsTheThreadsLastError) {
     ::SetLastError(ERROR_SHARING_VIOLATION);
     EXPECT_EQ(LastError().Code(), static_cast<std::uint32_t>(ERROR_SHARING_VIOLATION));
+}
+
+// Handles that record their closing.
+std::vector<int> closedHandles;
+struct RecordedTraits {
+    using Type = int;
+    static Type Invalid() noexcept { return 0; }
+    static void Close(Type handle) noexcept { closedHandles.push_back(handle); }
+};
+
+TEST(UniqueHandle, PutClosesTheHandleHeldAndOwnsTheOneWrittenThere) {
+    closedHandles.clear();
+    {
+        UniqueHandle<RecordedTraits> handle{1};
+        *handle.put() = 2;  // as a function's out-parameter
+        EXPECT_EQ(closedHandles, std::vector{1});
+        EXPECT_EQ(handle.get(), 2);
+    }
+    EXPECT_EQ(closedHandles, (std::vector{1, 2}));
 }
 
 }  // namespace
