@@ -52,8 +52,8 @@ CredentialPaths ComposePaths(std::wstring_view applicationFolder, std::wstring_v
 
 // Backs up and replaces the installed certificate and private key.
 // - Before anything else, the incoming files must be the package's certificate and key
-//   (CheckPackage): a matching pair whose leaf has not expired by clock; a refusal writes
-//   nothing. Each is read once: what is checked is what is written.
+//   (CheckPackage, with the digests the running program carries): a matching pair whose leaf
+//   has not expired by the services' clock; a refusal writes nothing. Each is read once: what is checked is what is written.
 // - Then it takes the install folder's lock, waiting for another run for at most
 //   kLockWaitMs; everything from here to the last flush happens under it. Temporary files an
 //   interrupted run left are removed first.
@@ -62,9 +62,8 @@ CredentialPaths ComposePaths(std::wstring_view applicationFolder, std::wstring_v
 //   first run. Where only one half changes (a certificate renewed with its key) and the
 //   installed files are one pair, the other half is backed up too: the backups are always the
 //   whole pair that was replaced. A certificate older than the installed one is refused
-//   (CheckNotOlder). Then it
-//   checks, before any change, that the files it will rename over can be
-//   renamed over now; one that is a symbolic link, a junction or has other hard links is
+//   (CheckNotOlder). Then it checks, before any change, that the files it will rename over can
+//   be renamed over now; one that is a symbolic link, a junction or has other hard links is
 //   refused.
 // - Every copy is written beside its target before the first rename, made like the installed
 //   file (the backup too, so that the old key's copy is as protected as the key was), and kept
