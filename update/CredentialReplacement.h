@@ -53,7 +53,8 @@ CredentialPaths ComposePaths(std::wstring_view applicationFolder, std::wstring_v
 // Backs up and replaces the installed certificate and private key.
 // - Before anything else, the incoming files must be the package's certificate and key
 //   (CheckPackage, with the digests the running program carries): a matching pair whose leaf
-//   has not expired by the services' clock; a refusal writes nothing. Each is read once: what is checked is what is written.
+//   has not expired by the services' clock; a refusal writes nothing. Each is read once: what is
+//   checked is what is written.
 // - Then it takes the install folder's lock, waiting for another run for at most
 //   kLockWaitMs; everything from here to the last flush happens under it. Temporary files an
 //   interrupted run left are removed first.
