@@ -9,11 +9,6 @@
 namespace kdu {
 namespace {
 
-bool IsBase64Character(char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
-           c == '/';
-}
-
 // A block as the checks see it.
 struct CheckedBlock {
     std::string_view label;
@@ -36,7 +31,7 @@ public:
             if (c == '=') {
                 if (++padding_ > 2) return false;
                 padded_ = true;
-            } else if (!IsBase64Character(c) || padded_) {
+            } else if (Base64Value(c) < 0 || padded_) {
                 return false;
             }
             ++characters_;

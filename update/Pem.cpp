@@ -19,6 +19,8 @@ std::optional<std::string_view> Boundary(std::string_view line, std::string_view
     return line.substr(word.size());
 }
 
+}  // namespace
+
 int Base64Value(char c) {
     if (c >= 'A' && c <= 'Z') return c - 'A';
     if (c >= 'a' && c <= 'z') return c - 'a' + 26;
@@ -27,8 +29,6 @@ int Base64Value(char c) {
     if (c == '/') return 63;
     return -1;
 }
-
-}  // namespace
 
 PemText ReadPem(std::string_view text) {
     PemText pem;

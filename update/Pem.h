@@ -38,6 +38,9 @@ void ForEachLine(std::string_view text, Visit&& visit) {
     }
 }
 
+// The value of a base64 character, 0 to 63; -1 for any other character.
+int Base64Value(char c);
+
 // The bytes a block's base64 body holds: header lines ("Name: value") are skipped, and so are
 // padding, carriage returns, spaces and tabs; nothing if another character is in it.
 std::optional<std::vector<std::uint8_t>> DecodedBody(const PemBlock& block);
