@@ -30,6 +30,8 @@ CommandLine ParseCommandLine(const std::vector<std::wstring>& arguments) {
             quiet = true;
         } else if (name == L"restore") {
             line.restore = true;
+        } else if (name == L"closeapps") {
+            line.closeApps = true;
         } else if (name.starts_with(L"log=") && argument.size() > 5) {
             line.logFile = argument.substr(5);  // as written: a file name keeps its case
         } else if (!refused) {
@@ -41,8 +43,12 @@ CommandLine ParseCommandLine(const std::vector<std::wstring>& arguments) {
         if (refused) line.invalidArgument = *refused;
         return line;
     }
-    if (usage) return {CommandLine::Mode::Usage, false, {}, {}};
-    if (refused || !line.logFile.empty()) return {CommandLine::Mode::Invalid, false, {}, {}};
+    CommandLine plain;
+    if (usage) plain.mode = CommandLine::Mode::Usage;
+    if (!usage && (refused || !line.logFile.empty() || line.closeApps)) {
+        plain.mode = CommandLine::Mode::Invalid;
+    }
+    return plain.mode == CommandLine::Mode::Window ? line : plain;
     return line;
 }
 

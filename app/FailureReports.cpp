@@ -34,7 +34,9 @@ FailureReport ReportOf(Failure kind) {
         case Failure::TooLarge:
             return {kFileTooLarge, {}};
         case Failure::AnotherRun:
-            return {kSharingViolation, texts::kAnotherRun};
+            return {kInstallAlreadyRunning, texts::kAnotherRun};
+        case Failure::HeldOpen:
+            return {kInstallAlreadyRunning, texts::kHeldOpen};
         case Failure::InvalidArgument:
             return {kInvalidParameter, texts::kInvalidArgument};
         case Failure::KeyMismatch:
@@ -51,6 +53,13 @@ FailureReport ReportOf(Failure kind) {
             return {kAccessDenied, texts::kPermissionsNotKept};
     }
     return {0, {}};
+}
+
+std::uint32_t ExitCodeOf(const SystemError& error) {
+    // A failure never exits with 0, which deployment tools read as success, even where the
+    // system gave no number.
+    const std::uint32_t code = Numbered(error).Code();
+    return code ? code : kGeneralFailure;
 }
 
 SystemError Numbered(const SystemError& error) {

@@ -21,4 +21,8 @@ FailureReport ReportOf(Failure kind);
 // error's own text, the unknown argument, dates); a system error as it is.
 SystemError Numbered(const SystemError& error);
 
+// The exit code of a run that failed so (kGeneralFailure where the system gave no number): the
+// same for /quiet, /restore and the window.
+std::uint32_t ExitCodeOf(const SystemError& error);
+
 }  // namespace kdu

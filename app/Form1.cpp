@@ -2,7 +2,9 @@
 
 #include <exception>
 
+#include "app/FailureReports.h"
 #include "app/Failures.h"
+#include "app/HeldOpen.h"
 #include "app/Texts.h"
 #include "data/InstallFolder.h"
 #include "data/MessageFile.h"
@@ -97,14 +99,23 @@ void Form1::OnCommand1Click() {
     started_ = true;
     PairReplaced = false;
     std::vector<std::wstring> setAside;  // listed after success; a failure's box names them
-    const auto failure = FailureOf([&] {
-        for (int step = 0; step < 3; ++step) ShowProgress(step);
-        setAside = RunReplacement().setAside;
-    });
-    if (failure) {
+    auto failure = Run(true, setAside);
+    // A program that has the pair open (the product itself, most often) is named where the
+    // system can tell, and the user may close it and try again, as often as it takes.
+    bool told = false;
+    while (failure && HeldOpen(*failure)) {
+        Try([&] { controls_.Command1.Disable(); });
+        bool named = false;
+        failure = NameTheHolders(*failure, Paths(), services_.holders, named);
+        told = !controls_.errorBox.AskToRetry(*failure, named);
+        if (told) break;
+        failure = Run(false, setAside);
+    }
+    if (failure && !told) {
         Try([&] { controls_.Command1.Disable(); });
         controls_.errorBox.Show(*failure);
     }
+    RunFailure = failure;
     PairReplaced = !failure;
 
     if (PairReplaced) {
@@ -118,6 +129,29 @@ void Form1::OnCommand1Click() {
     Try([&] { controls_.Command1.Disable(); });
 }
 
+std::uint32_t Form1::ExitCode() const { return RunFailure ? ExitCodeOf(*RunFailure) : 0; }
+
+// One run, with the end of the session waiting for it, and only for it.
+std::optional<SystemError> Form1::Run(bool withProgress, std::vector<std::wstring>& setAside) {
+    controls_.shutdownBlock.RunStarts();
+    auto failure = FailureOf([&] {
+        if (withProgress) {
+            for (int step = 0; step < 3; ++step) ShowProgress(step);
+        }
+        setAside = RunReplacement().setAside;
+    });
+    controls_.shutdownBlock.RunEnds();
+    return failure;
+}
+
+bool Form1::HeldOpen(const SystemError& failure) {
+    try {
+        return HeldOpenByAnother(failure, Paths());
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
 void Form1::ShowProgress(int step) {
     if (step == 0) {
         controls_.List1.Append(texts::kProgress[0]);
@@ -129,10 +163,10 @@ void Form1::ShowProgress(int step) {
 }
 
 // Replaces the pair, one run at a time per install folder; a failed run is undone.
-ReplacementReport Form1::RunReplacement() {
-    const auto paths =
-        ComposePaths(ApplicationFolder(), InstallFolder, CertificateFile, PrivateKeyFile);
-    return ReplaceCredentials(services_, paths);
+ReplacementReport Form1::RunReplacement() { return ReplaceCredentials(services_, Paths()); }
+
+CredentialPaths Form1::Paths() {
+    return ComposePaths(ApplicationFolder(), InstallFolder, CertificateFile, PrivateKeyFile);
 }
 
 // Worked out once; a failure is tried again by the next step that needs it.

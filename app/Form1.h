@@ -1,6 +1,8 @@
 #pragma once
 
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "app/Texts.h"
 #include "platform/Ports.h"
@@ -15,6 +17,7 @@ struct Form1Controls {
     ListBox& List2;  // hidden; holds the message lines
     PushButton& Command1;
     ErrorBox& errorBox;  // modal, owned by the window
+    ShutdownBlock& shutdownBlock;
 };
 
 // The text of the error box for a failure, after what was being done when it failed.
@@ -46,9 +49,15 @@ public:
 
     // The start button: three seconds of growing progress row, then the replacement run.
     // A failure is shown in the error box and ends in message line 6; either way the button
-    // is disabled afterwards (before the error box shows). A click while a run is under way,
-    // as one posted while the error box is open, is ignored.
+    // is disabled afterwards (before the error box shows). Where another program has the pair
+    // open, the box names it and offers 重試, which runs the replacement again (without the
+    // progress), as often as the user asks. A click while a run is under way, as one posted
+    // while a box is open, is ignored. The end of the session waits for the run, never for a box.
     void OnCommand1Click();
+
+    // The program's exit code: 0, or the number of the failure a run ended with, as /quiet gives
+    // it.
+    std::uint32_t ExitCode() const;
 
     // Window-level fields.
     std::wstring CertificateFile;
@@ -56,6 +65,7 @@ public:
     std::wstring InstallFolder;    // empty: no install folder was found
     bool PairReplaced = false;     // the run installed the new pair (a failed run is undone)
     bool MessagesRefused = false;  // data3.bin is not the package's: nothing may run
+    std::optional<SystemError> RunFailure;  // what the last run failed with
 
 private:
     const std::wstring& ApplicationFolder();
@@ -63,7 +73,10 @@ private:
     void LookUpInstallFolder();
     std::wstring MissingPackageFiles();
     void ShowProgress(int step);
+    std::optional<SystemError> Run(bool withProgress, std::vector<std::wstring>& setAside);
+    bool HeldOpen(const SystemError& failure);
     ReplacementReport RunReplacement();
+    CredentialPaths Paths();
     std::wstring MessageLine(int index) const;
 
     std::wstring applicationFolder_;  // where the program and its package lie

@@ -2,6 +2,7 @@
 
 #include "app/FailureReports.h"
 #include "app/Failures.h"
+#include "app/HeldOpen.h"
 #include "app/Texts.h"
 #include "data/InstallFolder.h"
 #include "data/MessageFile.h"
@@ -32,6 +33,18 @@ void CheckMessagesQuietly(FileSystem& files, RunningProgram& program) {
     CheckSealedMessages(files, program, content, path);
 }
 
+// The update, its report in outcome; what it failed with.
+std::optional<SystemError> Replace(const Services& services, const CredentialPaths& paths,
+                                   QuietOutcome& outcome) {
+    return FailureOf([&] {
+        CheckMessagesQuietly(services.files, services.program);
+        auto report = ReplaceCredentials(services, paths);
+        outcome.pairUnverified = report.pairUnverified;
+        outcome.replaced = report.replaced;
+        outcome.setAside = std::move(report.setAside);
+    });
+}
+
 }  // namespace
 
 CredentialPaths InstalledPaths(RunningProgram& program, const QuietOutcome& outcome) {
@@ -39,17 +52,34 @@ CredentialPaths InstalledPaths(RunningProgram& program, const QuietOutcome& outc
                         texts::kPrivateKeyFile);
 }
 
-QuietOutcome RunQuietly(const Services& services) {
+QuietOutcome RunQuietly(const Services& services, bool closeApps) {
     QuietOutcome outcome;
     outcome.installFolder = LookUpInstallFolder(services.shell);
     if (outcome.installFolder.empty()) return outcome;
-    outcome.error = FailureOf([&] {
-        CheckMessagesQuietly(services.files, services.program);
-        auto report = ReplaceCredentials(services, InstalledPaths(services.program, outcome));
-        outcome.pairUnverified = report.pairUnverified;
-        outcome.replaced = report.replaced;
-        outcome.setAside = std::move(report.setAside);
-    });
+    CredentialPaths paths;
+    outcome.error = FailureOf([&] { paths = InstalledPaths(services.program, outcome); });
+    if (outcome.error) return outcome;
+    outcome.error = Replace(services, paths, outcome);
+    if (!outcome.error || !HeldOpenByAnother(*outcome.error, paths)) return outcome;
+
+    // Who holds it is named in the log; with /closeapps they are asked to close, and started
+    // again whatever the replacement gives: a program that closed for it must not stay closed.
+    std::vector<FileHolder> holders;
+    try {
+        const auto session = services.holders.Find(PairFiles(paths));
+        holders = session->Holders();
+        if (closeApps && !holders.empty()) {
+            const bool closed = session->AskToClose();
+            if (closed) outcome.closed = holders;
+            if (closed) outcome.error = Replace(services, paths, outcome);
+            session->RestartClosed();
+        }
+    } catch (const std::exception&) {
+        // Restart Manager is a help: without it the run fails as the files said.
+    }
+    if (outcome.error && HeldOpenByAnother(*outcome.error, paths)) {
+        outcome.error = HeldOpenFailure(*outcome.error, holders);
+    }
     return outcome;
 }
 
@@ -70,12 +100,7 @@ QuietOutcome RefusedArgument(const std::wstring& argument) {
 }
 
 std::uint32_t ExitCode(const QuietOutcome& outcome) {
-    // A failure never exits with 0, which deployment tools read as success, even where the
-    // system gave no number.
-    if (outcome.error) {
-        const std::uint32_t code = Numbered(*outcome.error).Code();
-        return code ? code : kGeneralFailure;
-    }
+    if (outcome.error) return ExitCodeOf(*outcome.error);
     return outcome.installFolder.empty() ? kPathNotFound : 0;
 }
 
@@ -94,6 +119,13 @@ std::wstring QuietLogLine(std::wstring_view time, const QuietOutcome& outcome) {
         line.append(L"install folder not found");
     } else {
         line.append(L"failed");
+    }
+    for (const auto& holder : outcome.closed) {
+        line.append(L" (asked to close for the run, then to start again: ")
+            .append(Field(holder.name))
+            .append(L", process ")
+            .append(DecimalText(holder.processId))
+            .append(L")");
     }
     for (const auto& path : outcome.setAside) {
         line.append(L" (a stale restore file was set aside, unused: ")

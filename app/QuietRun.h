@@ -22,14 +22,18 @@ struct QuietOutcome {
     bool restore = false;                  // a restore (/restore) rather than an update
     bool replaced = false;                 // an update that put the pair in place (else current)
     std::vector<std::wstring> setAside{};  // staged files the run set aside, unused
+    std::vector<FileHolder> closed{};      // programs asked to close for the run (/closeapps)
 };
 
 // The paths of a run from the program's folder into the install folder found.
 CredentialPaths InstalledPaths(RunningProgram& program, const QuietOutcome& outcome);
 
 // The pause serves only the retries of a file step that meets a short lock, and the wait for
-// another run's lock.
-QuietOutcome RunQuietly(const Services& services);
+// another run's lock. Where another program has the pair open, the failure names it
+// (Failure::HeldOpen); with closeApps (/closeapps), the programs holding it are asked to close,
+// never forced, the pair is replaced, and they are started again; where one does not close,
+// nothing changes.
+QuietOutcome RunQuietly(const Services& services, bool closeApps = false);
 
 // The run of /restore /quiet: the pair swapped with its backups, as RestoreCredentials does it.
 QuietOutcome RestoreQuietly(const Services& services);

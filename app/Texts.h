@@ -71,6 +71,19 @@ inline constexpr std::wstring_view kAnotherRun =
     L"另一個更新程式正在更新 KestovaDesktop 的憑證與私密金鑰，等候 30 "
     L"秒後仍未結束。本程式未做任何變更；"
     L"請等它完成後再試一次。";
+// A file of the pair (or a backup) that another program has open, so that it cannot be replaced:
+// the programs Restart Manager names follow (kHeldBy, each name with its process number).
+inline constexpr std::wstring_view kHeldOpen =
+    L"另一個程式開著此檔案，本程式無法替換它。憑證與私密金鑰都沒有變更。";
+inline constexpr std::wstring_view kHeldBy = L"開著它的程式：";
+inline constexpr std::wstring_view kProcessNumber = L"（處理程序識別碼 ";
+inline constexpr std::wstring_view kProcessNumberEnd = L"）";
+// What the box that offers 重試 and 取消 asks of the user: with the programs named, or without.
+inline constexpr std::wstring_view kCloseHoldersAndRetry =
+    L"請先關閉上面列出的程式，再按「重試」。按「取消」則結束，不做任何變更。";
+inline constexpr std::wstring_view kCloseProductAndRetry =
+    L"請先關閉 KestovaDesktop（以及其他可能開著此檔案的程式），再按「重試」。"
+    L"按「取消」則結束，不做任何變更。";
 // The key, the certificate and the installed certificate, as they are checked before any
 // change: the certificate's file, the expiry date, and the two start dates follow.
 inline constexpr std::wstring_view kKeyMismatch =

@@ -303,8 +303,9 @@ void ReplacementAgainstCopyFile(std::size_t bytes, const char* size) {
         installOld();
         TimedFileSystem timed{windows.files};
         auto services = windows.All();
-        Services timedServices{timed,          services.program, services.decoder, services.shell,
-                               services.pause, services.runLock, services.clock};
+        Services timedServices{timed,          services.program, services.decoder,
+                               services.shell, services.pause,   services.runLock,
+                               services.clock, services.holders};
         auto start = Clock::now();
         ReplaceCredentials(timedServices, paths);
         replacement.push_back(MillisecondsSince(start));

@@ -12,8 +12,10 @@ add_library(kdu_win32 STATIC
     platform/win32/DpiScaling.cpp
     platform/win32/LockFileRunLock.cpp
     platform/win32/NewerWindowsFunctions.cpp
+    platform/win32/ShutdownBlocker.cpp
     platform/win32/SystemErrors.cpp
     platform/win32/Win32Clock.cpp
+    platform/win32/Win32FileHolders.cpp
     platform/win32/Win32FileSystem.cpp
     platform/win32/Win32Pause.cpp
     platform/win32/Win32RunningProgram.cpp

@@ -21,11 +21,18 @@ inline constexpr std::uint32_t kFileTooLarge = 223;     // ERROR_FILE_TOO_LARGE
 // ERROR_DATA_CHECKSUM_ERROR, which older SDK headers lack: for deployment tools, an exit code of
 // its own for a file that is not the package's.
 inline constexpr std::uint32_t kDataChecksumError = 323;
+inline constexpr std::uint32_t kShutdownInProgress = 1115;  // ERROR_SHUTDOWN_IN_PROGRESS
 inline constexpr std::uint32_t kCancelled = 1223;      // ERROR_CANCELLED: the user answered 否
 inline constexpr std::uint32_t kInternalError = 1359;  // ERROR_INTERNAL_ERROR
+// ERROR_INSTALL_ALREADY_RUNNING: the product has its pair open, or another run holds the install
+// folder; the code Intune and Configuration Manager try again later by default.
+inline constexpr std::uint32_t kInstallAlreadyRunning = 1618;
 // ERROR_PRODUCT_VERSION: Windows Installer's "another version of this product is installed".
 inline constexpr std::uint32_t kProductVersion = 1638;
 // CERT_E_EXPIRED, an HRESULT, as certificate tools report an expired certificate.
 inline constexpr std::uint32_t kCertificateExpired = 0x800B0101;
+// STATUS_STACK_BUFFER_OVERRUN, what Windows' fail-fast gives a program that ends abnormally: the
+// exit code of a crash (abort, an uncaught exception), never one a run gives.
+inline constexpr std::uint32_t kAbnormalEnd = 0xC0000409;
 
 }  // namespace kdu

@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 #include <variant>
+#include <vector>
 
 #include "platform/SystemError.h"
 
@@ -74,6 +75,9 @@ public:
     // Renames the file over target, in the same folder, in one step, through its open handle; a
     // read-only target is refused.
     virtual void RenameOver(const std::wstring& target) = 0;
+    // The same, tried once whatever it meets: the second rename of a pair, which nothing may
+    // come before.
+    virtual void RenameOverAtOnce(const std::wstring& target) { RenameOver(target); }
     // Writes what the system still holds of the file (once renamed, its new name too) to the
     // disk.
     virtual void Flush() = 0;
@@ -132,8 +136,13 @@ public:
 class Pause {
 public:
     virtual ~Pause() = default;
-    // Blocks the calling (UI) thread.
+    // Blocks the calling (UI) thread. It answers what the system sends the program's windows
+    // (the end of the session among it), unless messages are held.
     virtual void Sleep(unsigned milliseconds) = 0;
+    // While held (the calls nest), a sleep handles no message at all: from the first rename of a
+    // run to its last step, so that nothing the system sends, and no end of the session, comes
+    // between two renames.
+    virtual void HoldMessages(bool held) = 0;
 };
 
 // One run at a time per install folder, whoever runs it (another session, another user, an
@@ -148,11 +157,49 @@ public:
     virtual void Release() noexcept = 0;
 };
 
+// A program that has a file open, as Restart Manager names it.
+struct FileHolder {
+    std::wstring name;  // the application's name as the system gives it, or the service's
+    std::uint32_t processId = 0;
+};
+
+// The programs that have some files open, found through Restart Manager in one session: named,
+// asked to close, and started again.
+class HolderSession {
+public:
+    virtual ~HolderSession() = default;
+    // Those that have the files open now; none where the system cannot tell.
+    virtual std::vector<FileHolder> Holders() = 0;
+    // Asks each to close, as the end of the session would, never forcing one; false where one
+    // did not close.
+    virtual bool AskToClose() noexcept = 0;
+    // Starts again those that closed and told the system how to be started again.
+    virtual void RestartClosed() noexcept = 0;
+};
+
+class FileHolders {
+public:
+    virtual ~FileHolders() = default;
+    // A session over the files; one that names nobody where Restart Manager is missing or fails.
+    virtual std::unique_ptr<HolderSession> Find(const std::vector<std::wstring>& files) = 0;
+};
+
 // A failure, told to the user in a modal message box owned by the window.
 class ErrorBox {
 public:
     virtual ~ErrorBox() = default;
     virtual void Show(const SystemError& error) = 0;
+    // A failure that the user can mend (a program to close), with 重試 and 取消: true for 重試.
+    virtual bool AskToRetry(const SystemError& error, bool holdersNamed) = 0;
+};
+
+// While a run is under way, the end of the session waits, and Windows says why; as soon as none
+// is, it no longer waits (before any box shows).
+class ShutdownBlock {
+public:
+    virtual ~ShutdownBlock() = default;
+    virtual void RunStarts() = 0;
+    virtual void RunEnds() noexcept = 0;
 };
 
 // What a registry read through the shell object returned.
@@ -188,6 +235,7 @@ struct Services {
     Pause& pause;
     RunLock& runLock;
     Clock& clock;
+    FileHolders& holders;
 };
 
 }  // namespace kdu

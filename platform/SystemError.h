@@ -21,6 +21,8 @@ enum class Failure : std::uint8_t {
     ChecksumsMalformed,     // SHA256SUMS is not a list sha256sum could read
     TooLarge,               // a file to read whole is larger than kLargestFileRead
     AnotherRun,             // another run holds the install folder's lock, and kept it
+    HeldOpen,               // another program has a file of the pair open; the description
+                            // names the programs where the system could
     InvalidArgument,        // a command line argument this program does not know
     KeyMismatch,            // data2.bin's key does not belong to data1.bin's certificate
     CertificateExpired,     // data1.bin's leaf certificate expired; the description is the date

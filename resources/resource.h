@@ -15,3 +15,6 @@
 
 // The main window's class name.
 #define KDU_WINDOW_CLASS L"KestovaDesktopUpdaterForm1"
+// The class of the window /quiet makes, never shown, so that Windows asks it about the end of the
+// session.
+#define KDU_QUIET_WINDOW_CLASS L"KestovaDesktopUpdaterQuiet"

@@ -77,9 +77,19 @@ void InstallTemporaryCopies(FileSystem& files, const CredentialPaths& paths, con
         return PutBackupsBack(files, paths, pending, installed, remarks);
     };
     try {
+        // The pair's renames follow one another with nothing between them: the first may be
+        // tried again (nothing installed has changed yet), the second is tried once.
+        bool first = true;
         for (; installed < pending.size(); ++installed) {
             if (!pending[installed].Installs()) continue;
-            copies[installed].installed->RenameOver(pending[installed].swap->installed);
+            auto& file = *copies[installed].installed;
+            const auto& target = pending[installed].swap->installed;
+            if (first) {
+                file.RenameOver(target);
+            } else {
+                file.RenameOverAtOnce(target);
+            }
+            first = false;
         }
         for (const auto& c : copies) {
             if (c.installed) c.installed->Flush();
@@ -186,7 +196,7 @@ void CheckBeforeAnyChange(FileSystem& files, const Pending& pending) {
 // fails deletes itself. A failure leaves the folder as it was: the installed files and the
 // backups get their content back; a pair left mixed keeps its new backups, which the next run
 // completes it with.
-void CarryOut(FileSystem& files, const CredentialPaths& paths, const Pending& pending,
+void CarryOut(FileSystem& files, Pause& pause, const CredentialPaths& paths, const Pending& pending,
               const MixedPairRemarks& remarks) {
     CheckBeforeAnyChange(files, pending);
     std::vector<std::optional<Bytes>> oldBackups;
@@ -194,6 +204,7 @@ void CarryOut(FileSystem& files, const CredentialPaths& paths, const Pending& pe
         oldBackups.push_back(p.backsUp ? ReadIfThere(files, p.swap->backup) : std::nullopt);
     }
     auto copies = WriteTemporaryCopies(files, pending);
+    const MessagesHeld changing{pause};
     std::size_t renamed = 0;
     const auto undoBackups = [&] {
         copies.clear();  // their temporary names are the undo's
@@ -243,7 +254,8 @@ ReplacementReport ReplaceCredentials(const Services& services, const CredentialP
         if (AnyInstalls(PendingSwaps(files, paths, contents))) throw;
         return report;
     }
-    report.setAside = SettleLeftovers(files, paths, CutShortRestore::RollBack).setAside;
+    report.setAside =
+        SettleLeftovers(files, services.pause, paths, CutShortRestore::RollBack).setAside;
     try {
         const auto pending =
             ChooseBackups(files, paths, contents, PendingSwaps(files, paths, contents));
@@ -252,7 +264,7 @@ ReplacementReport ReplaceCredentials(const Services& services, const CredentialP
                 CheckNotOlder(incoming, p.installedContent, p.swap->installed);
             }
         }
-        CarryOut(files, paths, pending, kUpdateRemarks);
+        CarryOut(files, services.pause, paths, pending, kUpdateRemarks);
         report.replaced = AnyInstalls(pending);
     } catch (const SystemError& error) {
         throw SayingWhereSetAside(error, report.setAside);

@@ -119,7 +119,8 @@ std::vector<std::wstring> ClearStaging(FileSystem& files, const CredentialPaths&
 // Puts the folder back as the restore cut short found it: each installed file gets the content
 // the restore moved to its backup, then each backup its staged content. Every content overwritten
 // is under another name: a kill at any moment leaves a restore still cut short, or none.
-void RollBack(FileSystem& files, const CredentialPaths& paths, const FolderContents& folder) {
+void RollBack(FileSystem& files, Pause& pause, const CredentialPaths& paths,
+              const FolderContents& folder) {
     Pending installedBack, backupsBack;
     for (std::size_t i = 0; i < paths.swaps.size(); ++i) {
         const auto& [installed, backup, staged] = folder[i];
@@ -130,8 +131,8 @@ void RollBack(FileSystem& files, const CredentialPaths& paths, const FolderConte
         }
         if (backup != staged) backupsBack.push_back({swap, *staged, nullptr});
     }
-    CarryOut(files, paths, installedBack, kRestoreRemarks);
-    CarryOut(files, paths, backupsBack, kRestoreRemarks);
+    CarryOut(files, pause, paths, installedBack, kRestoreRemarks);
+    CarryOut(files, pause, paths, backupsBack, kRestoreRemarks);
 }
 
 // A restore renames over all four names, so between the renames a content would be in a
@@ -140,7 +141,8 @@ void RollBack(FileSystem& files, const CredentialPaths& paths, const FolderConte
 // steps; a staged file that is not a cut-short restore's is never installed. Afterwards no staged
 // file is there, unless a restore completed it and could not remove it (it is then a copy of the
 // installed file, which the next run removes).
-Leftovers CompleteOrClear(FileSystem& files, const CredentialPaths& paths, CutShortRestore what) {
+Leftovers CompleteOrClear(FileSystem& files, Pause& pause, const CredentialPaths& paths,
+                          CutShortRestore what) {
     const auto folder = ReadFolder(files, paths);
     switch (StateOf(folder)) {
         case FolderState::Settled:
@@ -151,13 +153,13 @@ Leftovers CompleteOrClear(FileSystem& files, const CredentialPaths& paths, CutSh
             break;
     }
     if (what == CutShortRestore::RollBack) {
-        RollBack(files, paths, folder);
+        RollBack(files, pause, paths, folder);
         ClearStaging(files, paths, ReadFolder(files, paths));
         return {};
     }
     const auto& certificate = *folder[kCertificateSwap].staged;
     const auto& privateKey = *folder[kPrivateKeySwap].staged;
-    CarryOut(files, paths, PendingSwaps(files, paths, {&certificate, &privateKey}),
+    CarryOut(files, pause, paths, PendingSwaps(files, paths, {&certificate, &privateKey}),
              kRestoreRemarks);
     RemoveStagedPair(files, paths);
     return {true, {}};
@@ -165,9 +167,10 @@ Leftovers CompleteOrClear(FileSystem& files, const CredentialPaths& paths, CutSh
 
 }  // namespace
 
-Leftovers SettleLeftovers(FileSystem& files, const CredentialPaths& paths, CutShortRestore what) {
+Leftovers SettleLeftovers(FileSystem& files, Pause& pause, const CredentialPaths& paths,
+                          CutShortRestore what) {
     if (auto failure = RemoveTemporaryFiles(files, paths)) throw *failure;
-    return CompleteOrClear(files, paths, what);
+    return CompleteOrClear(files, pause, paths, what);
 }
 
 namespace {
@@ -230,7 +233,8 @@ void PutStagedPairBack(FileSystem& files, const CredentialPaths& paths,
 }
 
 // Stages the backups, then swaps them with the installed pair; a failure is undone.
-void SwapWithBackups(FileSystem& files, const CredentialPaths& paths, std::int64_t now) {
+void SwapWithBackups(FileSystem& files, Pause& pause, const CredentialPaths& paths,
+                     std::int64_t now) {
     const auto backups = CheckedBackups(files, paths, now);
     const PairContents contents{&backups.certificate, &backups.privateKey};
     const auto pending =
@@ -241,7 +245,7 @@ void SwapWithBackups(FileSystem& files, const CredentialPaths& paths, std::int64
     // Both are staged, even one that is not pending: a restore is completed only where both are.
     StagePair(files, paths, backups);
     try {
-        CarryOut(files, paths, pending, kRestoreRemarks);
+        CarryOut(files, pause, paths, pending, kRestoreRemarks);
     } catch (const SystemError& error) {
         // With the pair mixed, the staged pair is what the next restore completes it with.
         if (error.Remark().empty()) PutStagedPairBack(files, paths, backups);
@@ -273,11 +277,11 @@ RestorePreview PreviewRestore(FileSystem& files, const CredentialPaths& paths, s
 ReplacementReport RestoreCredentials(const Services& services, const CredentialPaths& paths) {
     PatientFileSystem files{services.files, services.pause};
     const HeldRunLock oneAtATime{services.runLock, services.pause, paths.lockFile};
-    const auto leftovers = SettleLeftovers(files, paths, CutShortRestore::Complete);
+    const auto leftovers = SettleLeftovers(files, services.pause, paths, CutShortRestore::Complete);
     ReplacementReport report{false, true, leftovers.setAside};
     if (leftovers.restoreCompleted) return report;  // that was the swap asked for
     try {
-        SwapWithBackups(files, paths, services.clock.UtcSeconds());
+        SwapWithBackups(files, services.pause, paths, services.clock.UtcSeconds());
     } catch (const SystemError& error) {
         throw SayingWhereSetAside(error, report.setAside);
     }

@@ -24,7 +24,8 @@ enum class CutShortRestore { Complete, RollBack };
 // What an interrupted run left goes first, under the lock, so that no run in progress loses it:
 // temporary files (each a copy of a file under another name) are removed, then a restore cut
 // short is completed or rolled back, or staged files left over go.
-Leftovers SettleLeftovers(FileSystem& files, const CredentialPaths& paths, CutShortRestore what);
+Leftovers SettleLeftovers(FileSystem& files, Pause& pause, const CredentialPaths& paths,
+                          CutShortRestore what);
 
 // A restore's staged pair, each file on its own and quietly.
 void RemoveStagedPair(FileSystem& files, const CredentialPaths& paths) noexcept;

@@ -60,6 +60,7 @@ public:
     void RenameOver(const std::wstring& target) override {
         patiently_([&] { file_->RenameOver(target); });
     }
+    void RenameOverAtOnce(const std::wstring& target) override { file_->RenameOver(target); }
     void Flush() override {
         patiently_([&] { file_->Flush(); });
     }
@@ -67,6 +68,20 @@ public:
 private:
     std::unique_ptr<NewFile> file_;
     Patience& patiently_;
+};
+
+// While it lives, a pause handles no message: from the first rename of a change to its last
+// step (or its undo), nothing the system sends, the end of the session among it, is handled, so
+// that the program is never ended between two renames. The retries still wait.
+class MessagesHeld {
+public:
+    explicit MessagesHeld(Pause& pause) : pause_(pause) { pause_.HoldMessages(true); }
+    MessagesHeld(const MessagesHeld&) = delete;
+    MessagesHeld& operator=(const MessagesHeld&) = delete;
+    ~MessagesHeld() { pause_.HoldMessages(false); }
+
+private:
+    Pause& pause_;
 };
 
 // The file system as the replacement uses it: every step that meets a short lock is tried

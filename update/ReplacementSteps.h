@@ -61,8 +61,9 @@ Pending ChooseBackups(FileSystem& files, const CredentialPaths& paths,
 void CheckBeforeAnyChange(FileSystem& files, const Pending& pending);
 
 // Puts the pending contents in place, each installed file kept as its backup; a failure leaves
-// the folder as it was where it can, and says which half is new where it cannot.
-void CarryOut(FileSystem& files, const CredentialPaths& paths, const Pending& pending,
+// the folder as it was where it can, and says which half is new where it cannot. From its first
+// rename on, no message is handled (MessagesHeld).
+void CarryOut(FileSystem& files, Pause& pause, const CredentialPaths& paths, const Pending& pending,
               const MixedPairRemarks& remarks);
 
 }  // namespace kdu

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -11,21 +12,36 @@
 #include "app/win32/MainWindow.h"
 #include "app/win32/RestoreBoxes.h"
 #include "app/win32/Unattended.h"
+#include "platform/ErrorNumbers.h"
 #include "platform/win32/NewerWindowsFunctions.h"
 #include "platform/win32/Win32Services.h"
 #include "resources/resource.h"
+
+namespace {
+
+// A crash ends with an exit code of its own, as Windows' fail-fast gives one: the C runtime's
+// abort() exits with 3, which is also what /quiet gives for a missing install folder.
+[[noreturn]] void EndAbnormally() noexcept {
+    ::TerminateProcess(::GetCurrentProcess(), kdu::kAbnormalEnd);
+    ::ExitProcess(kdu::kAbnormalEnd);  // not reached
+}
+
+void OnAbort(int) { EndAbnormally(); }
+
+}  // namespace
 
 // The runtime's default handler of an uncaught exception writes the exception's demangled type
 // to a console this program does not have, and brings a 46 KB demangler into the exe for it.
 // Exceptions are caught in the window procedure; anything else ends the program plainly.
 namespace __gnu_cxx {
-void __verbose_terminate_handler() { std::abort(); }  // NOLINT(bugprone-reserved-identifier)
+void __verbose_terminate_handler() { EndAbnormally(); }  // NOLINT(bugprone-reserved-identifier)
 }  // namespace __gnu_cxx
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     // Run from a Downloads folder, the program must never load a DLL planted beside it.
     kdu::win32::RestrictDllSearch();
     ::HeapSetInformation(nullptr, HeapEnableTerminationOnCorruption, nullptr, 0);
+    std::signal(SIGABRT, OnAbort);
 
     // The arguments as the C runtime split them from the command line (quotes and all).
     const std::vector<std::wstring> arguments(__wargv + 1, __wargv + __argc);
@@ -37,7 +53,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
 
     switch (commandLine.mode) {
         case kdu::CommandLine::Mode::Quiet:
-            return kdu::win32::RunUnattended(services, commandLine.logFile, commandLine.restore);
+            return kdu::win32::RunUnattended(instance, services, commandLine.logFile,
+                                             commandLine.restore, commandLine.closeApps);
         case kdu::CommandLine::Mode::QuietInvalid:
             return kdu::win32::RefuseUnattended(commandLine.logFile, commandLine.invalidArgument);
         case kdu::CommandLine::Mode::Usage:

@@ -2,9 +2,11 @@
 
 #include <string>
 
+#include "app/HeldOpen.h"
 #include "app/Layout.h"
 #include "app/Texts.h"
 #include "app/win32/ErrorReport.h"
+#include "platform/win32/Win32Pause.h"
 #include "resources/resource.h"
 
 namespace kdu::win32 {
@@ -42,7 +44,8 @@ void SetFont(HWND control, const UniqueFont& font) {
 MainWindow::MainWindow(HINSTANCE instance, const Services& services)
     : instance_(instance),
       dpiScaling_(FindDpiFunctions()),
-      form_(Form1Controls{list1Control_, list2Control_, command1Control_, *this}, services) {}
+      form_(Form1Controls{list1Control_, list2Control_, command1Control_, *this, blocker_},
+            services) {}
 
 bool MainWindow::Create() {
     WNDCLASSEXW windowClass{};
@@ -84,13 +87,17 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_COMMAND:
             OnCommand(LOWORD(wParam), HIWORD(wParam));
             return 0;
-        // The pauses answer messages sent to the window: one that would close it, or end the
-        // session, must wait until the pair is replaced or put back.
+        // The pauses answer messages sent to the window: one that would close it must wait
+        // until the pair is replaced or put back, and its boxes are answered; the end of the
+        // session waits for the run only.
         case WM_CLOSE:
-            if (running_) return 0;
+            if (clicked_) return 0;
             return ::DefWindowProcW(hwnd_, message, wParam, lParam);
         case WM_QUERYENDSESSION:
-            return running_ ? FALSE : TRUE;
+            return blocker_.OnQueryEndSession();
+        case WM_ENDSESSION:
+            blocker_.OnEndSession(wParam != FALSE);
+            return 0;
         case WM_DPICHANGED:
             OnDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
             return 0;
@@ -105,6 +112,7 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 bool MainWindow::OnCreate() {
     if (!CreateControls()) return false;
     ApplyLayout(dpiScaling_.WindowDpi(hwnd_));
+    blocker_ = ShutdownBlocker{hwnd_, std::wstring{texts::kRunBlocksShutdown}};
     form_.OnLoad();
     focus_ = command1_;  // Enter or Space starts the update at once
     return true;
@@ -128,23 +136,14 @@ LRESULT MainWindow::OnDefaultId() const {
 
 void MainWindow::OnCommand(WORD id, WORD notification) {
     // A click sent while the run's pauses answer messages starts no run inside the run.
-    if (id != IDC_COMMAND1 || notification != BN_CLICKED || running_) return;
-    // While it runs, the end of the session waits; the log-off screen says why.
-    struct Running {
+    if (id != IDC_COMMAND1 || notification != BN_CLICKED || clicked_) return;
+    struct Clicked {
         bool& flag;
-        HWND window;
-        Running(bool& running, HWND hwnd) : flag(running), window(hwnd) {
-            flag = true;
-            const std::wstring reason{texts::kRunBlocksShutdown};
-            ::ShutdownBlockReasonCreate(window, reason.c_str());
-        }
-        Running(const Running&) = delete;
-        Running& operator=(const Running&) = delete;
-        ~Running() {
-            ::ShutdownBlockReasonDestroy(window);
-            flag = false;
-        }
-    } running{running_, hwnd_};
+        explicit Clicked(bool& clicked) : flag(clicked) { flag = true; }
+        Clicked(const Clicked&) = delete;
+        Clicked& operator=(const Clicked&) = delete;
+        ~Clicked() { flag = false; }
+    } clicked{clicked_};
     form_.OnCommand1Click();
 }
 
@@ -160,12 +159,23 @@ void DiscardTypedKeys() {
 
 }  // namespace
 
+// No box once the session ends: nobody would answer it.
 void MainWindow::Show(const SystemError& error) {
+    if (Win32Pause::SessionEnding()) return;
     const SystemError described = ForTheUser(error, form_.InstallFolder);
     DiscardTypedKeys();
     const std::wstring caption{texts::kCaption};
     ::MessageBoxW(hwnd_, ErrorMessageText(described).c_str(), caption.c_str(),
                   MB_OK | MB_ICONERROR);
+}
+
+bool MainWindow::AskToRetry(const SystemError& error, bool holdersNamed) {
+    if (Win32Pause::SessionEnding()) return false;
+    const SystemError described = ForTheUser(error, form_.InstallFolder);
+    DiscardTypedKeys();
+    const std::wstring caption{texts::kCaption};
+    return ::MessageBoxW(hwnd_, RetryQuestionText(described, holdersNamed).c_str(), caption.c_str(),
+                         MB_RETRYCANCEL | MB_ICONWARNING) == IDRETRY;
 }
 
 void MainWindow::OnDpiChanged(UINT dpi, const RECT& suggested) {
@@ -174,7 +184,8 @@ void MainWindow::OnDpiChanged(UINT dpi, const RECT& suggested) {
     ApplyLayout(dpi);
 }
 
-void MainWindow::OnDestroy() { ::PostQuitMessage(0); }
+// The exit code tells a support script how the run went, as /quiet's does.
+void MainWindow::OnDestroy() { ::PostQuitMessage(static_cast<int>(form_.ExitCode())); }
 
 HWND MainWindow::CreateChild(const wchar_t* className, const wchar_t* text, DWORD style,
                              DWORD exStyle, int id) {

@@ -5,6 +5,7 @@
 #include "app/Form1.h"
 #include "platform/win32/Controls.h"
 #include "platform/win32/DpiScaling.h"
+#include "platform/win32/ShutdownBlocker.h"
 #include "platform/win32/UniqueHandle.h"
 #include "platform/win32/Window.h"
 
@@ -22,6 +23,7 @@ public:
 private:
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
     void Show(const SystemError& error) override;  // the modal error box
+    bool AskToRetry(const SystemError& error, bool holdersNamed) override;
 
     bool OnCreate();
     void OnActivate(WORD state);
@@ -42,8 +44,9 @@ private:
     HWND list2_ = nullptr;
     HWND image1_ = nullptr;
     HWND label1_ = nullptr;
-    HWND focus_ = nullptr;  // the control that gets the focus when the window is activated
-    bool running_ = false;  // in the click handler: the run, then its error box
+    HWND focus_ = nullptr;     // the control that gets the focus when the window is activated
+    bool clicked_ = false;     // in the click handler: the run, then its boxes
+    ShutdownBlocker blocker_;  // during the run only, never while a box is open
     UniqueFont messageFont_;
     UniqueFont labelFont_;
     UniqueBitmap picture_;

@@ -7,8 +7,11 @@
 #include "app/Texts.h"
 #include "app/win32/ErrorReport.h"
 #include "platform/DecimalText.h"
+#include "platform/win32/ShutdownBlocker.h"
 #include "platform/win32/UniqueHandle.h"
 #include "platform/win32/Win32FileSystem.h"
+#include "platform/win32/Window.h"
+#include "resources/resource.h"
 
 namespace kdu::win32 {
 namespace {
@@ -53,10 +56,61 @@ int Report(const std::wstring& logFile, QuietOutcome outcome) {
     return static_cast<int>(ExitCode(outcome));
 }
 
+// Never shown: Windows asks only programs with a top-level window about the end of the session,
+// and ends the others without asking, between two renames as readily as anywhere.
+class SessionWindow final : public Window {
+public:
+    explicit SessionWindow(HINSTANCE instance) {
+        WNDCLASSEXW windowClass{};
+        windowClass.cbSize = sizeof(windowClass);
+        windowClass.lpfnWndProc = WindowProcedure;
+        windowClass.hInstance = instance;
+        windowClass.lpszClassName = KDU_QUIET_WINDOW_CLASS;
+        ::RegisterClassExW(&windowClass);
+        const std::wstring caption{texts::kCaption};
+        ::CreateWindowExW(0, KDU_QUIET_WINDOW_CLASS, caption.c_str(), WS_OVERLAPPED, 0, 0, 0, 0,
+                          nullptr, nullptr, instance, static_cast<Window*>(this));
+        blocker_ = ShutdownBlocker{hwnd_, std::wstring{texts::kRunBlocksShutdown}};
+    }
+    SessionWindow(const SessionWindow&) = delete;
+    SessionWindow& operator=(const SessionWindow&) = delete;
+    ~SessionWindow() override {
+        if (hwnd_) ::DestroyWindow(hwnd_);
+    }
+
+    // The run, with the end of the session waiting for it.
+    template <typename Run>
+    QuietOutcome During(Run&& run) {
+        blocker_.RunStarts();
+        auto outcome = run();
+        blocker_.RunEnds();
+        return outcome;
+    }
+
+private:
+    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override {
+        switch (message) {
+            case WM_QUERYENDSESSION:
+                return blocker_.OnQueryEndSession();
+            case WM_ENDSESSION:
+                blocker_.OnEndSession(wParam != FALSE);
+                return 0;
+            default:
+                return ::DefWindowProcW(hwnd_, message, wParam, lParam);
+        }
+    }
+
+    ShutdownBlocker blocker_;
+};
+
 }  // namespace
 
-int RunUnattended(const Services& services, const std::wstring& logFile, bool restore) {
-    return Report(logFile, restore ? RestoreQuietly(services) : RunQuietly(services));
+int RunUnattended(HINSTANCE instance, const Services& services, const std::wstring& logFile,
+                  bool restore, bool closeApps) {
+    SessionWindow window{instance};
+    auto outcome = window.During(
+        [&] { return restore ? RestoreQuietly(services) : RunQuietly(services, closeApps); });
+    return Report(logFile, std::move(outcome));
 }
 
 int RefuseUnattended(const std::wstring& logFile, const std::wstring& argument) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <windows.h>
+
 #include <string>
 
 #include "platform/Ports.h"
@@ -9,8 +11,11 @@ namespace kdu::win32 {
 // /quiet: the replacement with no window, for deployment tools; the exit code tells the outcome.
 // With a log file, one UTF-8 line is appended to it; a log that cannot be written changes
 // nothing else.
-// With restore, the pair is swapped with its backups instead (/restore /quiet).
-int RunUnattended(const Services& services, const std::wstring& logFile, bool restore);
+// With restore, the pair is swapped with its backups instead (/restore /quiet); with closeApps,
+// programs that have the pair open are asked to close (/closeapps). A hidden top-level window
+// is asked about the end of the session meanwhile, which waits for the run.
+int RunUnattended(HINSTANCE instance, const Services& services, const std::wstring& logFile,
+                  bool restore, bool closeApps);
 
 // /quiet with an argument the program does not know: no box, the log line, exit code 87.
 int RefuseUnattended(const std::wstring& logFile, const std::wstring& argument);

@@ -1,5 +1,7 @@
 #include "platform/win32/NewerWindowsFunctions.h"
 
+#include <string>
+
 namespace kdu::win32 {
 namespace {
 
@@ -10,6 +12,20 @@ void Find(HMODULE module, const char* name, Function& function) {
     if (!module) return;
     function =
         reinterpret_cast<Function>(reinterpret_cast<void (*)()>(::GetProcAddress(module, name)));
+}
+
+// A DLL from System32 and nowhere else. Windows 7 without KB2533623 knows no
+// LOAD_LIBRARY_SEARCH_SYSTEM32 (error 87): there it is loaded by its full path, its own imports
+// looked for in System32 first.
+UniqueModule LoadFromSystem32(const wchar_t* name) {
+    UniqueModule module{::LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32)};
+    if (module || ::GetLastError() != ERROR_INVALID_PARAMETER) return module;
+    wchar_t folder[MAX_PATH] = {};
+    const UINT length = ::GetSystemDirectoryW(folder, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return module;
+    const std::wstring path = std::wstring{folder, length} + L"\\" + name;
+    module.reset(::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+    return module;
 }
 
 }  // namespace
@@ -45,6 +61,22 @@ const CryptFunctions& Crypt() {
         Find(advapi32, "CryptGetHashParam", found.getHashParam);
         Find(advapi32, "CryptDestroyHash", found.destroyHash);
         Find(advapi32, "CryptReleaseContext", found.releaseContext);
+        return found;
+    }();
+    return functions;
+}
+
+const RestartManagerFunctions& RestartManager() {
+    static const UniqueModule rstrtmgr = LoadFromSystem32(L"rstrtmgr.dll");
+    static const RestartManagerFunctions functions = [] {
+        RestartManagerFunctions found;
+        const HMODULE module = rstrtmgr.get();
+        Find(module, "RmStartSession", found.startSession);
+        Find(module, "RmEndSession", found.endSession);
+        Find(module, "RmRegisterResources", found.registerResources);
+        Find(module, "RmGetList", found.getList);
+        Find(module, "RmShutdown", found.shutdown);
+        Find(module, "RmRestart", found.restart);
         return found;
     }();
     return functions;

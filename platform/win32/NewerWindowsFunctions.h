@@ -65,6 +65,24 @@ struct CryptHashTraits {
 using UniqueCryptProvider = UniqueHandle<CryptProviderTraits>;  // CryptAcquireContextW
 using UniqueCryptHash = UniqueHandle<CryptHashTraits>;          // CryptCreateHash
 
+// Restart Manager (Windows Vista), which names the programs that have a file open, asks them to
+// close and starts them again. rstrtmgr.dll is no KnownDLL: imported, it would be looked for in
+// the application folder first; it is loaded from System32 on first use. Null where missing.
+struct RestartManagerFunctions {
+    DWORD(WINAPI* startSession)(DWORD*, DWORD, WCHAR*) = nullptr;
+    DWORD(WINAPI* endSession)(DWORD) = nullptr;
+    DWORD(WINAPI* registerResources)(DWORD, UINT, LPCWSTR*, UINT, void*, UINT, LPCWSTR*) = nullptr;
+    // The array is of RM_PROCESS_INFO.
+    DWORD(WINAPI* getList)(DWORD, UINT*, UINT*, void*, DWORD*) = nullptr;
+    DWORD(WINAPI* shutdown)(DWORD, ULONG, void*) = nullptr;
+    DWORD(WINAPI* restart)(DWORD, DWORD, void*) = nullptr;
+
+    bool Complete() const {
+        return startSession && endSession && registerResources && getList && shutdown && restart;
+    }
+};
+const RestartManagerFunctions& RestartManager();
+
 // Where the process is per-monitor DPI aware in the first way only (Windows 10 before 1703
 // knows no other), the window's frame follows its DPI only if asked, at WM_NCCREATE.
 void EnableNonClientDpiScaling(const DpiFunctions& functions, HWND window) noexcept;

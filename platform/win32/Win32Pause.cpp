@@ -2,9 +2,31 @@
 
 #include <windows.h>
 
+#include "platform/win32/SystemErrors.h"
+
 namespace kdu::win32 {
+namespace {
+
+bool sessionEnding = false;  // the program has one thread: the one that answers WM_ENDSESSION
+
+void ThrowIfTheSessionEnds() {
+    if (sessionEnding) throw ErrorFromCode(ERROR_SHUTDOWN_IN_PROGRESS);
+}
+
+}  // namespace
+
+void Win32Pause::EndOfSession() noexcept { sessionEnding = true; }
+
+bool Win32Pause::SessionEnding() noexcept { return sessionEnding; }
+
+void Win32Pause::HoldMessages(bool held) { held_ += held ? 1 : -1; }
 
 void Win32Pause::Sleep(unsigned milliseconds) {
+    if (held_ > 0) {
+        ::Sleep(milliseconds);
+        return;
+    }
+    ThrowIfTheSessionEnds();
     const ULONGLONG deadline = ::GetTickCount64() + milliseconds;
     for (;;) {
         MSG message{};
@@ -17,6 +39,8 @@ void Win32Pause::Sleep(unsigned milliseconds) {
              ++paints) {
             ::DispatchMessageW(&message);
         }
+        // A message sent meanwhile may have been the end of the session.
+        ThrowIfTheSessionEnds();
         const ULONGLONG now = ::GetTickCount64();
         if (now >= deadline) return;
         ::MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(deadline - now),

@@ -3,6 +3,7 @@
 #include "platform/Ports.h"
 #include "platform/win32/LockFileRunLock.h"
 #include "platform/win32/Win32Clock.h"
+#include "platform/win32/Win32FileHolders.h"
 #include "platform/win32/Win32FileSystem.h"
 #include "platform/win32/Win32Pause.h"
 #include "platform/win32/Win32RunningProgram.h"
@@ -20,8 +21,9 @@ struct Win32Services {
     Win32Pause pause;
     LockFileRunLock runLock;
     Win32Clock clock;
+    Win32FileHolders holders;
 
-    Services All() { return {files, program, decoder, shell, pause, runLock, clock}; }
+    Services All() { return {files, program, decoder, shell, pause, runLock, clock, holders}; }
 };
 
 }  // namespace kdu::win32

@@ -1,6 +1,8 @@
 // Killed at any moment of the update, the program loses nothing: the real exe replaces a large
 // pair and is ended with TerminateProcess at random moments of the replacement; after each kill
-// every file holds one whole legitimate content, and the next run completes the update.
+// every file holds one whole legitimate content, and the next run completes the update. Every
+// other kill comes right after the window has answered the end of the session, and must never
+// leave the certificate and key from different pairs.
 //
 // KDU_KILLS (default 10), KDU_KILL_MEGABYTES (size of each file, default 50, at most 60: the
 // program reads each file whole, up to 64 MiB) and KDU_KILL_SEED (default: from the clock)
@@ -149,6 +151,10 @@ TEST_F(KillDuringUpdate, EveryFileStaysWholeAndTheNextRunCompletes) {
     for (unsigned i = 0; i < kills && !HasFatalFailure(); ++i) {
         InstallOldPair();
         const auto killAt = moment(random);
+        // Every other round, the session ends: Windows ends the program as soon as it has
+        // answered WM_ENDSESSION, which must never be between the pair's renames.
+        const bool sessionEnds = i % 2 == 1;
+        const int mixedBefore = mixedPairs;
         {
             UpdaterWindow window{app.Executable()};
             ASSERT_TRUE(window.Found());
@@ -157,10 +163,19 @@ TEST_F(KillDuringUpdate, EveryFileStaysWholeAndTheNextRunCompletes) {
             const auto due = clicked + killAt;
             const auto now = ::GetTickCount64();
             if (now < due) ::Sleep(static_cast<DWORD>(due - now));
+            DWORD_PTR answered = 0;
+            if (sessionEnds) {
+                ::SendMessageTimeoutW(window.Window(), WM_ENDSESSION, TRUE, ENDSESSION_CRITICAL,
+                                      SMTO_NORMAL, kRunTimeoutMs, &answered);
+            }
             window.Kill();
         }
-        SCOPED_TRACE("kill " + std::to_string(i) + " at " + std::to_string(killAt) + " ms");
-        ++moments[CheckAfterKill()];
+        SCOPED_TRACE((sessionEnds ? "session end " : "kill ") + std::to_string(i) + " at " +
+                     std::to_string(killAt) + " ms");
+        ++moments[(sessionEnds ? "session end: " : "") + CheckAfterKill()];
+        if (sessionEnds) {
+            EXPECT_EQ(mixedPairs, mixedBefore) << "ended between the renames";
+        }
         RunToTheEnd();
         CheckCompleted();
     }

@@ -210,9 +210,12 @@ TEST_F(Update, QuietRunForDeploymentTools) {
                                                      GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
                                                      nullptr)};
         ASSERT_TRUE(holder);
-        EXPECT_EQ(RunToEnd(app.Executable(), L"/quiet", windowShown),
-                  DWORD{ERROR_SHARING_VIOLATION});
-        EXPECT_FALSE(windowShown);
+        for (const wchar_t* arguments : {L"/quiet", L"/quiet /closeapps"}) {
+            EXPECT_EQ(RunToEnd(app.Executable(), arguments, windowShown),
+                      DWORD{ERROR_INSTALL_ALREADY_RUNNING})
+                << arguments;
+            EXPECT_FALSE(windowShown);
+        }
     }
     EXPECT_EQ(ReadFileBytes(install / L"Certificate.pem"), oldCertificate);
 
@@ -332,7 +335,7 @@ TEST_F(Update, InstallPathLongerThan260Characters) {
 class FailedUpdate : public Update {
 protected:
     void ExpectFailure(const char* name, const std::wstring& fileInBox, bool screenshot = false,
-                       std::wstring_view reason = {}) {
+                       std::wstring_view reason = {}, int answer = IDOK) {
         SCOPED_TRACE(name);
         const auto before = FileNames(install.Path());
         UpdaterWindow window{app.Executable()};
@@ -346,21 +349,26 @@ protected:
         EXPECT_NE(message.find(fileInBox), std::wstring::npos) << "names the file";
         EXPECT_NE(message.find(texts::kErrorNumber), std::wstring::npos) << "gives the number";
         EXPECT_NE(message.find(reason), std::wstring::npos) << "says why";
-        if (screenshot) window.SaveScreenshot(L"error-box", box);
-        ASSERT_TRUE(window.AnswerErrorBox(box)) << "the box closes";
+        EXPECT_EQ(window.SendToWindow(WM_QUERYENDSESSION), TRUE)
+            << "nothing runs: the session may end while the box is open";
+        if (screenshot) window.SaveScreenshot(answer == IDOK ? L"error-box" : L"retry-box", box);
+        ASSERT_TRUE(window.AnswerErrorBox(box, answer)) << "the box closes";
         ASSERT_TRUE(window.WaitUntilDone(kFailedRows, kRunTimeoutMs)) << "line 6 listed";
 
         EXPECT_EQ(window.ListItems(IDC_LIST1),
                   (Lines{L"one", L"two", L"three", std::wstring{texts::kProgress[2]}, L"six"}));
         EXPECT_FALSE(window.Enabled(IDC_COMMAND1));
         EXPECT_TRUE(window.Running()) << "the window stays open until the user closes it";
-        if (screenshot) window.SaveScreenshot(L"failed");
+        if (screenshot && answer == IDOK) window.SaveScreenshot(L"failed");
         EXPECT_EQ(FileNames(install.Path()), before) << "no file added or removed";
         if (::GetFileAttributesW((install / L"Certificate.pem").c_str()) !=
             INVALID_FILE_ATTRIBUTES) {
             EXPECT_EQ(ReadFileBytes(install / L"Certificate.pem"), oldCertificate);
         }
-        EXPECT_EQ(window.Close(), 0u);
+        // The exit code is the number the box gave.
+        const auto number =
+            message.substr(message.find(texts::kErrorNumber) + texts::kErrorNumber.size());
+        EXPECT_EQ(window.Close(), std::stoul(number, nullptr, 0)) << "the box's number";
     }
 };
 
@@ -396,24 +404,38 @@ TEST_F(FailedUpdate, PrivateKeyReadOnly) {
     EXPECT_EQ(ReadFileBytes(install / L"PrivateKey.pem"), oldKey);
 }
 
-TEST_F(FailedUpdate, PrivateKeyHeldOpenWithoutSharing) {
-    const win32::UniqueFile holder{::CreateFileW((install / L"PrivateKey.pem").c_str(),
-                                                 GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
-                                                 nullptr)};
+// The product holding its key: the box offers 重試, which replaces the pair once it lets go.
+TEST_F(FailedUpdate, PrivateKeyHeldOpenThenLetGo) {
+    win32::UniqueFile holder{::CreateFileW((install / L"PrivateKey.pem").c_str(), GENERIC_READ, 0,
+                                           nullptr, OPEN_EXISTING, 0, nullptr)};
     ASSERT_TRUE(holder);
-    ExpectFailure("key held open", install / L"PrivateKey.pem");
+    UpdaterWindow window{app.Executable()};
+    ASSERT_TRUE(window.Found());
+    window.Click(IDC_COMMAND1);
+    ::Sleep(3500);  // within the retries of the key
+    EXPECT_EQ(window.SendToWindow(WM_QUERYENDSESSION), FALSE) << "the run makes the end wait";
+    const HWND box = window.WaitForErrorBox(kRunTimeoutMs);
+    ASSERT_NE(box, nullptr);
+    EXPECT_NE(::GetDlgItem(box, IDRETRY), nullptr) << "重試";
+    EXPECT_NE(window.DialogText(box).find(texts::kCloseProductAndRetry), std::wstring::npos);
+    holder.reset();
+    ASSERT_TRUE(window.AnswerErrorBox(box, IDRETRY));
+    ASSERT_TRUE(window.WaitUntilDone(kDoneRows, kRunTimeoutMs));
+    EXPECT_EQ(window.ListItems(IDC_LIST1), kDone);
+    ExpectNewPairInstalled(install.Path());
+    EXPECT_EQ(window.Close(), 0u);
 }
 
 // As readers often open files: sharing everything. NTFS (and Wine) still refuse a rename over an
-// open file, so the run must refuse it before any change, without the administrator hint.
+// open file, so the run must refuse it before any change; 取消 ends it.
 TEST_F(FailedUpdate, PrivateKeyHeldOpenSharingEverything) {
     const win32::UniqueFile holder{
         ::CreateFileW((install / L"PrivateKey.pem").c_str(), GENERIC_READ,
                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                       OPEN_EXISTING, 0, nullptr)};
     ASSERT_TRUE(holder);
-    ExpectFailure("key held open, shared", install / L"PrivateKey.pem", false,
-                  std::wstring{texts::kErrorNumber} + L"32 ");
+    ExpectFailure("key held open, shared", install / L"PrivateKey.pem", true, texts::kHeldOpen,
+                  IDCANCEL);
 }
 
 TEST_F(FailedUpdate, HardLinkedPrivateKey) {

@@ -325,6 +325,10 @@ bool UpdaterWindow::AnswerErrorBox(HWND box, int button) const {
     return WaitFor(kMessageTimeoutMs, [&] { return !::IsWindow(box); });
 }
 
+LRESULT UpdaterWindow::SendToWindow(UINT message, WPARAM wParam, LPARAM lParam) const {
+    return Send(window_, message, wParam, lParam);
+}
+
 bool UpdaterWindow::Running() const {
     return process_ && ::WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT;
 }

@@ -99,6 +99,8 @@ public:
     // false if it stayed.
     bool AnswerErrorBox(HWND box, int button = IDOK) const;
     bool Running() const;
+    // Sends the main window a message as the system would, and returns its answer.
+    LRESULT SendToWindow(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const;
     // Ends the process at once, as the task manager or a power cut would.
     void Kill();
     HANDLE Process() const { return process_.get(); }

@@ -40,6 +40,7 @@ TEST(CommandLine, SwitchesAndWhatTheyMean) {
         {{L"/restore", L"-quiet", L"/log=r.log"}, Mode::Quiet, L"r.log"},
         {{L"/restore", L"/log=r.log"}, Mode::Invalid, L""},
         {{L"/restore=yes", L"/quiet"}, Mode::QuietInvalid, L"", L"/restore=yes"},
+        {{L"/CloseApps"}, Mode::Invalid, L""},  // only with /quiet
     };
     for (const auto& c : cases) {
         const auto line = ParseCommandLine(c.arguments);
@@ -52,6 +53,7 @@ TEST(CommandLine, SwitchesAndWhatTheyMean) {
     EXPECT_TRUE(ParseCommandLine({L"/quiet", L"-restore"}).restore);
     EXPECT_FALSE(ParseCommandLine({L"/quiet"}).restore);
     EXPECT_FALSE(ParseCommandLine({L"/restore=yes", L"/quiet"}).restore);
+    EXPECT_TRUE(ParseCommandLine({L"/quiet", L"-closeapps"}).closeApps);
 }
 
 }  // namespace

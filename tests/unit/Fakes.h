@@ -92,11 +92,54 @@ public:
 class FakePause : public Pause {
 public:
     void Sleep(unsigned milliseconds) override {
-        if (journal) journal->push_back(L"Sleep " + std::to_wstring(milliseconds));
+        if (journal) {
+            journal->push_back(L"Sleep " + std::to_wstring(milliseconds) +
+                               (held > 0 ? L" (messages held)" : L""));
+        }
         total += milliseconds;
+        if (held > 0) withoutMessages += milliseconds;
     }
+    void HoldMessages(bool hold) override { held += hold ? 1 : -1; }
     unsigned total = 0;
+    unsigned withoutMessages = 0;  // slept while messages were held
+    int held = 0;
     Journal* journal = nullptr;
+};
+
+// Programs that hold the pair, as Restart Manager would name them.
+class FakeHolders : public FileHolders {
+public:
+    class Session : public HolderSession {
+    public:
+        explicit Session(FakeHolders& holders) : holders_(holders) {}
+        std::vector<FileHolder> Holders() override { return holders_.holders; }
+        bool AskToClose() noexcept override {
+            holders_.asked = true;
+            if (holders_.close) holders_.close();
+            return static_cast<bool>(holders_.close);
+        }
+        void RestartClosed() noexcept override { holders_.restarted = true; }
+
+    private:
+        FakeHolders& holders_;
+    };
+    std::unique_ptr<HolderSession> Find(const std::vector<std::wstring>& files) override {
+        found = files;
+        return std::make_unique<Session>(*this);
+    }
+    std::vector<FileHolder> holders;  // none: Restart Manager names nobody
+    std::function<void()> close;      // what closing them does; none: they do not close
+    std::vector<std::wstring> found;  // the files asked about
+    bool asked = false;
+    bool restarted = false;
+};
+
+class FakeShutdownBlock : public ShutdownBlock {
+public:
+    void RunStarts() override { ++runs, blocked = true; }
+    void RunEnds() noexcept override { blocked = false; }
+    bool blocked = false;
+    int runs = 0;
 };
 
 class FakeErrorBox : public ErrorBox {
@@ -105,7 +148,17 @@ public:
         shown.push_back(error);
         if (whileShown) whileShown();
     }
+    // Answers 重試 as long as retries are left.
+    bool AskToRetry(const SystemError& error, bool holdersNamed) override {
+        asked.push_back(error);
+        named.push_back(holdersNamed);
+        if (whileShown) whileShown();
+        return retries-- > 0;
+    }
     std::vector<SystemError> shown;
+    std::vector<SystemError> asked;  // the boxes that offered 重試
+    std::vector<bool> named;
+    int retries = 0;
     std::function<void()> whileShown;  // what happens while the modal box is open
 };
 
@@ -228,6 +281,11 @@ private:
             if (files_.locked.contains(target) || files_.inUse.contains(target)) {
                 throw SystemError{kSharingViolation, L"", target};
             }
+            if (auto moment = files_.busy.find(target);
+                moment != files_.busy.end() && moment->second > 0) {
+                --moment->second;
+                throw SystemError{kSharingViolation, L"", target};
+            }
             files_.files[target] = files_.files[path_];
             files_.permissions[target] = files_.permissions[path_];
             if (files_.encrypted.erase(path_)) {
@@ -333,7 +391,8 @@ struct FakeServices {
     FakePause pause;
     FakeRunLock runLock;
     FakeClock clock;
-    Services services{files, program, decoder, shell, pause, runLock, clock};
+    FakeHolders holders;
+    Services services{files, program, decoder, shell, pause, runLock, clock, holders};
 };
 
 // Form1 with a fake for everything it uses.
@@ -342,6 +401,7 @@ struct FakeForm : FakeServices {
     FakeListBox list2;
     FakeButton command1;
     FakeErrorBox errors;
+    FakeShutdownBlock shutdownBlock;
     Form1 form{Controls(), services};
 
     // A new start of the program: a new window over the same files, registry and controls.
@@ -349,7 +409,7 @@ struct FakeForm : FakeServices {
         std::destroy_at(&form);
         std::construct_at(&form, Controls(), services);
     }
-    Form1Controls Controls() { return {list1, list2, command1, errors}; }
+    Form1Controls Controls() { return {list1, list2, command1, errors, shutdownBlock}; }
 };
 
 }  // namespace kdu::testing

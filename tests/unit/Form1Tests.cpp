@@ -87,7 +87,7 @@ TEST_F(StartUp, EveryWayOfNotFindingTheFolderEndsNotFound) {
         FakeButton button;
         shell.value = c.value;
         shell.unavailable = c.unavailable;
-        Form1 window{Form1Controls{progress, messages, button, errors}, services};
+        Form1 window{Form1Controls{progress, messages, button, errors, shutdownBlock}, services};
         window.OnLoad();
         EXPECT_EQ(window.InstallFolder, L"") << c.name;
         EXPECT_EQ(progress.items, (Lines{kNotFound})) << c.name;

@@ -21,7 +21,8 @@ TEST(QuietExitCodes, AreTheDocumentedOnes) {
         {failed(SystemError{0, L""}), 31},  // a failure the system gave no number
         {QuietOutcome{}, 3},
         {failed(SystemError{kSharingViolation, L"", L"C:\\Kestova\\PrivateKey.pem"}), 32},
-        {failed(SystemError{Failure::AnotherRun}), 32},
+        {failed(SystemError{Failure::AnotherRun}), 1618},
+        {failed(SystemError{Failure::HeldOpen}), 1618},
         {failed(SystemError{Failure::InvalidArgument}), 87},
         {failed(SystemError{Failure::NotACertificate}), 13},
         {failed(SystemError{Failure::EncryptedPrivateKey}), 13},

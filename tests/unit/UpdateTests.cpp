@@ -81,8 +81,9 @@ protected:
         files.thrown = nullptr;
         files.onStep = nullptr;
         files.steps = 0;
-        pause.total = 0;
+        pause.total = pause.withoutMessages = 0;
         runLock = FakeRunLock{};
+        holders = FakeHolders{};
     }
 
     // The 1-based number of a complete run's file step, to fail it by what it does.
@@ -115,6 +116,9 @@ protected:
         list2.items.clear();
         command1.enabled = true;
         errors.shown.clear();
+        errors.asked.clear();
+        errors.named.clear();
+        errors.retries = 0;
     }
 
     // A file's content; one of the two pairs by its name.
@@ -140,8 +144,9 @@ protected:
         }
     }
 
+    // Told once, in the error box or in the one that offers 重試 (answered 取消).
     void ExpectFailureShown() const {
-        EXPECT_EQ(errors.shown.size(), 1u);
+        EXPECT_EQ(errors.shown.size() + errors.asked.size(), 1u);
         ASSERT_FALSE(list1.items.empty());
         EXPECT_EQ(list1.items.back(), L"six");
         EXPECT_EQ(list1.items.size(), 5u) << "three lines, the progress row, line 6";
@@ -459,6 +464,16 @@ TEST_F(Update, HoldsUpAgainstWhatHappensAroundIt) {
              EXPECT_EQ(File(kPrivateKey), L"NEW KEY");
              EXPECT_EQ(pause.total, 3000u + kRetryPausesMs[0] + kRetryPausesMs[1]);
          }},
+        {"the certificate opened for a moment as it is renamed over: tried again, no message "
+         "handled",
+         [&](FakeFileSystem& f) {
+             atStep(L"RenameOver " + kPrivateKeyBackup, [&f] { f.busy[kCertificate] = 1; });
+         },
+         [&] {
+             EXPECT_TRUE(errors.shown.empty() && errors.asked.empty());
+             EXPECT_EQ(pause.withoutMessages, kRetryPausesMs[0]);
+             EXPECT_EQ(pause.total, 3000u + kRetryPausesMs[0]);
+         }},
         {"a re-run with the unchanged pair held open and a read-only backup",
          [](FakeFileSystem& f) {
              f.files[kCertificate] = kNewCertificate;
@@ -536,6 +551,71 @@ TEST_F(Update, AnotherRunsLockIsWaitedForThenRefused) {
         EXPECT_EQ(files.files, unchanged);
     }
     EXPECT_EQ(runLock.held, 0);
+}
+
+// A program that has the pair open is named where Restart Manager can tell; the window offers
+// 重試, /quiet exits 1618, and with /closeapps the holder is closed and started again.
+TEST_F(Update, AProgramThatHasThePairOpenIsNamedAndMayBeClosed) {
+    const FileHolder product{L"KestovaDesktop", 4321};
+    const std::wstring named = L"KestovaDesktop（處理程序識別碼 4321）";
+    // The key's rename meets the product, which opens the key as the certificate is renamed: it
+    // is tried once, the certificate is put back, and the box asks.
+    holders.holders = {product};
+    files.onStep = [&](const std::wstring& step) {
+        if (step.starts_with(L"RenameOver " + kCertificate)) files.busy[kPrivateKey] = 1;
+    };
+    errors.retries = 1;
+    errors.whileShown = [&] {
+        EXPECT_FALSE(shutdownBlock.blocked) << "the end of the session waits for no box";
+        ExpectOldPairInstalled();
+        files.onStep = nullptr;  // the product lets go
+        files.busy.clear();
+    };
+    Click();
+    ASSERT_EQ(errors.asked.size(), 1u);
+    EXPECT_EQ(errors.asked[0].Kind(), Failure::HeldOpen);
+    EXPECT_EQ(errors.asked[0].Path(), kPrivateKey);
+    EXPECT_NE(errors.asked[0].Description().find(named), std::wstring::npos);
+    EXPECT_TRUE(errors.named[0]);
+    EXPECT_EQ(holders.found,
+              (Lines{kCertificate, kCertificateBackup, kPrivateKey, kPrivateKeyBackup}));
+    EXPECT_EQ(list1.items.size(), 7u) << "重試 ends as a complete run";
+    EXPECT_EQ(pause.total, 3000u) << "no second progress, and no retry of the key's rename";
+    EXPECT_EQ(form.ExitCode(), 0u);
+    EXPECT_EQ(shutdownBlock.runs, 2);
+
+    // Nobody named; 取消.
+    SetUp();
+    files.locked = {kPrivateKey};
+    const auto before = files.files;
+    Restart();
+    Click();
+    ExpectFailureShown();
+    EXPECT_FALSE(errors.named.at(0));
+    EXPECT_EQ(form.ExitCode(), kInstallAlreadyRunning);
+    EXPECT_EQ(files.files, before);
+
+    // /quiet names the holder; with /closeapps it is closed, or it does not close.
+    for (const bool closes : {false, true}) {
+        for (const bool closeApps : {false, true}) {
+            SCOPED_TRACE(std::string{closeApps ? "/closeapps, " : ""} +
+                         (closes ? "closes" : "stays"));
+            SetUp();
+            files.locked = {kPrivateKey};
+            holders.holders = {product};
+            if (closes) holders.close = [&] { files.locked.clear(); };
+            const auto outcome = RunQuietly(services, closeApps);
+            const auto line = QuietLogLine(L"", outcome);
+            const bool replaced = closes && closeApps;
+            EXPECT_EQ(ExitCode(outcome), replaced ? 0u : kInstallAlreadyRunning);
+            EXPECT_EQ(File(kPrivateKey), replaced ? L"NEW KEY" : L"OLD KEY");
+            EXPECT_NE(line.find(replaced ? L"KestovaDesktop, process 4321" : named),
+                      std::wstring::npos)
+                << line;
+            EXPECT_EQ(holders.asked, closeApps);
+            EXPECT_EQ(holders.restarted, closeApps) << "what closed is started again";
+        }
+    }
 }
 
 TEST_F(Update, AnUndoThatFailsIsSaidPlainlyAndTheNextRunCompletesThePair) {
