@@ -37,6 +37,8 @@ FailureReport ReportOf(Failure kind) {
             return {kInstallAlreadyRunning, texts::kAnotherRun};
         case Failure::HeldOpen:
             return {kInstallAlreadyRunning, texts::kHeldOpen};
+        case Failure::ChangedDuringRun:
+            return {kInstallAlreadyRunning, texts::kChangedDuringRun};
         case Failure::InvalidArgument:
             return {kInvalidParameter, texts::kInvalidArgument};
         case Failure::KeyMismatch:

@@ -89,8 +89,9 @@ QuietOutcome RestoreQuietly(const Services& services) {
     outcome.installFolder = LookUpInstallFolder(services.shell);
     if (outcome.installFolder.empty()) return outcome;
     outcome.error = FailureOf([&] {
-        outcome.setAside =
-            RestoreCredentials(services, InstalledPaths(services.program, outcome)).setAside;
+        auto report = RestoreCredentials(services, InstalledPaths(services.program, outcome));
+        outcome.replaced = report.replaced;
+        outcome.setAside = std::move(report.setAside);
     });
     return outcome;
 }
@@ -109,7 +110,7 @@ std::wstring QuietLogLine(std::wstring_view time, const QuietOutcome& outcome) {
     line.append(L"\t").append(Field(outcome.installFolder)).append(L"\t");
     const auto exitCode = ExitCode(outcome);
     if (exitCode == 0 && outcome.restore) {
-        line.append(L"restored");
+        line.append(outcome.replaced ? L"restored" : L"nothing to swap");
     } else if (exitCode == 0) {
         line.append(outcome.replaced ? L"replaced" : L"already current");
         if (outcome.pairUnverified) {

@@ -16,11 +16,11 @@
 namespace kdu {
 
 struct QuietOutcome {
-    std::wstring installFolder;            // empty: none recorded
-    std::optional<SystemError> error;      // none: the pair is the new one
-    bool pairUnverified = false;           // the key could not be compared with the certificate
-    bool restore = false;                  // a restore (/restore) rather than an update
-    bool replaced = false;                 // an update that put the pair in place (else current)
+    std::wstring installFolder;        // empty: none recorded
+    std::optional<SystemError> error;  // none: the pair is the new one
+    bool pairUnverified = false;       // the key could not be compared with the certificate
+    bool restore = false;              // a restore (/restore) rather than an update
+    bool replaced = false;  // the run put a pair in place (else it was current: nothing to swap)
     std::vector<std::wstring> setAside{};  // staged files the run set aside, unused
     std::vector<FileHolder> closed{};      // programs asked to close for the run (/closeapps)
 };
@@ -48,8 +48,8 @@ std::uint32_t ExitCode(const QuietOutcome& outcome);
 
 // The log's line for a run (without a line end): time, install folder, outcome, and the error's
 // number, description and file, separated by tabs. A run that succeeded says what it did:
-// "replaced", "already current" or "restored", so that deployment staff can count the PCs that
-// changed. Always one
+// "replaced", "already current", "restored" or "nothing to swap", so that deployment staff can
+// count the PCs that changed. Always one
 // line: a line break or tab inside a field (a system's description may end in CR LF) becomes a
 // space.
 std::wstring QuietLogLine(std::wstring_view time, const QuietOutcome& outcome);

@@ -37,8 +37,11 @@ QuietOutcome RestoreWithQuestion(const Services& services, RestoreDialogs& dialo
     }
     const auto paths = InstalledPaths(services.program, outcome);
     bool confirmed = false;
+    bool nothingToSwap = false;
     outcome.error = FailureOf([&] {
         const auto preview = PreviewRestore(services.files, paths, services.clock.UtcSeconds());
+        nothingToSwap = preview.nothingToSwap;
+        if (nothingToSwap) return;
         const auto toPutBack = ReadLeafCertificate(preview.certificateToPutBack);
         if (!toPutBack) {
             throw SystemError{Failure::BackupNotAPair, paths.swaps[kCertificateSwap].backup};
@@ -46,15 +49,19 @@ QuietOutcome RestoreWithQuestion(const Services& services, RestoreDialogs& dialo
         confirmed = dialogs.Confirm(
             RestoreQuestionText(ReadLeafCertificate(preview.installedCertificate), *toPutBack));
         if (confirmed) {
-            outcome.setAside = RestoreCredentials(services, paths).setAside;
+            auto report = RestoreCredentials(services, paths);
+            outcome.replaced = report.replaced;
+            outcome.setAside = std::move(report.setAside);
         }
     });
     if (outcome.error) {
         dialogs.ShowError(*outcome.error, outcome.installFolder);
+    } else if (nothingToSwap) {
+        dialogs.Inform(texts::kNothingToSwap);
     } else if (!confirmed) {
         outcome.error = SystemError{kCancelled, L""};
     } else {
-        std::wstring told{texts::kRestored};
+        std::wstring told{outcome.replaced ? texts::kRestored : texts::kNothingToSwap};
         if (!outcome.setAside.empty()) told.append(L"\n\n").append(SetAsideText(outcome.setAside));
         dialogs.Inform(told);
     }

@@ -71,6 +71,11 @@ inline constexpr std::wstring_view kAnotherRun =
     L"另一個更新程式正在更新 KestovaDesktop 的憑證與私密金鑰，等候 30 "
     L"秒後仍未結束。本程式未做任何變更；"
     L"請等它完成後再試一次。";
+// A file of the pair that another program changed while the run worked (the product renewing its
+// own pair, a file push, a sync client): the run changed nothing.
+inline constexpr std::wstring_view kChangedDuringRun =
+    L"另一個程式在本程式更新期間變更了此檔案（例如 KestovaDesktop 自行更新了憑證，或同步程式寫入了"
+    L"它）。本程式未做任何變更；請稍後再試一次。";
 // A file of the pair (or a backup) that another program has open, so that it cannot be replaced:
 // the programs Restart Manager names follow (kHeldBy, each name with its process number).
 inline constexpr std::wstring_view kHeldOpen =
@@ -124,6 +129,9 @@ inline constexpr std::wstring_view kRestoreKeepsInstalled =
     L"再執行一次 /restore 即可再換回來。";
 inline constexpr std::wstring_view kRestored =
     L"已換回先前的憑證與私密金鑰。原本的一組已保留為 Certificate.pem_old 與 PrivateKey.pem_old。";
+inline constexpr std::wstring_view kNothingToSwap =
+    L"沒有可換回的：備份（Certificate.pem_old、PrivateKey.pem_old）與目前的憑證和私密金鑰相同。"
+    L"本程式未做任何變更。";
 inline constexpr std::wstring_view kRestoreErrorIntroduction =
     L"換回先前的憑證與私密金鑰時發生錯誤。";
 

@@ -204,7 +204,7 @@ class TimedFileSystem final : public FileSystem {
 public:
     enum Part { kRead, kWriteAndFlush, kRename, kFlushInPlace, kQuestions, kPartCount };
     static constexpr std::array<const char*, kPartCount> kPartNames{
-        "reads of the 4 files (ReadAll)", "4 new files: DACL, attributes, write, flush",
+        "reads of the 4 files (ReadAll, Hold)", "4 new files: DACL, attributes, write, flush",
         "4 renames", "2 flushes after renaming", "checks (replaceable, exists)"};
 
     explicit TimedFileSystem(FileSystem& real) : real_{real} {}
@@ -248,6 +248,9 @@ public:
         return std::make_unique<TimedNewFile>(std::move(file), *this);
     }
     void Remove(const std::wstring& path) override { real_.Remove(path); }
+    std::unique_ptr<HeldFile> Hold(const std::wstring& path) override {
+        return Timed(kRead, [&] { return real_.Hold(path); });
+    }
 
 private:
     class TimedNewFile final : public NewFile {

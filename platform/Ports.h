@@ -83,11 +83,20 @@ public:
     virtual void Flush() = 0;
 };
 
+// An existing file held open so that no other program can write, rename or delete it while the
+// object lives (others may still read it), with its content as read through that hold.
+class HeldFile {
+public:
+    virtual ~HeldFile() = default;
+    virtual const Bytes& Content() const = 0;
+};
+
 class FileSystem {
 public:
     virtual ~FileSystem() = default;
     // A whole file of at most kLargestFileRead bytes, read with every kind of sharing: it never
-    // fails for, nor blocks, a program that has the file open.
+    // fails for, nor blocks, a program that has the file open. A file that grows or shrinks
+    // while it is read fails (Failure::ChangedDuringRun).
     virtual Bytes ReadAll(const std::wstring& path) = 0;
 
     virtual bool Exists(const std::wstring& path) = 0;
@@ -113,6 +122,8 @@ public:
                                                   const std::wstring& model) = 0;
     // Deletes a file; one that is not there is no failure.
     virtual void Remove(const std::wstring& path) = 0;
+    // Holds an existing file (HeldFile); fails while another program has it open for writing.
+    virtual std::unique_ptr<HeldFile> Hold(const std::wstring& path) = 0;
 };
 
 // The program's own executable.

@@ -23,6 +23,7 @@ enum class Failure : std::uint8_t {
     AnotherRun,             // another run holds the install folder's lock, and kept it
     HeldOpen,               // another program has a file of the pair open; the description
                             // names the programs where the system could
+    ChangedDuringRun,       // another program changed a file of the pair while the run worked
     InvalidArgument,        // a command line argument this program does not know
     KeyMismatch,            // data2.bin's key does not belong to data1.bin's certificate
     CertificateExpired,     // data1.bin's leaf certificate expired; the description is the date

@@ -17,6 +17,7 @@
 #include "update/PatientFileSystem.h"
 #include "update/ReplacementSteps.h"
 #include "update/ReplacementUndo.h"
+#include "update/UpdateJournal.h"
 
 namespace kdu {
 namespace {
@@ -31,37 +32,70 @@ void CheckReplaceableAsItself(FileSystem& files, const std::wstring& installed) 
 }
 
 // A pending swap's temporary copies (the backup, and the installed file unless it only backs up),
-// open until they are in place.
+// open until they are in place; and the hold on its installed file, until it is renamed over.
 struct SwapCopies {
     std::unique_ptr<NewFile> backup;
     std::unique_ptr<NewFile> installed;
+    std::unique_ptr<HeldFile> hold;
 };
 using Copies = std::vector<SwapCopies>;
 
-// Whether a certificate and a key are one pair, as far as can be told.
+// Whether a certificate and a key are one pair. A key that carries no public part to compare
+// (Ed25519, an EC key without its point) is taken as its certificate's: files installed together
+// are one pair unless they can be shown not to be.
 bool IsPair(const std::optional<Bytes>& certificate, const std::optional<Bytes>& key) {
     if (!certificate || !key) return false;
     const auto leaf = ReadLeafCertificate(*certificate);
     const auto publicKey = ReadPrivateKey(*key);
-    return leaf && publicKey && CompareKeys(leaf->key, *publicKey) == KeyMatch::Same;
+    return leaf && publicKey && CompareKeys(leaf->key, *publicKey) != KeyMatch::Different;
 }
 
 Copies WriteTemporaryCopies(FileSystem& files, const Pending& pending) {
     Copies copies;
     for (const auto& p : pending) {
-        const auto& installed = p.swap->installed;
+        const bool absent = p.origin == PendingSwap::Origin::Absent;
+        // A file that is not there has no likeness: the one made in its place is like its backup.
+        const auto model = ModelFor(files, *p.swap);
         std::unique_ptr<NewFile> backup;
-        if (p.backsUp) {
-            backup =
-                files.WriteNewFile(p.installedContent, TemporaryFor(p.swap->backup), installed);
+        if (p.backsUp && !absent) {
+            backup = files.WriteNewFile(p.installedContent, TemporaryFor(p.swap->backup), model);
         }
         std::unique_ptr<NewFile> incoming;
         if (p.Installs()) {
-            incoming = files.WriteNewFile(*p.incoming, TemporaryFor(installed), installed);
+            incoming = files.WriteNewFile(*p.incoming, TemporaryFor(p.swap->installed), model);
         }
-        copies.push_back({std::move(backup), std::move(incoming)});
+        copies.push_back({std::move(backup), std::move(incoming), nullptr});
     }
     return copies;
+}
+
+// Just before the first rename, each installed file the swaps replace or back up is held, so
+// that no other program writes it meanwhile, and must still hold what was read (and is backed
+// up): a pair another program put in place during the run is never lost, nor backed up as one
+// half beside the other pair's. Otherwise nothing changes, and a later run settles it. Each hold
+// is given up right before the rename over its file (a held file cannot be renamed over), and the
+// file renamed into place stays open with no sharing until it is flushed.
+void HoldUnchanged(FileSystem& files, const Pending& pending, Copies& copies) {
+    for (std::size_t i = 0; i < pending.size(); ++i) {
+        const auto& p = pending[i];
+        if (p.origin != PendingSwap::Origin::Installed) continue;
+        auto hold = files.Hold(p.swap->installed);
+        if (hold->Content() != p.installedContent) {
+            throw SystemError{Failure::ChangedDuringRun, p.swap->installed};
+        }
+        copies[i].hold = std::move(hold);
+    }
+}
+
+// What the error adds where a backup could not get its content back: which, what it holds now,
+// and that the next run puts it back.
+std::wstring BackupsNotPutBack(const std::vector<std::wstring>& backups) {
+    std::wstring text{kBackupNotPutBack};
+    for (std::size_t i = 0; i < backups.size(); ++i) {
+        if (i > 0) text += L"、";
+        text += backups[i];
+    }
+    return text + std::wstring{kBackupNotPutBackEnd};
 }
 
 // Renames the new files into place in order, then flushes them through the handles that wrote
@@ -84,6 +118,7 @@ void InstallTemporaryCopies(FileSystem& files, const CredentialPaths& paths, con
             if (!pending[installed].Installs()) continue;
             auto& file = *copies[installed].installed;
             const auto& target = pending[installed].swap->installed;
+            copies[installed].hold.reset();
             if (first) {
                 file.RenameOver(target);
             } else {
@@ -104,7 +139,59 @@ void InstallTemporaryCopies(FileSystem& files, const CredentialPaths& paths, con
     }
 }
 
+// The update's change, with each old backup kept on disk and a journal (UpdateJournal.h) until the
+// new pair is in place and flushed. A failure the undo could not wholly mend is settled at once
+// where it can be (the error then needs no remark); where it cannot, the journal stays for the
+// next run, and the error says what is where. Anything set aside on the way.
+std::vector<std::wstring> ChangeKeepingOldBackups(FileSystem& files, Pause& pause,
+                                                  const CredentialPaths& paths,
+                                                  const Pending& pending) {
+    CheckBeforeAnyChange(files, pending);  // a refused run writes nothing, not even a journal
+    const auto journal = BeginJournal(files, paths, pending);
+    if (!journal) {
+        CarryOut(files, pause, paths, pending, kUpdateRemarks);
+        return {};
+    }
+    const auto settle = [&] {
+        return SettleCutShortUpdate(files, pause, paths, ReadFolder(files, paths));
+    };
+    try {
+        CarryOut(files, pause, paths, pending, kUpdateRemarks);
+    } catch (const SystemError& error) {
+        try {
+            settle();
+        } catch (...) {
+            throw error;
+        }
+        throw error.Remarked({});
+    } catch (...) {
+        try {
+            settle();
+        } catch (...) {
+        }
+        throw;
+    }
+    // The pair is in place: the next run removes what stays, should this not.
+    try {
+        MarkCompleted(files, paths, *journal);
+    } catch (...) {
+        // Unmarked, the journal still says it: the installed files hold what it installs.
+    }
+    try {
+        return settle();
+    } catch (...) {
+        return {};
+    }
+}
+
 }  // namespace
+
+std::wstring ModelFor(FileSystem& files, const Swap& swap) {
+    for (const auto& path : {swap.installed, swap.backup, StagedPathOf(swap)}) {
+        if (files.Exists(path)) return path;
+    }
+    return swap.installed;
+}
 
 std::wstring TemporaryFor(const std::wstring& target) {
     return target + std::wstring{kTemporarySuffix};
@@ -184,7 +271,9 @@ Pending ChooseBackups(FileSystem& files, const CredentialPaths& paths,
 // open, and an unchanged backup may be read-only.
 void CheckBeforeAnyChange(FileSystem& files, const Pending& pending) {
     for (const auto& p : pending) {
-        if (p.Installs()) files.CheckReplaceable(p.swap->installed);
+        if (p.Installs() && p.origin != PendingSwap::Origin::Absent) {
+            files.CheckReplaceable(p.swap->installed);
+        }
         if (p.backsUp && files.Exists(p.swap->backup)) files.CheckReplaceable(p.swap->backup);
     }
 }
@@ -198,27 +287,33 @@ void CheckBeforeAnyChange(FileSystem& files, const Pending& pending) {
 // completes it with.
 void CarryOut(FileSystem& files, Pause& pause, const CredentialPaths& paths, const Pending& pending,
               const MixedPairRemarks& remarks) {
-    CheckBeforeAnyChange(files, pending);
     std::vector<std::optional<Bytes>> oldBackups;
     for (const auto& p : pending) {
         oldBackups.push_back(p.backsUp ? ReadIfThere(files, p.swap->backup) : std::nullopt);
     }
     auto copies = WriteTemporaryCopies(files, pending);
     const MessagesHeld changing{pause};
+    HoldUnchanged(files, pending, copies);
     std::size_t renamed = 0;
     const auto undoBackups = [&] {
         copies.clear();  // their temporary names are the undo's
-        PutOldBackupsBack(files, pending, oldBackups, renamed);
+        return PutOldBackupsBack(files, pending, oldBackups, renamed);
     };
     try {
         for (; renamed < pending.size(); ++renamed) {
-            if (copies[renamed].backup)
-                copies[renamed].backup->RenameOver(pending[renamed].swap->backup);
+            const auto& p = pending[renamed];
+            if (copies[renamed].backup) {
+                copies[renamed].backup->RenameOver(p.swap->backup);
+            } else if (p.backsUp) {
+                files.Remove(p.swap->backup);  // no installed file: no backup of it either
+            }
         }
         InstallTemporaryCopies(files, paths, pending, copies, remarks);
     } catch (const SystemError& error) {
-        if (error.Remark().empty()) undoBackups();
-        throw;
+        if (!error.Remark().empty()) throw;  // a mixed pair keeps the backups it is completed with
+        const auto notBack = undoBackups();
+        if (notBack.empty()) throw;
+        throw error.Remarked(BackupsNotPutBack(notBack));
     } catch (...) {
         undoBackups();
         throw;
@@ -234,7 +329,8 @@ CredentialPaths ComposePaths(std::wstring_view applicationFolder, std::wstring_v
     };
     return {{swap(certificateFile, kNewCertificateFile), swap(privateKeyFile, kNewPrivateKeyFile)},
             Join(applicationFolder, kChecksumsFile),
-            Join(installFolder, kLockFile)};
+            Join(installFolder, kLockFile),
+            Join(installFolder, kJournalFile)};
 }
 
 ReplacementReport ReplaceCredentials(const Services& services, const CredentialPaths& paths) {
@@ -264,7 +360,8 @@ ReplacementReport ReplaceCredentials(const Services& services, const CredentialP
                 CheckNotOlder(incoming, p.installedContent, p.swap->installed);
             }
         }
-        CarryOut(files, services.pause, paths, pending, kUpdateRemarks);
+        auto setAside = ChangeKeepingOldBackups(files, services.pause, paths, pending);
+        report.setAside.insert(report.setAside.end(), setAside.begin(), setAside.end());
         report.replaced = AnyInstalls(pending);
     } catch (const SystemError& error) {
         throw SayingWhereSetAside(error, report.setAside);

@@ -22,6 +22,11 @@ inline constexpr std::wstring_view kStagedSuffix = L".KestovaDesktopUpdater.rest
 inline constexpr std::wstring_view kSetAsideSuffix = L".KestovaDesktopUpdater.stale";
 // The install folder's lock, there only while a run holds it.
 inline constexpr std::wstring_view kLockFile = L"KestovaDesktopUpdater.lock";
+// While an update changes the backups, it keeps each old one under its name with this suffix,
+// and says in the journal what it puts in place, until the new pair is in place and flushed:
+// a run cut short is then completed or rolled back by the next one, and loses nothing.
+inline constexpr std::wstring_view kPreviousSuffix = L".KestovaDesktopUpdater.previous";
+inline constexpr std::wstring_view kJournalFile = L"KestovaDesktopUpdater.journal";
 
 // One installed file, the copy of it to keep, and the new file that takes its place.
 struct Swap {
@@ -37,6 +42,8 @@ struct CredentialPaths {
     std::wstring checksums;
     // The install folder's lock file.
     std::wstring lockFile;
+    // An update's journal, there while it changes the backups and the pair.
+    std::wstring journal;
 };
 inline constexpr std::size_t kCertificateSwap = 0;
 inline constexpr std::size_t kPrivateKeySwap = 1;
@@ -44,6 +51,11 @@ inline constexpr std::size_t kPrivateKeySwap = 1;
 // Where a restore stages the content it puts back in place of swap's installed file.
 inline std::wstring StagedPathOf(const Swap& swap) {
     return swap.installed + std::wstring{kStagedSuffix};
+}
+
+// Where an update keeps swap's old backup while it changes the folder.
+inline std::wstring PreviousPathOf(const Swap& swap) {
+    return swap.backup + std::wstring{kPreviousSuffix};
 }
 
 // The paths of one run, by plain concatenation from the application and install folders.
@@ -91,7 +103,9 @@ struct ReplacementReport {
 ReplacementReport ReplaceCredentials(const Services& services, const CredentialPaths& paths);
 
 // Swaps the installed pair with its backups: afterwards the backups hold the pair that was
-// installed, so a second restore returns to where the first started. It needs no package.
+// installed, so a second restore returns to where the first started. It needs no package. Where
+// the backups hold the installed pair there is nothing to swap (the report's replaced is false).
+// Where an installed half is gone, the whole backups are installed all the same.
 // - Under the install folder's lock, as the update. A restore that was cut short is completed
 //   first, and is then the swap asked for: nothing more is done. Staged files left over go
 //   first, as in the update.
@@ -114,6 +128,7 @@ ReplacementReport RestoreCredentials(const Services& services, const CredentialP
 struct RestorePreview {
     Bytes installedCertificate;
     Bytes certificateToPutBack;
+    bool nothingToSwap = false;  // the backups hold the installed pair
 };
 RestorePreview PreviewRestore(FileSystem& files, const CredentialPaths& paths, std::int64_t now);
 
@@ -129,6 +144,14 @@ inline constexpr std::wstring_view kCertificateNewKeyOld =
     L"憑證已是新的，私密金鑰仍是舊的，兩者不成一組。請再執行一次更新，即可完成更新。";
 inline constexpr std::wstring_view kCertificateOldKeyNew =
     L"憑證仍是舊的，私密金鑰已是新的，兩者不成一組。請再執行一次更新，即可完成更新。";
+
+// What a failure says of the backups it could not give their content back, before and after
+// their paths (each now holds the content of its installed file; the other copy of the old one
+// is kept in the folder).
+inline constexpr std::wstring_view kBackupNotPutBack = L"無法還原以下備份檔案的原本內容：";
+inline constexpr std::wstring_view kBackupNotPutBackEnd =
+    L"。它現在存放的是目前安裝的檔案的內容；原本的內容仍保存在同一資料夾中，"
+    L"再執行一次本程式即可還原。";
 
 // What a run says of the staged files it set aside, followed by their paths.
 inline constexpr std::wstring_view kSetAside =

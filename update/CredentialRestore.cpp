@@ -1,6 +1,7 @@
 // The restore: the installed pair swapped with its backups, through the update's own steps; and
 // what an interrupted run left, settled before either changes anything (Leftovers.h).
 
+#include <algorithm>
 #include <exception>
 #include <optional>
 #include <utility>
@@ -13,6 +14,7 @@
 #include "update/PackageCheck.h"
 #include "update/PatientFileSystem.h"
 #include "update/ReplacementSteps.h"
+#include "update/UpdateJournal.h"
 
 namespace kdu {
 
@@ -47,13 +49,18 @@ std::wstring SetAsideText(const std::vector<std::wstring>& setAside) {
 
 namespace {
 
+Pending PendingRestore(FileSystem& files, const CredentialPaths& paths,
+                       const PairContents& contents);
+
 std::vector<std::wstring> TemporaryFiles(const CredentialPaths& paths) {
     std::vector<std::wstring> temporaries;
     for (const auto& swap : paths.swaps) {
         temporaries.push_back(TemporaryFor(swap.backup));
         temporaries.push_back(TemporaryFor(swap.installed));
         temporaries.push_back(TemporaryFor(StagedPathOf(swap)));
+        temporaries.push_back(TemporaryFor(PreviousPathOf(swap)));
     }
+    temporaries.push_back(TemporaryFor(paths.journal));
     return temporaries;
 }
 
@@ -72,43 +79,53 @@ std::optional<SystemError> RemoveTemporaryFiles(FileSystem& files, const Credent
     return failure;
 }
 
-// Where a staged file that is not to be installed goes: the first set-aside name that is free or
-// already holds its content (a run that set it aside and then could not remove it).
-struct SetAsidePlace {
-    std::wstring path;
-    bool holdsContent = false;
-};
-SetAsidePlace SetAsidePlaceFor(FileSystem& files, const Swap& swap, const Bytes& content) {
-    const auto first = swap.installed + std::wstring{kSetAsideSuffix};
-    for (int n = 1;; ++n) {
-        auto path = n == 1 ? first : first + L"-" + DecimalText(n);
-        if (!files.Exists(path)) return {std::move(path), false};
-        if (files.ReadAll(path) == content) return {std::move(path), true};
-    }
+}  // namespace
+
+// Set aside under the one name its installed file's set-aside copies have: the newest is kept, an
+// older one, or one of the same content, gives way. Made like the installed file it copies, where
+// that is there.
+std::optional<std::wstring> SetAside(FileSystem& files, const Swap& swap, const std::wstring& path,
+                                     const Bytes& content) {
+    auto place = swap.installed + std::wstring{kSetAsideSuffix};
+    if (ReadIfThere(files, place) == content) return std::nullopt;
+    const auto& model = files.Exists(swap.installed) ? swap.installed : path;
+    auto copy = files.WriteNewFile(content, TemporaryFor(path), model);
+    copy->RenameOver(place);
+    copy->Flush();
+    return place;
 }
 
-// Each staged file goes: removed where its content is under another name, else copied to a
-// set-aside name first, so that a content that may be the only copy of a key is never lost.
-// Throws if one cannot go: nothing else may change while a staged file could be taken for a
-// restore's. The set-aside names, new in this run.
-std::vector<std::wstring> ClearStaging(FileSystem& files, const CredentialPaths& paths,
-                                       const FolderContents& folder) {
+void Discard(FileSystem& files, const Swap& swap, const std::wstring& path,
+             const std::optional<Bytes>& content, bool elsewhere,
+             std::vector<std::wstring>& setAside) {
+    if (content && !elsewhere) {
+        if (auto place = SetAside(files, swap, path, *content)) setAside.push_back(*place);
+    }
+    files.Remove(path);
+}
+
+namespace {
+
+// Each staged file goes: removed where its content is under another name, else set aside first,
+// so that a content that may be the only copy of a key is never lost; so does an update's copy
+// of an old backup that has no journal (a run cut short before it wrote it). Throws if one cannot
+// go: nothing else may change while a staged file could be taken for a restore's. The set-aside
+// names, new in this run.
+std::vector<std::wstring> ClearLeftovers(FileSystem& files, const CredentialPaths& paths,
+                                         const FolderContents& folder, bool staging) {
     std::vector<std::wstring> setAside;
     try {
         for (std::size_t i = 0; i < paths.swaps.size(); ++i) {
-            const auto& [installed, backup, staged] = folder[i];
-            if (!staged) continue;
-            const auto path = StagedPathOf(paths.swaps[i]);
-            if (installed != staged && backup != staged) {
-                auto place = SetAsidePlaceFor(files, paths.swaps[i], *staged);
-                if (!place.holdsContent) {
-                    auto copy = files.WriteNewFile(*staged, TemporaryFor(path), path);
-                    copy->RenameOver(place.path);
-                    copy->Flush();
-                    setAside.push_back(std::move(place.path));
-                }
+            const auto& [installed, backup, staged, previous] = folder[i];
+            const auto& swap = paths.swaps[i];
+            if (previous) {
+                Discard(files, swap, PreviousPathOf(swap), previous,
+                        previous == installed || previous == backup, setAside);
             }
-            files.Remove(path);
+            if (staging && staged) {
+                Discard(files, swap, StagedPathOf(swap), staged,
+                        staged == installed || staged == backup, setAside);
+            }
         }
     } catch (const SystemError& error) {
         throw SayingWhereSetAside(error, setAside);
@@ -123,16 +140,20 @@ void RollBack(FileSystem& files, Pause& pause, const CredentialPaths& paths,
               const FolderContents& folder) {
     Pending installedBack, backupsBack;
     for (std::size_t i = 0; i < paths.swaps.size(); ++i) {
-        const auto& [installed, backup, staged] = folder[i];
+        const auto& [installed, backup, staged, previous] = folder[i];
         const Swap* swap = &paths.swaps[i];
         // Renamed: the installed file holds the staged content and the backup does not.
         if (backup && installed == staged && backup != staged) {
             installedBack.push_back({swap, *installed, &*backup, false});
         }
-        if (backup != staged) backupsBack.push_back({swap, *staged, nullptr});
+        if (backup != staged) {
+            backupsBack.push_back({swap, *staged, nullptr, true, PendingSwap::Origin::Elsewhere});
+        }
     }
-    CarryOut(files, pause, paths, installedBack, kRestoreRemarks);
-    CarryOut(files, pause, paths, backupsBack, kRestoreRemarks);
+    for (const auto* change : {&installedBack, &backupsBack}) {
+        CheckBeforeAnyChange(files, *change);
+        CarryOut(files, pause, paths, *change, kRestoreRemarks);
+    }
 }
 
 // A restore renames over all four names, so between the renames a content would be in a
@@ -143,26 +164,38 @@ void RollBack(FileSystem& files, Pause& pause, const CredentialPaths& paths,
 // installed file, which the next run removes).
 Leftovers CompleteOrClear(FileSystem& files, Pause& pause, const CredentialPaths& paths,
                           CutShortRestore what) {
-    const auto folder = ReadFolder(files, paths);
+    auto folder = ReadFolder(files, paths);
+    Leftovers leftovers;
+    if (StateOf(folder) == FolderState::UpdateCutShort) {
+        leftovers.setAside = SettleCutShortUpdate(files, pause, paths, folder);
+        folder = ReadFolder(files, paths);
+    }
+    const auto clear = [&] {
+        auto cleared = ClearLeftovers(files, paths, ReadFolder(files, paths), true);
+        leftovers.setAside.insert(leftovers.setAside.end(), cleared.begin(), cleared.end());
+        return leftovers;
+    };
     switch (StateOf(folder)) {
         case FolderState::Settled:
-            return {};
-        case FolderState::StagingLeftOver:
-            return {false, ClearStaging(files, paths, folder)};
+            return leftovers;
+        case FolderState::UpdateCutShort:  // its journal could not go: SettleCutShortUpdate threw
+        case FolderState::LeftOver:
+            return clear();
         case FolderState::RestoreCutShort:
             break;
     }
     if (what == CutShortRestore::RollBack) {
         RollBack(files, pause, paths, folder);
-        ClearStaging(files, paths, ReadFolder(files, paths));
-        return {};
+        return clear();
     }
     const auto& certificate = *folder[kCertificateSwap].staged;
     const auto& privateKey = *folder[kPrivateKeySwap].staged;
-    CarryOut(files, pause, paths, PendingSwaps(files, paths, {&certificate, &privateKey}),
-             kRestoreRemarks);
+    const auto pending = PendingRestore(files, paths, {&certificate, &privateKey});
+    CheckBeforeAnyChange(files, pending);
+    CarryOut(files, pause, paths, pending, kRestoreRemarks);
     RemoveStagedPair(files, paths);
-    return {true, {}};
+    leftovers.restoreCompleted = true;
+    return leftovers;
 }
 
 }  // namespace
@@ -222,9 +255,9 @@ void PutStagedPairBack(FileSystem& files, const CredentialPaths& paths,
     const PairContents contents{&backups.certificate, &backups.privateKey};
     try {
         for (std::size_t i = 0; i < paths.swaps.size(); ++i) {
-            const auto& backup = paths.swaps[i].backup;
-            if (files.ReadAll(backup) == *contents[i]) continue;
-            WriteInPlace(files, *contents[i], backup, backup);
+            const auto& swap = paths.swaps[i];
+            if (ReadIfThere(files, swap.backup) == *contents[i]) continue;
+            WriteInPlace(files, *contents[i], swap.backup, ModelFor(files, swap));
         }
     } catch (...) {
         return;
@@ -232,14 +265,35 @@ void PutStagedPairBack(FileSystem& files, const CredentialPaths& paths,
     RemoveStagedPair(files, paths);
 }
 
-// Stages the backups, then swaps them with the installed pair; a failure is undone.
-void SwapWithBackups(FileSystem& files, Pause& pause, const CredentialPaths& paths,
+// What a restore changes to put contents in place. Where an installed half is gone (quarantined
+// by an antivirus, removed by a clean-up tool), the whole backups go back all the same: the half
+// that is there becomes its backup, and the missing half's backup goes (it is installed).
+Pending PendingRestore(FileSystem& files, const CredentialPaths& paths,
+                       const PairContents& contents) {
+    const bool whole = std::ranges::all_of(
+        paths.swaps, [&](const Swap& swap) { return files.Exists(swap.installed); });
+    if (whole) return ChooseBackups(files, paths, contents, PendingSwaps(files, paths, contents));
+    Pending pending;
+    for (std::size_t i = 0; i < paths.swaps.size(); ++i) {
+        const auto& swap = paths.swaps[i];
+        auto installed = ReadIfThere(files, swap.installed);
+        if (!installed) {
+            pending.push_back({&swap, {}, contents[i], true, PendingSwap::Origin::Absent});
+        } else if (*installed != *contents[i]) {
+            pending.push_back({&swap, std::move(*installed), contents[i]});
+        }
+    }
+    return pending;
+}
+
+// Stages the backups, then swaps them with the installed pair; a failure is undone. Whether it
+// swapped anything: where the backups hold the installed pair, there is nothing to swap.
+bool SwapWithBackups(FileSystem& files, Pause& pause, const CredentialPaths& paths,
                      std::int64_t now) {
     const auto backups = CheckedBackups(files, paths, now);
     const PairContents contents{&backups.certificate, &backups.privateKey};
-    const auto pending =
-        ChooseBackups(files, paths, contents, PendingSwaps(files, paths, contents));
-    if (pending.empty()) return;  // the backups hold the installed pair
+    const auto pending = PendingRestore(files, paths, contents);
+    if (pending.empty()) return false;
     CheckBeforeAnyChange(files, pending);
 
     // Both are staged, even one that is not pending: a restore is completed only where both are.
@@ -255,6 +309,7 @@ void SwapWithBackups(FileSystem& files, Pause& pause, const CredentialPaths& pat
         throw;
     }
     RemoveStagedPair(files, paths);
+    return true;
 }
 }  // namespace
 
@@ -269,7 +324,11 @@ RestorePreview PreviewRestore(FileSystem& files, const CredentialPaths& paths, s
     if (StateOf(folder) == FolderState::RestoreCutShort) {
         preview.certificateToPutBack = *folder[kCertificateSwap].staged;
     } else {
-        preview.certificateToPutBack = CheckedBackups(files, paths, now).certificate;
+        const auto backups = CheckedBackups(files, paths, now);
+        preview.certificateToPutBack = backups.certificate;
+        preview.nothingToSwap =
+            ReadIfThere(files, paths.swaps[kCertificateSwap].installed) == backups.certificate &&
+            ReadIfThere(files, paths.swaps[kPrivateKeySwap].installed) == backups.privateKey;
     }
     return preview;
 }
@@ -281,7 +340,8 @@ ReplacementReport RestoreCredentials(const Services& services, const CredentialP
     ReplacementReport report{false, true, leftovers.setAside};
     if (leftovers.restoreCompleted) return report;  // that was the swap asked for
     try {
-        SwapWithBackups(files, services.pause, paths, services.clock.UtcSeconds());
+        report.replaced =
+            SwapWithBackups(files, services.pause, paths, services.clock.UtcSeconds());
     } catch (const SystemError& error) {
         throw SayingWhereSetAside(error, report.setAside);
     }

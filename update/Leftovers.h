@@ -3,6 +3,7 @@
 // What an interrupted run left in the install folder, settled under the lock before a run
 // changes anything: temporary files, and the pair a restore staged (CredentialRestore.cpp).
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,17 @@ enum class CutShortRestore { Complete, RollBack };
 // short is completed or rolled back, or staged files left over go.
 Leftovers SettleLeftovers(FileSystem& files, Pause& pause, const CredentialPaths& paths,
                           CutShortRestore what);
+
+// A file a run left and will not use goes: removed, and first set aside (SetAside) unless its
+// content is elsewhere in the folder; the set-aside name is added to setAside.
+void Discard(FileSystem& files, const Swap& swap, const std::wstring& path,
+             const std::optional<Bytes>& content, bool elsewhere,
+             std::vector<std::wstring>& setAside);
+
+// A copy of a content no other name holds, set aside under the one name its installed file's
+// copies have (kSetAsideSuffix): that name, or nothing where it already held the content.
+std::optional<std::wstring> SetAside(FileSystem& files, const Swap& swap, const std::wstring& path,
+                                     const Bytes& content);
 
 // A restore's staged pair, each file on its own and quietly.
 void RemoveStagedPair(FileSystem& files, const CredentialPaths& paths) noexcept;

@@ -115,6 +115,9 @@ public:
     void Remove(const std::wstring& path) override {
         patiently_([&] { files_.Remove(path); });
     }
+    std::unique_ptr<HeldFile> Hold(const std::wstring& path) override {
+        return patiently_([&] { return files_.Hold(path); });
+    }
 
 private:
     FileSystem& files_;

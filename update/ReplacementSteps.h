@@ -26,6 +26,10 @@ inline constexpr MixedPairRemarks kRestoreRemarks{kCertificateBackKeyNot, kKeyBa
 // The name a new file is written under beside its target, until it is renamed into place.
 std::wstring TemporaryFor(const std::wstring& target);
 
+// What a new file for one of swap's names is made like: its installed file, else its backup, else
+// what a restore staged for it (the first of them that is there).
+std::wstring ModelFor(FileSystem& files, const Swap& swap);
+
 // Writes content beside target, made like model, renames it over target and flushes it: the
 // file under that name is either what it was or content, whatever happens.
 void WriteInPlace(FileSystem& files, const Bytes& content, const std::wstring& target,
@@ -35,10 +39,17 @@ void WriteInPlace(FileSystem& files, const Bytes& content, const std::wstring& t
 // incoming file, then written as the backup, and put back by the undo. Without an incoming
 // file, only the backup is written: the installed file stays, and is its pair's other half.
 struct PendingSwap {
+    // Where installedContent comes from.
+    enum class Origin : char {
+        Installed,  // the installed file, as read: it must still hold it before the first rename
+        Elsewhere,  // a roll-back's content for the backup, not the installed file's
+        Absent,     // there is no installed file (a restore): the backup goes, nothing is kept
+    };
     const Swap* swap;
     Bytes installedContent;
     const Bytes* incoming;
     bool backsUp = true;
+    Origin origin = Origin::Installed;
 
     bool Installs() const { return incoming != nullptr; }
 };
@@ -62,7 +73,8 @@ void CheckBeforeAnyChange(FileSystem& files, const Pending& pending);
 
 // Puts the pending contents in place, each installed file kept as its backup; a failure leaves
 // the folder as it was where it can, and says which half is new where it cannot. From its first
-// rename on, no message is handled (MessagesHeld).
+// rename on, no message is handled (MessagesHeld). The caller has checked the pending swaps
+// (CheckBeforeAnyChange).
 void CarryOut(FileSystem& files, Pause& pause, const CredentialPaths& paths, const Pending& pending,
               const MixedPairRemarks& remarks);
 

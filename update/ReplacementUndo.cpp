@@ -4,6 +4,8 @@
 #include <array>
 #include <exception>
 
+#include "update/FolderState.h"
+
 namespace kdu {
 
 // Puts the installed content of the first `installed` pending swaps back; which of the pair is
@@ -22,7 +24,11 @@ std::optional<std::wstring> PutBackupsBack(FileSystem& files, const CredentialPa
         if (!pending[i].Installs()) continue;
         const auto& target = pending[i].swap->installed;
         try {
-            WriteInPlace(files, pending[i].installedContent, target, target);
+            if (pending[i].origin == PendingSwap::Origin::Absent) {
+                files.Remove(target);  // it was not there
+            } else {
+                WriteInPlace(files, pending[i].installedContent, target, target);
+            }
         } catch (const std::exception&) {
             of(pending[i].swap) = true;
         }
@@ -35,22 +41,29 @@ std::optional<std::wstring> PutBackupsBack(FileSystem& files, const CredentialPa
 }
 
 // The backups that the first `renamed` pending swaps replaced get their content back (one that
-// was not there goes), quietly: a failed run leaves the backups as it found them where it can.
-void PutOldBackupsBack(FileSystem& files, const Pending& pending,
-                       const std::vector<std::optional<Bytes>>& oldBackups,
-                       std::size_t renamed) noexcept {
+// was not there goes): a failed run leaves the backups as it found them where it can. Those it
+// could not put back.
+std::vector<std::wstring> PutOldBackupsBack(FileSystem& files, const Pending& pending,
+                                            const std::vector<std::optional<Bytes>>& oldBackups,
+                                            std::size_t renamed) noexcept {
+    std::vector<std::wstring> notBack;
     for (std::size_t i = 0; i < renamed; ++i) {
         if (!pending[i].backsUp) continue;
         const auto& backup = pending[i].swap->backup;
         try {
             if (!oldBackups[i]) {
                 files.Remove(backup);
-                continue;
+            } else if (ReadIfThere(files, backup) != oldBackups[i]) {
+                WriteInPlace(files, *oldBackups[i], backup, ModelFor(files, *pending[i].swap));
             }
-            WriteInPlace(files, *oldBackups[i], backup, backup);
         } catch (...) {
+            try {
+                notBack.push_back(backup);
+            } catch (...) {
+            }
         }
     }
+    return notBack;
 }
 
 }  // namespace kdu

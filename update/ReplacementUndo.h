@@ -19,9 +19,10 @@ std::optional<std::wstring> PutBackupsBack(FileSystem& files, const CredentialPa
                                            const MixedPairRemarks& remarks);
 
 // The backups that the first `renamed` pending swaps replaced get their content back (one that
-// was not there goes), quietly: a failed run leaves the backups as it found them where it can.
-void PutOldBackupsBack(FileSystem& files, const Pending& pending,
-                       const std::vector<std::optional<Bytes>>& oldBackups,
-                       std::size_t renamed) noexcept;
+// was not there goes): a failed run leaves the backups as it found them where it can. Those it
+// could not put back.
+std::vector<std::wstring> PutOldBackupsBack(FileSystem& files, const Pending& pending,
+                                            const std::vector<std::optional<Bytes>>& oldBackups,
+                                            std::size_t renamed) noexcept;
 
 }  // namespace kdu

@@ -43,6 +43,38 @@ void WriteAll(HANDLE file, std::string_view bytes, const std::wstring& path) {
     }
 }
 
+// The whole file through its handle. A file that grows or shrinks while it is read is another
+// program at work: what was read is not a content the file ever wholly held.
+Bytes ReadWhole(const UniqueFile& file, const std::wstring& path) {
+    const auto size = SizeOfOpenFile(file, path);
+    if (size > kLargestFileRead) throw SystemError{Failure::TooLarge, path};
+
+    Bytes content(static_cast<std::size_t>(size) + 1, '\0');  // one more: a file that grew
+    std::size_t filled = 0;
+    for (DWORD read = 1; read != 0 && filled < content.size(); filled += read) {
+        const auto wanted = static_cast<DWORD>(content.size() - filled);
+        if (!::ReadFile(file.get(), content.data() + filled, wanted, &read, nullptr)) {
+            throw LastError(path);
+        }
+    }
+    if (filled != size) throw SystemError{Failure::ChangedDuringRun, path};
+    content.resize(filled);
+    return content;
+}
+
+// Held for as long as it lives: others may read the file, and nobody may write, rename or delete
+// it.
+class Win32HeldFile final : public HeldFile {
+public:
+    Win32HeldFile(UniqueFile file, Bytes content)
+        : file_(std::move(file)), content_(std::move(content)) {}
+    const Bytes& Content() const override { return content_; }
+
+private:
+    UniqueFile file_;
+    Bytes content_;
+};
+
 DWORD Attributes(const std::wstring& path) {
     return ::GetFileAttributesW(FileApiPath(path).c_str());
 }
@@ -193,23 +225,7 @@ std::wstring FileApiPath(const std::wstring& path) {
 }
 
 Bytes Win32FileSystem::ReadAll(const std::wstring& path) {
-    const auto file = OpenForReading(path);
-    const auto size = SizeOfOpenFile(file, path);
-    if (size > kLargestFileRead) throw SystemError{Failure::TooLarge, path};
-
-    Bytes content(static_cast<std::size_t>(size), '\0');
-    std::size_t filled = 0;
-    while (filled < content.size()) {
-        DWORD read = 0;
-        const auto wanted = static_cast<DWORD>(content.size() - filled);
-        if (!::ReadFile(file.get(), content.data() + filled, wanted, &read, nullptr)) {
-            throw LastError(path);
-        }
-        if (read == 0) break;  // the file shrank while it was read
-        filled += read;
-    }
-    content.resize(filled);
-    return content;
+    return ReadWhole(OpenForReading(path), path);
 }
 
 bool Win32FileSystem::Exists(const std::wstring& path) {
@@ -325,6 +341,14 @@ std::unique_ptr<NewFile> Win32FileSystem::WriteNewFile(const Bytes& content,
     // On the disk before it is renamed into place: a crash leaves the old file or the new one.
     file->Flush();
     return file;
+}
+
+std::unique_ptr<HeldFile> Win32FileSystem::Hold(const std::wstring& path) {
+    UniqueFile file{::CreateFileW(FileApiPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr)};
+    if (!file) throw LastError(path);
+    auto content = ReadWhole(file, path);
+    return std::make_unique<Win32HeldFile>(std::move(file), std::move(content));
 }
 
 void Win32FileSystem::Remove(const std::wstring& path) {

@@ -25,6 +25,7 @@ public:
     std::unique_ptr<NewFile> WriteNewFile(const Bytes& content, const std::wstring& path,
                                           const std::wstring& model) override;
     void Remove(const std::wstring& path) override;
+    std::unique_ptr<HeldFile> Hold(const std::wstring& path) override;
 };
 
 // The path as the file functions take it: paths of MAX_PATH or more get the "\\?\" form, so

@@ -237,6 +237,7 @@ public:
         permissions[path] = permissions[model];
         if (encrypted.contains(model)) encrypted.insert(path);
         files[path] = content;
+        ++changes;
         return std::make_unique<File>(*this, path);
     }
     void Remove(const std::wstring& path) override {
@@ -247,7 +248,24 @@ public:
         Forget(path);
     }
 
+    // Held by this program: another program's writes there are refused (see Write).
+    std::unique_ptr<HeldFile> Hold(const std::wstring& path) override {
+        Step(L"Hold " + path);
+        if (writers.contains(path)) throw SystemError{kSharingViolation, L"", path};
+        return std::make_unique<Held>(*this, path, Readable(path));
+    }
+    // Another program writes a file, unless this program holds it.
+    bool Write(const std::wstring& path, const Bytes& content) {
+        if (held.contains(path)) return false;
+        files[path] = content;
+        ++changes;
+        return true;
+    }
+
     std::map<std::wstring, Bytes> files;
+    int changes = 0;  // how often a file was made, written, renamed or removed
+    std::set<std::wstring> held;
+    std::set<std::wstring> writers;  // open for writing by another program
     std::set<std::wstring> readOnly;
     std::set<std::wstring> locked;  // held open by another program without sharing
     std::set<std::wstring> inUse;   // held open by another program that shares reading
@@ -268,16 +286,33 @@ public:
     Journal* journal = nullptr;
 
 private:
+    class Held : public HeldFile {
+    public:
+        Held(FakeFileSystem& files, std::wstring path, Bytes content)
+            : files_(files), path_(std::move(path)), content_(std::move(content)) {
+            files_.held.insert(path_);
+        }
+        ~Held() override { files_.held.erase(path_); }
+        const Bytes& Content() const override { return content_; }
+
+    private:
+        FakeFileSystem& files_;
+        std::wstring path_;
+        Bytes content_;
+    };
+
     // A new file, open until it is renamed into place; it goes if it never gets there.
     class File : public NewFile {
     public:
         File(FakeFileSystem& files, std::wstring path) : files_(files), path_(std::move(path)) {}
         ~File() override {
             if (!inPlace_) files_.Forget(path_);
+            if (inPlace_) files_.held.erase(path_);
         }
         void RenameOver(const std::wstring& target) override {
             files_.Step(L"RenameOver " + path_ + L" " + target);
             if (files_.readOnly.contains(target)) throw SystemError{kAccessDenied, L"", target};
+            if (files_.held.contains(target)) throw SystemError{kAccessDenied, L"", target};
             if (files_.locked.contains(target) || files_.inUse.contains(target)) {
                 throw SystemError{kSharingViolation, L"", target};
             }
@@ -296,6 +331,7 @@ private:
             files_.Forget(path_);
             path_ = target;
             inPlace_ = true;
+            files_.held.insert(path_);  // open with no sharing until it is closed
         }
         // Through the handle: no other program's hold on the name matters.
         void Flush() override { files_.Step(L"Flush " + path_); }
@@ -317,6 +353,7 @@ private:
         return file->second;
     }
     void Forget(const std::wstring& path) {
+        ++changes;
         files.erase(path);
         permissions.erase(path);
         encrypted.erase(path);

@@ -89,8 +89,10 @@ protected:
     // The 1-based number of a complete run's file step, to fail it by what it does.
     int StepOf(const std::wstring& entry) {
         Journal steps;
+        form.OnLoad();
         files.journal = &steps;
-        Click();
+        files.steps = 0;
+        form.OnCommand1Click();
         files.journal = nullptr;
         std::erase_if(steps, [](const std::wstring& step) { return !step.starts_with(L"Files."); });
         const auto found = std::find(steps.begin(), steps.end(), L"Files." + entry);
@@ -136,6 +138,11 @@ protected:
     void ExpectOldPairInstalled() const {
         EXPECT_EQ(File(kCertificate), L"OLD CERTIFICATE");
         EXPECT_EQ(File(kPrivateKey), L"OLD KEY");
+    }
+
+    std::size_t FilesInTheInstallFolder() const {
+        return std::ranges::count_if(
+            files.files, [](const auto& file) { return file.first.starts_with(kInstall); });
     }
 
     void ExpectNoTemporaryFiles() const {
@@ -209,29 +216,41 @@ TEST_F(Update, ClickSequenceIsThreeSecondsOfProgressThenCopiesThenRenames) {
     const auto rename = [&](const std::wstring& target) {
         return first(L"Files.RenameOver " + target + temporary + L" " + target);
     };
+    const auto firstRename = rename(kCertificateBackup);
     EXPECT_EQ(count(L"Files.ReadAll " + kData1), 1) << "each file read once";
-    EXPECT_EQ(count(L"Files.ReadAll " + kCertificate), 1);
-    EXPECT_EQ(count(L"Files.WriteNewFile"), 4);
-    EXPECT_EQ(count(L"Files.RenameOver"), 4);
+    EXPECT_EQ(std::count(journal.begin(), journal.begin() + firstRename,
+                         L"Files.ReadAll " + kCertificate),
+              1);
+    EXPECT_EQ(count(L"Files.WriteNewFile"), 6) << "four copies, the journal and its end";
     EXPECT_LT(last(L"Files.ReadAll " + kData2),
               first(L"RunLock.Acquire " + kInstall + L"\\KestovaDesktopUpdater.lock"))
         << "the package checked before the lock is waited for";
     EXPECT_LT(first(L"RunLock.Acquire"), first(L"Files.Remove")) << "leftovers under the lock";
-    EXPECT_LT(last(L"Files.Remove"), first(L"Files.ReadAll " + kCertificate))
+    EXPECT_LT(first(L"Files.Remove " + kPrivateKey + temporary),
+              first(L"Files.ReadAll " + kCertificate))
         << "leftovers go first";
     EXPECT_LT(last(L"Files.Inspect"), first(L"Files.WriteNewFile")) << "checked before a change";
     EXPECT_LT(last(L"Files.CheckReplaceable"), first(L"Files.WriteNewFile"));
-    EXPECT_LT(last(L"Files.WriteNewFile"), first(L"Files.RenameOver")) << "copies first";
+    EXPECT_LT(first(L"Files.WriteNewFile " + kPrivateKey + temporary), firstRename)
+        << "copies first";
+    EXPECT_LT(first(L"Files.Hold " + kPrivateKey), firstRename)
+        << "the installed files held and checked";
+    EXPECT_GT(last(L"Files.Remove " + kInstall + L"\\KestovaDesktopUpdater.journal"),
+              last(L"Files.Flush " + kPrivateKey))
+        << "the journal goes once the pair is on the disk";
     EXPECT_LT(rename(kPrivateKeyBackup), rename(kCertificate)) << "backups before the pair";
     EXPECT_EQ(rename(kCertificate) + 1, rename(kPrivateKey))
         << "the pair, one right after the other";
-    EXPECT_LT(last(L"Files.RenameOver"), first(L"Files.Flush " + kCertificate));
+    EXPECT_LT(rename(kPrivateKey), first(L"Files.Flush " + kCertificate));
     EXPECT_EQ(count(L"Files.Flush " + kCertificate) + count(L"Files.Flush " + kPrivateKey), 2)
         << "on the disk before the user is told";
     EXPECT_EQ(pause.total, 3000u);
 }
 
+// Once the pair is in place and flushed, what fails is only the journal's removal: the run has
+// succeeded, and the next one removes what stays.
 TEST_F(Update, EveryFailingFileStepLeavesTheOldPairAndNoTemporaryFile) {
+    const int pairInPlace = StepOf(L"Flush " + kPrivateKey);
     Click();
     const int stepsOfACompleteRun = files.steps;
     ASSERT_GT(stepsOfACompleteRun, 10);
@@ -242,6 +261,14 @@ TEST_F(Update, EveryFailingFileStepLeavesTheOldPairAndNoTemporaryFile) {
         files.failAt = {failing};
         Restart();
         Click();
+        if (failing > pairInPlace) {
+            EXPECT_EQ(File(kPrivateKey), L"NEW KEY");
+            files.failAt.clear();
+            Restart();
+            Click();
+            EXPECT_EQ(FilesInTheInstallFolder(), 4u) << "the next run removes what stayed";
+            continue;
+        }
         ExpectOldPairInstalled();
         ExpectNoTemporaryFiles();
         ExpectFailureShown();
@@ -561,8 +588,11 @@ TEST_F(Update, AProgramThatHasThePairOpenIsNamedAndMayBeClosed) {
     // The key's rename meets the product, which opens the key as the certificate is renamed: it
     // is tried once, the certificate is put back, and the box asks.
     holders.holders = {product};
-    files.onStep = [&](const std::wstring& step) {
-        if (step.starts_with(L"RenameOver " + kCertificate)) files.busy[kPrivateKey] = 1;
+    files.onStep = [&, once = true](const std::wstring& step) mutable {
+        if (!once || !step.starts_with(L"RenameOver " + kCertificate + kTemporarySuffix.data()))
+            return;
+        files.busy[kPrivateKey] = 1;
+        once = false;
     };
     errors.retries = 1;
     errors.whileShown = [&] {
@@ -618,24 +648,42 @@ TEST_F(Update, AProgramThatHasThePairOpenIsNamedAndMayBeClosed) {
     }
 }
 
+// Two faults in one run: the key's rename fails, then the disk is full. What could not be put
+// back is said (the mixed pair, or the backup and what it holds), and the next run mends it.
 TEST_F(Update, AnUndoThatFailsIsSaidPlainlyAndTheNextRunCompletesThePair) {
-    const int keyRename =
-        StepOf(L"RenameOver " + kPrivateKey + std::wstring{kTemporarySuffix} + L" " + kPrivateKey);
-    files.failAt = {keyRename, keyRename + 1};  // the key's rename, then the certificate back
-    Click();
-    ASSERT_EQ(errors.shown.size(), 1u);
-    EXPECT_EQ(errors.shown[0].Remark(), kCertificateNewKeyOld);
-    EXPECT_EQ(File(kCertificate), L"NEW CERTIFICATE");
-    EXPECT_EQ(File(kPrivateKey), L"OLD KEY");
-    ExpectFailureShown();
+    const std::wstring temporary{kTemporarySuffix};
+    const auto withOlderBackups = [&] {
+        files.files[kCertificateBackup] = "OLDER CERTIFICATE";
+        files.files[kPrivateKeyBackup] = "OLDER KEY";
+    };
+    withOlderBackups();
+    const int keyRename = StepOf(L"RenameOver " + kPrivateKey + temporary + L" " + kPrivateKey);
+    for (const auto& [full, remark] :
+         {std::pair{kCertificate, std::wstring{kCertificateNewKeyOld}},
+          std::pair{kCertificateBackup, std::wstring{kBackupNotPutBack} + kCertificateBackup}}) {
+        SetUp();
+        withOlderBackups();
+        Restart();
+        files.failAt = {keyRename};
+        files.onStep = [&, target = full](const std::wstring& step) {
+            if (files.steps >= keyRename && step.starts_with(L"WriteNewFile " + target)) {
+                throw SystemError{112, L"disk full", step};
+            }
+        };
+        Click();
+        ASSERT_EQ(errors.shown.size(), 1u);
+        EXPECT_TRUE(errors.shown[0].Remark().starts_with(remark)) << errors.shown[0].Remark();
 
-    files.failAt.clear();
-    Restart();
-    Click();
-    EXPECT_TRUE(errors.shown.empty());
-    EXPECT_EQ(File(kPrivateKey), L"NEW KEY");
-    EXPECT_EQ(File(kCertificateBackup), L"OLD CERTIFICATE");
-    EXPECT_EQ(File(kPrivateKeyBackup), L"OLD KEY");
+        files.onStep = nullptr;
+        files.failAt.clear();
+        Restart();
+        Click();
+        EXPECT_TRUE(errors.shown.empty());
+        EXPECT_EQ(File(kPrivateKey), L"NEW KEY");
+        EXPECT_EQ(File(kCertificateBackup), L"OLD CERTIFICATE");
+        EXPECT_EQ(File(kPrivateKeyBackup), L"OLD KEY");
+        EXPECT_EQ(FilesInTheInstallFolder(), 4u);
+    }
 }
 
 TEST_F(Update, AClickWhileTheErrorBoxIsOpenStartsNoSecondRun) {
@@ -771,16 +819,14 @@ protected:
                 });
             });
     }
-    std::size_t FilesInTheInstallFolder() const {
-        return std::ranges::count_if(
-            files.files, [](const auto& file) { return file.first.starts_with(kInstall); });
-    }
 };
 const Lines kNewInstalled{L"NEW CERTIFICATE", L"NEW KEY", L"OLD CERTIFICATE", L"OLD KEY"};
 const Lines kOldInstalled{L"OLD CERTIFICATE", L"OLD KEY", L"NEW CERTIFICATE", L"NEW KEY"};
 
 TEST_F(Restore, SwapsBackAndForthAndAFailingStepLeavesThePairAsItWas) {
-    EXPECT_FALSE(Run().error);
+    const auto restored = Run();
+    EXPECT_FALSE(restored.error);
+    EXPECT_NE(QuietLogLine(L"", restored).find(L"\trestored\t0"), std::wstring::npos);
     EXPECT_EQ(State(), kOldInstalled);
     EXPECT_FALSE(Run().error);
     EXPECT_EQ(State(), kNewInstalled);
@@ -877,6 +923,13 @@ TEST_F(Restore, RefusedWithNothingChanged) {
         EXPECT_EQ(outcome.error->Path(), c.path);
         EXPECT_EQ(files.files, before);
     }
+    // Backups that hold the installed pair: nothing to swap, and said so.
+    SetUp();
+    files.files[kCertificateBackup] = kNewCertificate;
+    files.files[kPrivateKeyBackup] = kNewKey;
+    const auto same = Run();
+    EXPECT_EQ(ExitCode(same), 0u);
+    EXPECT_NE(QuietLogLine(L"", same).find(L"\tnothing to swap\t0"), std::wstring::npos);
     shell.value.reset();
     EXPECT_EQ(ExitCode(Run()), kPathNotFound);
 }

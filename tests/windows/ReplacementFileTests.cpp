@@ -188,9 +188,20 @@ DWORD WINAPI CloseAfterHalfASecond(void* handle) {
     return 0;
 }
 
-DWORD WINAPI ReleaseAfterHalfASecond(void* lock) {
+// Another run in a thread of its own (the lock's mutex is a thread's): it takes the lock at once,
+// and gives it up half a second later.
+struct AnotherRun {
+    std::wstring lockFile;
+    win32::UniqueKernelObject taken{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    bool took = false;
+};
+DWORD WINAPI HoldTheLockHalfASecond(void* run) {
+    auto& another = *static_cast<AnotherRun*>(run);
+    win32::LockFileRunLock lock;
+    another.took = lock.TryAcquire(another.lockFile);
+    ::SetEvent(another.taken.get());
     ::Sleep(500);
-    static_cast<RunLock*>(lock)->Release();
+    lock.Release();
     return 0;
 }
 
@@ -203,7 +214,7 @@ TEST(RunLock, ALockFileThatCannotBeOpenedIsJudgedByWhatTheSystemSaysNext) {
         {ERROR_SHARING_VIOLATION, kThere, kOpened, win32::LockVerdict::Held},
         {ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED, win32::LockVerdict::Held},
         {ERROR_ACCESS_DENIED, kThere, ERROR_SHARING_VIOLATION, win32::LockVerdict::Held},
-        {ERROR_ACCESS_DENIED, kThere, ERROR_ACCESS_DENIED, win32::LockVerdict::Held},
+        {ERROR_ACCESS_DENIED, kThere, ERROR_ACCESS_DENIED, win32::LockVerdict::NotOpenable},
         {ERROR_ACCESS_DENIED, kThere, kOpened, win32::LockVerdict::Leftover},
         {ERROR_ACCESS_DENIED, ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED,
          win32::LockVerdict::Refused},
@@ -242,14 +253,16 @@ TEST(RealReplacement, LockedPrivateKeyLeavesThePairAndNoTemporaryFile) {
     // another run for as long: ridden out.
     auto holder = HoldOpen(install / L"PrivateKey.pem", 0);
     ASSERT_TRUE(holder);
-    win32::LockFileRunLock anotherRun;
-    ASSERT_TRUE(anotherRun.TryAcquire(paths.lockFile));
-    EXPECT_FALSE(runLock.TryAcquire(paths.lockFile)) << "no sharing";
+    AnotherRun anotherRun{paths.lockFile};
+    const win32::UniqueKernelObject lockHolder{
+        ::CreateThread(nullptr, 0, HoldTheLockHalfASecond, &anotherRun, 0, nullptr)};
+    ASSERT_TRUE(lockHolder);
+    ::WaitForSingleObject(anotherRun.taken.get(), INFINITE);
+    ASSERT_TRUE(anotherRun.took);
+    EXPECT_FALSE(runLock.TryAcquire(paths.lockFile)) << "one run at a time";
     const win32::UniqueKernelObject keyReleaser{
         ::CreateThread(nullptr, 0, CloseAfterHalfASecond, holder.release(), 0, nullptr)};
-    const win32::UniqueKernelObject lockReleaser{
-        ::CreateThread(nullptr, 0, ReleaseAfterHalfASecond, &anotherRun, 0, nullptr)};
-    ASSERT_TRUE(keyReleaser && lockReleaser);
+    ASSERT_TRUE(keyReleaser);
     ReplaceCredentials(windows.All(), paths);
     EXPECT_EQ(ReadFileBytes(install / L"Certificate.pem"), certificate);
     EXPECT_EQ(ReadFileBytes(install / L"PrivateKey.pem_old"), "OLD KEY");
