@@ -412,8 +412,10 @@ TEST_F(Package, OnlyThe32BitExecutableIsPackaged) {
 
 TEST_F(Package, ToolWritesTheFolderAndAZipThatUnpacksToIt) {
     const auto name = PackageName();
-    // A key only its owner reads, and a link planted where the zip is first written.
-    fs::permissions(inputs.key, fs::perms::owner_read | fs::perms::owner_write);
+    // A key others can read, as a checkout's is, and a link planted where the zip is first
+    // written.
+    fs::permissions(inputs.key, fs::perms::owner_read | fs::perms::owner_write |
+                                    fs::perms::group_read | fs::perms::others_read);
     fs::create_directories(folder / "dist");
     WriteBytes(folder / "victim.txt", "not to be overwritten");
     fs::create_symlink(folder / "victim.txt", folder / "dist" / (name + ".zip.partial"));
@@ -427,20 +429,30 @@ TEST_F(Package, ToolWritesTheFolderAndAZipThatUnpacksToIt) {
             << written;
     }
     EXPECT_NE(output.find("data2.bin and the zip are mode 0600"), std::string::npos) << output;
+    EXPECT_NE(output.find("new-key.pem: warning: the private key is readable by others than its "
+                          "owner (mode 0644)"),
+              std::string::npos)
+        << output;
     EXPECT_NE(output.find(name + ".zip"), std::string::npos) << output;
     const auto package = folder / "dist" / name;
     EXPECT_EQ(ReadBytes(package / "data1.bin"), certificate);
     EXPECT_EQ(ReadBytes(package / "data2.bin"), privateKey);
-    // sha256sum and Python's zipfile accept what was written.
+    // sha256sum and Python's zipfile accept what was written; the zip records each file's mode.
     const auto checks = "cd " + package.string() + " && sha256sum --quiet -c SHA256SUMS && " +
                         "python3 -c \"import zipfile,sys; z=zipfile.ZipFile(sys.argv[1]); "
-                        "assert z.testzip() is None; print(*sorted(z.namelist()))\" " +
+                        "assert z.testzip() is None; print(*sorted((i.filename, "
+                        "oct(i.external_attr >> 16)) for i in z.infolist()))\" " +
                         (folder / "dist" / (name + ".zip")).string() + " >" +
                         (folder / "names.txt").string();
     ASSERT_EQ(std::system(checks.c_str()), 0);
-    EXPECT_EQ(ReadBytes(folder / "names.txt"), name + "/KestovaDesktopUpdater.exe " + name +
-                                                   "/SHA256SUMS " + name + "/data1.bin " + name +
-                                                   "/data2.bin " + name + "/data3.bin\n");
+    std::string listed;
+    for (const auto* file :
+         {"KestovaDesktopUpdater.exe", "SHA256SUMS", "data1.bin", "data2.bin", "data3.bin"}) {
+        const bool key = std::string_view{file} == "data2.bin";
+        listed += (listed.empty() ? "('" : " ('") + name + "/" + file + "', '0o10" +
+                  (key ? "0600" : "0644") + "')";
+    }
+    EXPECT_EQ(ReadBytes(folder / "names.txt"), listed + "\n");
 }
 
 // A rebuild replaces the previous package whole; a second build while one holds the folder's

@@ -134,14 +134,14 @@ int Run(int argc, char** argv) {
         return 1;
     }
 
-    const auto keyMode = fs::status(arguments.inputs.key).permissions();
-    kdu::package::WritePackage(files, arguments.out, keyMode);
+    kdu::package::WritePackage(files, arguments.out);
     const auto folder = arguments.out / kdu::package::PackageName();
     std::printf("kestova-package: wrote %s/ and %s.zip\n", folder.string().c_str(),
                 folder.string().c_str());
-    std::printf("kestova-package: data2.bin and the zip are mode %04o, as readable as %s at most\n",
-                static_cast<unsigned>(fs::status(folder / "data2.bin").permissions()),
-                arguments.inputs.key.string().c_str());
+    std::printf(
+        "kestova-package: data2.bin and the zip are mode %04o, readable by their owner "
+        "only\n",
+        static_cast<unsigned>(fs::status(folder / "data2.bin").permissions()));
     std::fputs(files.back().content.c_str(), stdout);  // the SHA-256 list
     return 0;
 }
