@@ -3,21 +3,29 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <spawn.h>
 #include <sys/file.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 
 #include "tests/package/TestCredentials.h"
 #include "tools/package/Credentials.h"
 #include "tools/package/Messages.h"
 #include "tools/package/Package.h"
+#include "tools/package/Process.h"
+#include "tools/package/Signing.h"
 #include "update/PackageCheck.h"
 #include "update/PackageDigests.h"
+
+extern char** environ;
 
 namespace kdu::package {
 namespace {
@@ -290,6 +298,15 @@ void WriteBytes(const fs::path& path, std::string_view bytes) {
                                                 static_cast<std::streamsize>(bytes.size()));
 }
 
+// Whether the process ends (or is a zombie) within a minute.
+bool Ends(pid_t process) {
+    for (int wait = 0; wait < 6000; ++wait, ::usleep(10000)) {
+        const auto stat = ReadBytes("/proc/" + std::to_string(process) + "/stat");
+        if (stat.empty() || stat.find(") Z ") != std::string::npos) return true;
+    }
+    return false;
+}
+
 void PutLittle(std::string& bytes, std::size_t at, std::uint32_t value, int size = 4) {
     for (int i = 0; i < size; ++i, value >>= 8) bytes[at + i] = static_cast<char>(value & 0xFF);
 }
@@ -334,14 +351,16 @@ protected:
     }
     void TearDown() override { fs::remove_all(folder); }
 
-    // The command line tool, as support staff run it; its exit code.
+    // The command line tool, as support staff run it, its output in output.txt.
+    std::string ToolCommand(const std::string& extra) const {
+        return std::string{KDU_PACKAGE_TOOL} + " --certificate " + inputs.certificate.string() +
+               " --key " + inputs.key.string() + " --messages " + inputs.messages.string() +
+               " --exe " + inputs.executable.string() + " --out " + (folder / "dist").string() +
+               extra + " >" + (folder / "output.txt").string() + " 2>&1";
+    }
+    // Its exit code.
     int RunTool(const std::string& extra = {}) const {
-        const auto command = std::string{KDU_PACKAGE_TOOL} + " --certificate " +
-                             inputs.certificate.string() + " --key " + inputs.key.string() +
-                             " --messages " + inputs.messages.string() + " --exe " +
-                             inputs.executable.string() + " --out " + (folder / "dist").string() +
-                             extra + " >" + (folder / "output.txt").string() + " 2>&1";
-        const int status = std::system(command.c_str());
+        const int status = std::system(ToolCommand(extra).c_str());
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
@@ -524,6 +543,53 @@ TEST_F(Package, ToolCommandLineMistakesAreSaidAndHelpIsNoError) {
         EXPECT_EQ(std::system(command.c_str()) >> 8, exitCode);
         EXPECT_NE(ReadBytes(output).find(said), std::string::npos) << ReadBytes(output);
     }
+}
+
+// --- Signing -------------------------------------------------------------------------------
+
+// Ctrl-C or SIGTERM during signing ends the sign command's whole process group and removes the
+// work folder; the previous package stays as it was.
+TEST_F(Package, ToolInterruptedEndsTheSignCommandAndKeepsThePackage) {
+    ASSERT_EQ(RunTool(), 0) << ReadBytes(folder / "output.txt");
+    const auto zip = folder / "dist" / (PackageName() + ".zip");
+    const auto previous = ReadBytes(zip);
+    WriteBytes(folder / "sign.pem",
+               CertificatePem(NewKey().get(), inputs.now, -60, kDay, "codeSigning"));
+    const auto started = folder / "started.txt";
+    for (const int signal : {SIGINT, SIGTERM}) {
+        fs::remove(started);
+        const auto command =
+            "exec " + ToolCommand(" --sign-certificate " + (folder / "sign.pem").string() +
+                                  " --sign-command 'sleep 600 & echo $$ $! $(dirname $f) >" +
+                                  started.string() + "; wait'");
+        const char* argv[] = {"sh", "-c", command.c_str(), nullptr};
+        pid_t tool = 0;
+        ASSERT_EQ(
+            posix_spawn(&tool, "/bin/sh", nullptr, nullptr, const_cast<char**>(argv), environ), 0);
+        for (int wait = 0; wait < 6000 && ReadBytes(started).find('\n') == std::string::npos;
+             ++wait) {
+            ::usleep(10000);
+        }
+        pid_t shell = 0, sleeper = 0;
+        std::string work;
+        std::istringstream{ReadBytes(started)} >> shell >> sleeper >> work;
+        ::kill(tool, signal);
+        int status = 0;
+        ASSERT_EQ(::waitpid(tool, &status, 0), tool);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
+        EXPECT_TRUE(Ends(shell) && Ends(sleeper)) << "the group is ended";
+        EXPECT_FALSE(fs::exists(work)) << work;
+        EXPECT_EQ(ReadBytes(zip), previous);
+        EXPECT_NE(ReadBytes(folder / "output.txt").find("interrupted"), std::string::npos);
+    }
+}
+
+// At the time limit the program's whole process group is ended.
+TEST(Signing, AProgramPastItsTimeLimitIsEndedWithItsGroup) {
+    const auto log = fs::path{::testing::TempDir()} / "time-limit.txt";
+    EXPECT_TRUE(RunProgram({"sh", "-c", "sleep 600 & echo $!; wait"}, log, std::chrono::seconds{1})
+                    .endedAtTimeLimit);
+    EXPECT_TRUE(Ends(std::stoi(ReadBytes(log))));
 }
 
 TEST(Zip, Crc32IsTheStandardOne) { EXPECT_EQ(Crc32("123456789"), 0xCBF43926U); }

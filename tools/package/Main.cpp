@@ -1,6 +1,7 @@
 // kestova-package: checks a new certificate, private key and message file, and builds the
 // deployment of KestovaDesktopUpdater from them, or refuses it and writes nothing.
 
+#include <csignal>
 #include <cstdio>
 #include <ctime>
 #include <exception>
@@ -10,6 +11,7 @@
 
 #include "resources/version.h"
 #include "tools/package/Package.h"
+#include "tools/package/Process.h"
 
 namespace {
 
@@ -151,6 +153,12 @@ int Run(int argc, char** argv) {
 int main(int argc, char** argv) {
     try {
         return Run(argc, argv);
+    } catch (const kdu::package::Interrupted& interrupted) {
+        std::fprintf(stderr, "kestova-package: %s\n", interrupted.what());
+        // Ended by the signal, as a shell expects of a program it interrupted.
+        std::signal(interrupted.Signal(), SIG_DFL);
+        std::raise(interrupted.Signal());
+        return 128 + interrupted.Signal();
     } catch (const kdu::package::PackageWriteError& error) {
         std::fprintf(stderr, "%s\n", error.what());
         return 1;

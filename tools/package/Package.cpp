@@ -18,6 +18,7 @@
 #include "tools/package/DigestSlot.h"
 #include "tools/package/Messages.h"
 #include "tools/package/PeImage.h"
+#include "tools/package/Process.h"
 
 namespace kdu::package {
 namespace fs = std::filesystem;
@@ -253,6 +254,8 @@ std::vector<ZipEntry> PreparePackage(const PackageInputs& inputs, Findings& find
 }
 
 void WritePackage(const std::vector<ZipEntry>& files, const fs::path& out) {
+    // Ctrl-C waits until the package is whole, the new one or the previous one.
+    const HeldSignals held;
     fs::create_directories(out);
     const OutputLock lock{out};
     const auto name = PackageName();

@@ -1,45 +1,44 @@
 #include "tools/package/Signing.h"
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <initializer_list>
 #include <iterator>
-#include <vector>
 
 #include "resources/version.h"
 #include "tools/package/PeImage.h"
-
-extern char** environ;
+#include "tools/package/Process.h"
 
 namespace kdu::package {
 namespace fs = std::filesystem;
 namespace {
+
+using std::chrono::seconds;
+
+// A slow token, signing service or timestamp server must not hold a build up for ever.
+constexpr seconds kSigningLimit{300};
 
 std::string ReadAll(const fs::path& path) {
     std::ifstream in{path, std::ios::binary};
     return {std::istreambuf_iterator<char>{in}, {}};
 }
 
-// Runs a program found on PATH with its output in log, without a shell: the paths are passed
-// as they are. Its exit code, or -1 if it could not run.
-int Run(std::vector<std::string> arguments, const fs::path& log) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    std::vector<char*> argv;
-    argv.reserve(arguments.size() + 1);
-    for (auto& argument : arguments) argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    pid_t child = 0;
-    const int spawned = posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    int status = 0;
-    if (spawned != 0 || waitpid(child, &status, 0) != child) return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+// What went wrong running a signing program within its limit; empty if it succeeded.
+std::string RunWithinTimeLimit(std::vector<std::string> command, const std::string& name,
+                               const fs::path& log, seconds limit) {
+    const auto outcome = RunProgram(std::move(command), log, limit);
+    if (!outcome.started) return "cannot run " + name + " (install it: scripts/setup.sh)";
+    if (outcome.endedAtTimeLimit) {
+        return name + " was ended after " + std::to_string(limit.count()) +
+               " s (a slow timestamp server?)";
+    }
+    if (outcome.exitCode == 0) return {};
+    const auto causes = Causes(ReadAll(log));
+    return name + " failed (" +
+           (outcome.exitCode < 0 ? "ended by a signal"
+                                 : "exit code " + std::to_string(outcome.exitCode)) +
+           ")" + (causes.empty() ? "" : ": " + causes);
 }
 
 // A private folder for the unsigned and signed copies, removed with everything in it.
@@ -60,32 +59,6 @@ public:
 private:
     fs::path path_;
 };
-
-// A slow timestamp server must not hold a build up for ever.
-constexpr char kTimeLimitSeconds[] = "300";
-
-// What went wrong running a signing program, within the time limit; empty if it succeeded.
-std::string RunWithinTimeLimit(std::vector<std::string> command, const std::string& name,
-                               const fs::path& log) {
-    command.insert(command.begin(), {"timeout", "--kill-after=10", kTimeLimitSeconds});
-    const int exitCode = Run(command, log);
-    constexpr int kTimedOut = 124;  // timeout's own codes
-    constexpr int kCouldNotRun = 127;
-    if (exitCode == kTimedOut) {
-        return name + " did not finish within " + kTimeLimitSeconds +
-               " s (a slow timestamp server?)";
-    }
-    if (exitCode == -1 || exitCode == kCouldNotRun) {
-        return "cannot run " + name + " (install it: scripts/setup.sh)";
-    }
-    if (exitCode != 0)
-        return name + " failed (exit code " + std::to_string(exitCode) + "): " + ReadAll(log);
-    return {};
-}
-
-std::string RunOsslsigncode(std::vector<std::string> command, const fs::path& log) {
-    return RunWithinTimeLimit(std::move(command), "osslsigncode", log);
-}
 
 // A path as one shell word.
 std::string ShellQuoted(const std::string& text) {
@@ -108,20 +81,24 @@ std::string WithFile(std::string command, const std::string& path) {
 std::string SignInPlace(const fs::path& path, const SigningInputs& signing, const fs::path& log) {
     if (!signing.command.empty()) {
         return RunWithinTimeLimit({"sh", "-c", WithFile(signing.command, path.string())},
-                                  "the sign command", log);
+                                  "the sign command", log, kSigningLimit);
     }
     const auto signed_ = path.string() + ".signed";
     std::vector<std::string> command{"osslsigncode", "sign",
                                      "-certs",       signing.certificate.string(),
                                      "-key",         signing.key.string()};
-    if (signing.KeyOnToken())
+    if (signing.KeyOnToken()) {
         command.insert(command.end(), {"-pkcs11module", signing.pkcs11Module});
+    }
     command.insert(command.end(), {"-h", "sha256", "-n", KDU_PRODUCT_NAME});
     if (!signing.timestampUrl.empty()) {
         command.insert(command.end(), {"-ts", signing.timestampUrl});
     }
     command.insert(command.end(), {"-in", path.string(), "-out", signed_});
-    if (auto failure = RunOsslsigncode(command, log); !failure.empty()) return failure;
+    if (auto failure = RunWithinTimeLimit(command, "osslsigncode", log, kSigningLimit);
+        !failure.empty()) {
+        return failure;
+    }
     fs::rename(signed_, path);
     return {};
 }
@@ -131,6 +108,45 @@ std::string SignInPlace(const fs::path& path, const SigningInputs& signing, cons
 fs::path TrustStore() {
     const char* file = std::getenv("SSL_CERT_FILE");
     return file && *file ? fs::path{file} : fs::path{"/etc/ssl/certs/ca-certificates.crt"};
+}
+
+// The PEM files given, one after the other, in one file (an empty name adds nothing).
+fs::path Bundle(const fs::path& bundle, std::initializer_list<fs::path> parts) {
+    std::ofstream out{bundle, std::ios::binary};
+    for (const auto& part : parts) {
+        if (!part.empty()) out << ReadAll(part) << "\n";
+    }
+    return bundle;
+}
+
+// Verifies the signature as a user's system would: up the chain given, to a root in it or in the
+// trust store.
+std::string Verify(const fs::path& program, const SigningInputs& signing, const fs::path& work) {
+    const auto anchors = Bundle(work / "anchors.pem", {signing.certificate, TrustStore()});
+    const auto failure = RunWithinTimeLimit(
+        {"osslsigncode", "verify", "-in", program.string(), "-CAfile", anchors.string()},
+        "osslsigncode verify", work / "verify.txt", kSigningLimit);
+    return failure.empty() ? std::string{} : "the signed exe does not verify: " + failure;
+}
+
+Signed SignAndVerify(std::string_view exe, const SigningInputs& signing, const fs::path& work) {
+    const auto program = work / KDU_FILE_NAME;
+    const auto log = work / "sign.txt";
+    std::ofstream{program, std::ios::binary}.write(exe.data(),
+                                                   static_cast<std::streamsize>(exe.size()));
+    if (const auto failure = SignInPlace(program, signing, log); !failure.empty()) {
+        return {{}, failure};
+    }
+    auto signedExe = ReadAll(program);
+    if (!OnlyASignatureAdded(exe, signedExe)) {
+        return {{},
+                "the signed exe is not the program given with a signature added (its bytes, "
+                "digest slot included, must stay as they are)"};
+    }
+    if (auto failure = Verify(program, signing, work); !failure.empty()) {
+        return {{}, std::move(failure)};
+    }
+    return {std::move(signedExe), {}};
 }
 
 }  // namespace
@@ -157,34 +173,12 @@ bool OnlyASignatureAdded(std::string_view before, std::string_view after) {
 }
 
 Signed SignExecutable(std::string_view exe, const SigningInputs& signing) {
+    // Held first, so that an interruption ends what runs and removes the work folder before the
+    // builder ends.
+    const HeldSignals held;
     const WorkFolder work;
     if (work.Path().empty()) return {{}, "cannot make a temporary folder"};
-    const auto program = work.Path() / KDU_FILE_NAME;
-    const auto log = work.Path() / "sign.txt";
-    std::ofstream{program, std::ios::binary}.write(exe.data(),
-                                                   static_cast<std::streamsize>(exe.size()));
-    if (const auto failure = SignInPlace(program, signing, log); !failure.empty()) {
-        return {{}, failure};
-    }
-    auto signedExe = ReadAll(program);
-    if (!OnlyASignatureAdded(exe, signedExe)) {
-        return {{},
-                "the signed exe is not the program given with a signature added (its bytes, "
-                "digest slot included, must stay as they are)"};
-    }
-    // The signature is checked as a user's system would: up the chain given, to a root in it or
-    // in the system's trust store.
-    const auto anchors = work.Path() / "anchors.pem";
-    {
-        std::ofstream bundle{anchors, std::ios::binary};
-        bundle << ReadAll(signing.certificate) << "\n" << ReadAll(TrustStore());
-    }
-    const auto verifyLog = work.Path() / "verify.txt";
-    const auto verified = RunOsslsigncode(
-        {"osslsigncode", "verify", "-in", program.string(), "-CAfile", anchors.string()},
-        verifyLog);
-    if (!verified.empty()) return {{}, "the signed exe does not verify: " + verified};
-    return {std::move(signedExe), {}};
+    return SignAndVerify(exe, signing, work.Path());
 }
 
 }  // namespace kdu::package

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kdu::package {
 
@@ -23,14 +24,15 @@ struct SigningInputs {
 
 struct Signed {
     std::string executable;  // the signed bytes, when signing succeeded
-    std::string failure;     // else what osslsigncode said
+    std::string failure;     // else why not, in one line
 };
 
 // Signs exe with Authenticode (SHA-256, RFC 3161 timestamp where a URL is given) by running
-// osslsigncode, or the signing command, within a time limit; the certificate and a key file are
-// taken as checked. What a command leaves must be the same program with the same digest slot, a
-// signature added and nothing else. The signature must then verify up the chain given, to a root
-// in it or in the system's trust store (SSL_CERT_FILE where it is set).
+// osslsigncode, or the signing command, each run within a time limit. The certificate and a key
+// file are taken as checked. What a command leaves must be the same program with the same digest
+// slot, a signature added and nothing else. The signature must then verify up the chain given,
+// to a root in it or in the system's trust store (SSL_CERT_FILE where it is set). SIGINT or
+// SIGTERM meanwhile ends what runs and throws Interrupted.
 Signed SignExecutable(std::string_view exe, const SigningInputs& signing);
 
 // Whether after is before with an Authenticode signature added and nothing else: the same bytes
