@@ -2,8 +2,9 @@
 # package-round-trip.sh TOOL SHIPPED_EXE RUN_EXE TEST_EXE SAMPLE WORK: builds a signed package of
 # the shipped i686 exe from the sample deployment with kestova-package, signed through a SoftHSM2
 # token (and, for its refusals, by sign commands and without a trust store), checks its signature,
-# then runs the round-trip test against it under Wine. RUN_EXE is the exe the Wine tiers run: the shipped one, or its x86_64
-# build where this machine cannot run 32-bit programs, which then takes its place in the package.
+# then runs the round-trip test against it under Wine. RUN_EXE is the exe the Wine tiers run: the
+# shipped one, or its x86_64 build where this machine cannot run 32-bit programs, which then
+# takes its place in the package.
 set -euo pipefail
 tool=$1 shipped_exe=$2 run_exe=$3 test_exe=$4 sample=$5 work=$6
 for needed in "$tool" "$shipped_exe"; do
@@ -47,13 +48,21 @@ package() { # OUT SIGNING-OPTIONS...: the sample deployment, signed as the optio
     --messages "$sample/messages.txt" --exe "$shipped_exe" --out "$1" \
     --sign-certificate "$work/signing/chain.pem" "${@:2}"
 }
+said() { # NAME EXPECTED: the build's output says it
+  grep -q -- "$2" "$work/$1.txt" || { cat "$work/$1.txt"; echo "FAIL: $1: not said: $2" >&2; exit 1; }
+}
 refused() { # NAME EXPECTED SIGNING-OPTIONS...: the build fails, says why, and writes nothing
   if package "$work/$1" "${@:3}" >"$work/$1.txt" 2>&1; then
     echo "FAIL: $1: built" >&2; exit 1
   fi
-  grep -q "$2" "$work/$1.txt" || { cat "$work/$1.txt"; echo "FAIL: $1: not said: $2" >&2; exit 1; }
+  said "$1" "$2"
   [[ ! -e $work/$1 ]] || { echo "FAIL: $1: something was written" >&2; exit 1; }
   echo "refused, nothing written: $1"
+}
+built() { # NAME EXPECTED SIGNING-OPTIONS...: the build succeeds and says it
+  package "$work/$1" "${@:3}" >"$work/$1.txt" 2>&1 || { cat "$work/$1.txt"; echo "FAIL: $1" >&2; exit 1; }
+  said "$1" "$2"
+  echo "built: $1"
 }
 
 # Without the root in a trust store the signature does not verify.
@@ -61,22 +70,23 @@ SSL_CERT_FILE='' refused without-root "does not verify" --sign-key "$token_key" 
   --pkcs11-module "$softhsm"
 export SSL_CERT_FILE=$work/signing/root.pem
 # Any signing tool, through --sign-command: here osslsigncode with the key file; it must leave
-# the program and its digest slot as they were, and succeed.
-by_key="osslsigncode sign -certs $work/signing/chain.pem -key $work/signing/key.pem -h sha256"
-by_key+=" -in \$f -out \$f.signed && mv \$f.signed \$f"
-package "$work/by-command" --sign-command "$by_key" >"$work/by-command.txt" 2>&1 ||
-  { cat "$work/by-command.txt"; echo "FAIL: the sign command's package" >&2; exit 1; }
-echo "built with --sign-command"
+# the program and its digest slot as they were, and succeed. The exe's path holds a space.
+mkdir -p "$work/temporary folder"
+with() { # CERTIFICATE KEY OPTIONS...: the sign command that signs with them
+  echo "osslsigncode sign -certs $1 -key $2 ${*:3} -in \"\$f\" -out \"\$1.s\" && mv \"\$1.s\" \$f"
+}
+by_key=$(with "$work/signing/chain.pem" "$work/signing/key.pem" -h sha256)
+TMPDIR="$work/temporary folder" built by-command "signed without --timestamp-url" \
+  --sign-command "$by_key"
 flip_slot="python3 -c 'import sys; b=bytearray(open(sys.argv[1],\"rb\").read()); "
 flip_slot+="i=b.rindex(b\"KDU-PACKAGE-SUMS\")+40; b[i]^=1; open(sys.argv[1],\"wb\").write(b)' \$f"
 refused slot-changed "not the program given" --sign-command "$flip_slot && $by_key"
-refused command-failed "the sign command failed (exit code 3)" --sign-command "exit 3"
+refused command-failed "the sign command failed (exit code 3)" \
+  --sign-command 'test -f "$1" && exit 3'
 
 # The package of the round trip: signed through the token, untimestamped (a warning with the date).
-package "$work/dist" --sign-key "$token_key" --pkcs11-module "$softhsm" 2>"$work/dist.txt" ||
-  { cat "$work/dist.txt"; echo "FAIL: the token's package" >&2; exit 1; }
-grep -q "signed without --timestamp-url, the exe's signature stops verifying when the signing certificate expires, on" \
-  "$work/dist.txt" || { cat "$work/dist.txt"; echo "FAIL: no timestamp warning" >&2; exit 1; }
+built dist "signed without --timestamp-url, the exe's signature stops verifying when the signing certificate expires, on" \
+  --sign-key "$token_key" --pkcs11-module "$softhsm"
 cp -r "$work"/dist/KestovaDesktopUpdater-*/ "$work/app"  # the one package, named by its version
 
 # The packaged exe is the signed one, and its signature holds only while every byte does.

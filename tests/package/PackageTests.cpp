@@ -21,6 +21,7 @@
 #include "tools/package/Messages.h"
 #include "tools/package/Package.h"
 #include "tools/package/Process.h"
+#include "tools/package/SignCommand.h"
 #include "tools/package/Signing.h"
 #include "update/PackageCheck.h"
 #include "update/PackageDigests.h"
@@ -534,6 +535,9 @@ TEST_F(Package, ToolCommandLineMistakesAreSaidAndHelpIsNoError) {
          2, "error: signing needs --sign-certificate and either --sign-key or --sign-command"},
         {" --certificate a --key b --messages c --out d --sign-certificate s --sign-key pkcs11:x",
          2, "error: a PKCS#11 key (--sign-key pkcs11:...) needs --pkcs11-module"},
+        {" --certificate a --key b --messages c --out d --sign-certificate s --sign-command"
+         " 'sign $fpr'",
+         2, "error: --sign-command must name the exe to sign"},
     };
     for (const auto& [arguments, exitCode, said] : cases) {
         SCOPED_TRACE(arguments);
@@ -559,9 +563,10 @@ TEST_F(Package, ToolInterruptedEndsTheSignCommandAndKeepsThePackage) {
     for (const int signal : {SIGINT, SIGTERM}) {
         fs::remove(started);
         const auto command =
-            "exec " + ToolCommand(" --sign-certificate " + (folder / "sign.pem").string() +
-                                  " --sign-command 'sleep 600 & echo $$ $! $(dirname $f) >" +
-                                  started.string() + "; wait'");
+            "exec " +
+            ToolCommand(" --sign-certificate " + (folder / "sign.pem").string() +
+                        " --sign-command 'sleep 600 & echo $$ $! \"$(dirname \"$1\")\" >" +
+                        started.string() + "; wait'");
         const char* argv[] = {"sh", "-c", command.c_str(), nullptr};
         pid_t tool = 0;
         ASSERT_EQ(
@@ -582,6 +587,21 @@ TEST_F(Package, ToolInterruptedEndsTheSignCommandAndKeepsThePackage) {
         EXPECT_EQ(ReadBytes(zip), previous);
         EXPECT_NE(ReadBytes(folder / "output.txt").find("interrupted"), std::string::npos);
     }
+}
+
+// The exe's path as one word, whatever it holds, as "$1", $KESTOVA_SIGN_FILE and $f, quoted or
+// not; $f only where the shell would expand it, as a whole word.
+TEST(Signing, TheSignCommandGetsTheExeAsOneWord) {
+    const std::string exe = "/tmp/a b'c";
+    const auto log = fs::path{::testing::TempDir()} / "sign-command.txt";
+    const auto command = ShellCommand(
+        R"(printf '[%s]' "$1" "$KESTOVA_SIGN_FILE" $f "$f" ${f}.signed $fpr '$f' \$f)");
+    EXPECT_EQ(RunProgram({"sh", "-c", command, "sh", exe}, log, std::chrono::seconds{60},
+                         {{"KESTOVA_SIGN_FILE=" + exe}})
+                  .exitCode,
+              0);
+    const auto word = "[" + exe + "]";
+    EXPECT_EQ(ReadBytes(log), word + word + word + word + "[" + exe + ".signed][$f][$f]");
 }
 
 // At the time limit the program's whole process group is ended.

@@ -12,6 +12,7 @@
 #include "resources/version.h"
 #include "tools/package/Package.h"
 #include "tools/package/Process.h"
+#include "tools/package/SignCommand.h"
 
 namespace {
 
@@ -28,7 +29,7 @@ constexpr char kUsage[] =
     "                        (--sign-key CODESIGN-KEY.pem\n"
     "                         | --sign-key 'pkcs11:token=...;object=...;pin-value=...'\n"
     "                           --pkcs11-module LIBRARY.so\n"
-    "                         | --sign-command 'COMMAND $f')\n"
+    "                         | --sign-command 'COMMAND \"$1\"')\n"
     "                        [--timestamp-url URL]]\n"
     "\n"
     "Builds FOLDER/" KDU_PACKAGE_NAME "/ and FOLDER/" KDU_PACKAGE_NAME
@@ -40,7 +41,8 @@ constexpr char kUsage[] =
     "With --sign-certificate (PEM, its chain after it) and --sign-key, the exe is signed\n"
     "(Authenticode, SHA-256) with osslsigncode, from a key file or, given a PKCS#11 URI,\n"
     "from a token or HSM; with --sign-command instead, COMMAND runs through the shell with\n"
-    "$f the quoted path of the exe to sign in place (a cloud signer's client, jsign, ...).\n"
+    "the path of the exe to sign in place as \"$1\", $KESTOVA_SIGN_FILE and $f (a cloud\n"
+    "signer's client, jsign, ...).\n"
     "The signature must verify up the chain to a root in it or in the system's trust store\n"
     "(SSL_CERT_FILE where set). A release should also be timestamped.\n"
     "--exe defaults to " KDU_DEFAULT_EXE "\n";
@@ -101,6 +103,10 @@ std::string Parse(int argc, char** argv, Arguments& arguments) {
         }
         if (signing->KeyOnToken() != !signing->pkcs11Module.empty()) {
             return "a PKCS#11 key (--sign-key pkcs11:...) needs --pkcs11-module, and only it";
+        }
+        if (!signing->command.empty() && !kdu::package::NamesTheExe(signing->command)) {
+            return "--sign-command must name the exe to sign, as \"$1\", $KESTOVA_SIGN_FILE or "
+                   "$f";
         }
     }
     if (in.certificate.empty() || in.key.empty() || in.messages.empty() || arguments.out.empty()) {

@@ -106,6 +106,24 @@ private:
     posix_spawn_file_actions_t actions_{};
 };
 
+// The builder's environment with the entries added, in place of any of the same names.
+std::vector<char*> EnvironmentWith(std::vector<std::string>& added) {
+    const auto replaced = [&](std::string_view entry) {
+        for (const std::string_view addition : added) {
+            const auto name = addition.substr(0, addition.find('=') + 1);
+            if (entry.starts_with(name)) return true;
+        }
+        return false;
+    };
+    std::vector<char*> environment;
+    for (char** entry = environ; *entry; ++entry) {
+        if (!replaced(*entry)) environment.push_back(*entry);
+    }
+    for (auto& entry : added) environment.push_back(entry.data());
+    environment.push_back(nullptr);
+    return environment;
+}
+
 std::string_view Trimmed(std::string_view text) {
     const auto start = text.find_first_not_of(" \t\r");
     if (start == std::string_view::npos) return {};
@@ -183,7 +201,7 @@ HeldSignals::HeldSignals() {
 HeldSignals::~HeldSignals() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
 
 Outcome RunProgram(std::vector<std::string> arguments, const std::filesystem::path& log,
-                   std::chrono::seconds limit) {
+                   std::chrono::seconds limit, const ProgramInputs& inputs) {
     const HeldSignals held;
     const auto interruptions = Interruptions();
     const Descriptor signals{::signalfd(-1, &interruptions, SFD_CLOEXEC)};
@@ -193,11 +211,14 @@ Outcome RunProgram(std::vector<std::string> arguments, const std::filesystem::pa
     argv.reserve(arguments.size() + 1);
     for (auto& argument : arguments) argv.push_back(argument.data());
     argv.push_back(nullptr);
+    std::vector<std::string> added = inputs.environment;
+    auto environment = EnvironmentWith(added);
 
     const SpawnFiles files{log};
     const SpawnAttributes attributes;
     pid_t child = 0;
-    if (posix_spawnp(&child, argv[0], files.Get(), attributes.Get(), argv.data(), environ) != 0) {
+    if (posix_spawnp(&child, argv[0], files.Get(), attributes.Get(), argv.data(),
+                     environment.data()) != 0) {
         return {};
     }
     // (glibc 2.36's <sys/pidfd.h> declares pidfd_open without C linkage.)

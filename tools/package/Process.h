@@ -18,6 +18,11 @@ struct Outcome {
     int exitCode = -1;  // -1: ended by a signal
 };
 
+// What a program gets beyond the builder's environment.
+struct ProgramInputs {
+    std::vector<std::string> environment;  // "NAME=value", added
+};
+
 // SIGINT (Ctrl-C) or SIGTERM came while a program ran; the program's process group was ended.
 class Interrupted : public std::runtime_error {
 public:
@@ -32,7 +37,7 @@ private:
 // group of its own, which is ended whole (SIGTERM, then SIGKILL 10 s later) at the time limit, or
 // when SIGINT or SIGTERM comes to the builder: then Interrupted is thrown.
 Outcome RunProgram(std::vector<std::string> arguments, const std::filesystem::path& log,
-                   std::chrono::seconds limit);
+                   std::chrono::seconds limit, const ProgramInputs& inputs = {});
 
 // What a program's output says went wrong, in one line: at most three causes, OpenSSL's reasons
 // and its verifier's first, then the lines that say a step failed; else its last two lines.

@@ -9,6 +9,7 @@
 #include "resources/version.h"
 #include "tools/package/PeImage.h"
 #include "tools/package/Process.h"
+#include "tools/package/SignCommand.h"
 
 namespace kdu::package {
 namespace fs = std::filesystem;
@@ -26,8 +27,9 @@ std::string ReadAll(const fs::path& path) {
 
 // What went wrong running a signing program within its limit; empty if it succeeded.
 std::string RunWithinTimeLimit(std::vector<std::string> command, const std::string& name,
-                               const fs::path& log, seconds limit) {
-    const auto outcome = RunProgram(std::move(command), log, limit);
+                               const fs::path& log, seconds limit,
+                               const ProgramInputs& inputs = {}) {
+    const auto outcome = RunProgram(std::move(command), log, limit, inputs);
     if (!outcome.started) return "cannot run " + name + " (install it: scripts/setup.sh)";
     if (outcome.endedAtTimeLimit) {
         return name + " was ended after " + std::to_string(limit.count()) +
@@ -60,28 +62,12 @@ private:
     fs::path path_;
 };
 
-// A path as one shell word.
-std::string ShellQuoted(const std::string& text) {
-    std::string quoted = "'";
-    for (const char c : text) quoted += c == '\'' ? std::string{"'\\''"} : std::string(1, c);
-    return quoted + "'";
-}
-
-// The command with every "$f" replaced by the quoted path.
-std::string WithFile(std::string command, const std::string& path) {
-    const auto quoted = ShellQuoted(path);
-    for (auto at = command.find("$f"); at != std::string::npos; at = command.find("$f", at)) {
-        command.replace(at, 2, quoted);
-        at += quoted.size();
-    }
-    return command;
-}
-
 // What signing the copy at path in place failed with; empty if it succeeded.
 std::string SignInPlace(const fs::path& path, const SigningInputs& signing, const fs::path& log) {
     if (!signing.command.empty()) {
-        return RunWithinTimeLimit({"sh", "-c", WithFile(signing.command, path.string())},
-                                  "the sign command", log, kSigningLimit);
+        return RunWithinTimeLimit({"sh", "-c", ShellCommand(signing.command), "sh", path.string()},
+                                  "the sign command", log, kSigningLimit,
+                                  {{"KESTOVA_SIGN_FILE=" + path.string()}});
     }
     const auto signed_ = path.string() + ".signed";
     std::vector<std::string> command{"osslsigncode", "sign",

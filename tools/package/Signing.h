@@ -14,8 +14,8 @@ struct SigningInputs {
     std::filesystem::path certificate;
     std::filesystem::path key;  // a PEM file, or a "pkcs11:" URI with pkcs11Module
     std::string pkcs11Module;   // the token's PKCS#11 library
-    std::string command;        // run through the shell, "$f" the quoted path of the exe to sign
-    std::string timestampUrl;   // empty: no timestamp (the signature ends with the certificate)
+    std::string command;  // run through the shell, the exe's path in "$1", $KESTOVA_SIGN_FILE, $f
+    std::string timestampUrl;  // empty: no timestamp (the signature ends with the certificate)
 
     bool KeyOnToken() const { return key.string().starts_with("pkcs11:"); }
     // The builder sees no key: the signature made is verified against the certificate instead.
