@@ -40,8 +40,9 @@ printf 'directories.tokendir = %s\nobjectstore.backend = file\nlog.level = ERROR
 softhsm2-util --init-token --free --label kdu-test --pin 1234 --so-pin 4321 >/dev/null
 softhsm2-util --import key.pem --token kdu-test --label publisher --id 01 --pin 1234 >/dev/null
 cd - >/dev/null
-token_key="pkcs11:token=kdu-test;object=publisher;type=private;pin-value=1234"
+token_key="pkcs11:token=kdu-test;object=publisher;type=private"
 softhsm=/usr/lib/softhsm/libsofthsm2.so
+export KESTOVA_PKCS11_PIN=1234
 
 package() { # OUT SIGNING-OPTIONS...: the sample deployment, signed as the options say
   "$tool" --certificate "$sample/new-cert.pem" --key "$sample/new-key.pem" \
@@ -69,6 +70,8 @@ built() { # NAME EXPECTED SIGNING-OPTIONS...: the build succeeds and says it
 SSL_CERT_FILE='' refused without-root "does not verify" --sign-key "$token_key" \
   --pkcs11-module "$softhsm"
 export SSL_CERT_FILE=$work/signing/root.pem
+refused pin-in-uri "give it in the environment variable KESTOVA_PKCS11_PIN" \
+  --sign-key "$token_key;pin-value=1234" --pkcs11-module "$softhsm"
 # Any signing tool, through --sign-command: here osslsigncode with the key file; it must leave
 # the program and its digest slot as they were, and succeed. The exe's path holds a space.
 mkdir -p "$work/temporary folder"
@@ -84,9 +87,13 @@ refused slot-changed "not the program given" --sign-command "$flip_slot && $by_k
 refused command-failed "the sign command failed (exit code 3)" \
   --sign-command 'test -f "$1" && exit 3'
 
-# The package of the round trip: signed through the token, untimestamped (a warning with the date).
+# The package of the round trip: signed through the token, the PIN from the environment,
+# untimestamped (a warning with the date). Built again with the PIN from a file, as echo writes it.
 built dist "signed without --timestamp-url, the exe's signature stops verifying when the signing certificate expires, on" \
   --sign-key "$token_key" --pkcs11-module "$softhsm"
+echo 1234 >"$work/pin"
+KESTOVA_PKCS11_PIN='' built again "mode 0600" --sign-key "$token_key" --pkcs11-module "$softhsm" \
+  --pkcs11-pin-file "$work/pin"
 cp -r "$work"/dist/KestovaDesktopUpdater-*/ "$work/app"  # the one package, named by its version
 
 # The packaged exe is the signed one, and its signature holds only while every byte does.

@@ -535,6 +535,9 @@ TEST_F(Package, ToolCommandLineMistakesAreSaidAndHelpIsNoError) {
          2, "error: signing needs --sign-certificate and either --sign-key or --sign-command"},
         {" --certificate a --key b --messages c --out d --sign-certificate s --sign-key pkcs11:x",
          2, "error: a PKCS#11 key (--sign-key pkcs11:...) needs --pkcs11-module"},
+        {" --certificate a --key b --messages c --out d --sign-certificate s --pkcs11-module m"
+         " --sign-key 'pkcs11:token=t;pin-value=40273'",
+         2, "give it in the environment variable KESTOVA_PKCS11_PIN or in a file named by"},
         {" --certificate a --key b --messages c --out d --sign-certificate s --sign-command"
          " 'sign $fpr'",
          2, "error: --sign-command must name the exe to sign"},
@@ -546,10 +549,47 @@ TEST_F(Package, ToolCommandLineMistakesAreSaidAndHelpIsNoError) {
                              (exitCode == 0 ? " 2>/dev/null" : " 2>&1");
         EXPECT_EQ(std::system(command.c_str()) >> 8, exitCode);
         EXPECT_NE(ReadBytes(output).find(said), std::string::npos) << ReadBytes(output);
+        EXPECT_EQ(ReadBytes(output).find("40273"), std::string::npos) << "the PIN is not said";
     }
 }
 
 // --- Signing -------------------------------------------------------------------------------
+
+// The PIN reaches osslsigncode (a stand-in here) through a pipe, from the environment or a file
+// (its newline dropped): in no process's command line, and never said.
+TEST_F(Package, ToolGivesThePinOnlyThroughAPipe) {
+    const auto bin = folder / "bin";
+    fs::create_directories(bin);
+    WriteBytes(
+        bin / "osslsigncode",
+        "#!/bin/sh\nd=$(dirname \"$0\")\ncat /proc/[0-9]*/cmdline >\"$d/cmdlines\" 2>/dev/null\n"
+        "while [ $# -gt 0 ]; do [ \"$1\" = -readpass ] && cat \"$2\" >\"$d/pin\"; shift; done\n"
+        "echo \"PIN incorrect: $(cat \"$d/pin\")\" >&2; exit 1\n");
+    fs::permissions(bin / "osslsigncode", fs::perms::owner_all);
+    WriteBytes(folder / "sign.pem",
+               CertificatePem(NewKey().get(), inputs.now, -60, kDay, "codeSigning"));
+    WriteBytes(folder / "pin.txt", "40273-pin\n");
+    const char* searched = std::getenv("PATH");
+    const std::string path = searched ? searched : "";
+    ::setenv("PATH", (bin.string() + ":" + path).c_str(), 1);
+    for (const bool inFile : {false, true}) {
+        SCOPED_TRACE(inFile);
+        ::setenv("KESTOVA_PKCS11_PIN", inFile ? "not this one" : "40273-pin", 1);
+        fs::remove(bin / "pin");
+        EXPECT_EQ(RunTool(" --sign-certificate " + (folder / "sign.pem").string() +
+                          " --sign-key pkcs11:token=t --pkcs11-module m.so" +
+                          (inFile ? " --pkcs11-pin-file " + (folder / "pin.txt").string() : "")),
+                  1);
+        EXPECT_EQ(ReadBytes(bin / "pin"), "40273-pin");
+        EXPECT_NE(ReadBytes(bin / "cmdlines").find("pkcs11:token=t"), std::string::npos);
+        EXPECT_EQ(ReadBytes(bin / "cmdlines").find("40273"), std::string::npos);
+        const auto output = ReadBytes(folder / "output.txt");
+        EXPECT_NE(output.find("PIN incorrect: (the PIN)"), std::string::npos) << output;
+        EXPECT_EQ(output.find("40273"), std::string::npos) << output;
+    }
+    ::setenv("PATH", path.c_str(), 1);
+    ::unsetenv("KESTOVA_PKCS11_PIN");
+}
 
 // Ctrl-C or SIGTERM during signing ends the sign command's whole process group and removes the
 // work folder; the previous package stays as it was.
@@ -597,7 +637,7 @@ TEST(Signing, TheSignCommandGetsTheExeAsOneWord) {
     const auto command = ShellCommand(
         R"(printf '[%s]' "$1" "$KESTOVA_SIGN_FILE" $f "$f" ${f}.signed $fpr '$f' \$f)");
     EXPECT_EQ(RunProgram({"sh", "-c", command, "sh", exe}, log, std::chrono::seconds{60},
-                         {{"KESTOVA_SIGN_FILE=" + exe}})
+                         {{"KESTOVA_SIGN_FILE=" + exe}, {}})
                   .exitCode,
               0);
     const auto word = "[" + exe + "]";

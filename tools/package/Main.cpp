@@ -27,8 +27,8 @@ constexpr char kUsage[] =
     "[--allow-not-yet-valid]\n"
     "                       [--sign-certificate CODESIGN.pem\n"
     "                        (--sign-key CODESIGN-KEY.pem\n"
-    "                         | --sign-key 'pkcs11:token=...;object=...;pin-value=...'\n"
-    "                           --pkcs11-module LIBRARY.so\n"
+    "                         | --sign-key 'pkcs11:token=...;object=...;type=private'\n"
+    "                           --pkcs11-module LIBRARY.so [--pkcs11-pin-file PIN-FILE]\n"
     "                         | --sign-command 'COMMAND \"$1\"')\n"
     "                        [--timestamp-url URL]]\n"
     "\n"
@@ -40,9 +40,9 @@ constexpr char kUsage[] =
     "MESSAGES.txt is UTF-8: lines 1-3 introduction, 4 and 5 closing, 6 failure.\n"
     "With --sign-certificate (PEM, its chain after it) and --sign-key, the exe is signed\n"
     "(Authenticode, SHA-256) with osslsigncode, from a key file or, given a PKCS#11 URI,\n"
-    "from a token or HSM; with --sign-command instead, COMMAND runs through the shell with\n"
-    "the path of the exe to sign in place as \"$1\", $KESTOVA_SIGN_FILE and $f (a cloud\n"
-    "signer's client, jsign, ...).\n"
+    "from a token or HSM, its PIN in KESTOVA_PKCS11_PIN or the PIN file; with --sign-command\n"
+    "instead, COMMAND runs through the shell with the path of the exe to sign in place as\n"
+    "\"$1\", $KESTOVA_SIGN_FILE and $f (a cloud signer's client, jsign, ...).\n"
     "The signature must verify up the chain to a root in it or in the system's trust store\n"
     "(SSL_CERT_FILE where set). A release should also be timestamped.\n"
     "--exe defaults to " KDU_DEFAULT_EXE "\n";
@@ -87,6 +87,8 @@ std::string Parse(int argc, char** argv, Arguments& arguments) {
             Signing(arguments).key = value;
         } else if (option == "--pkcs11-module") {
             Signing(arguments).pkcs11Module = value.string();
+        } else if (option == "--pkcs11-pin-file") {
+            Signing(arguments).pinFile = value;
         } else if (option == "--sign-command") {
             Signing(arguments).command = value.string();
         } else if (option == "--timestamp-url") {
@@ -101,8 +103,16 @@ std::string Parse(int argc, char** argv, Arguments& arguments) {
             return "signing needs --sign-certificate and either --sign-key or --sign-command "
                    "(--timestamp-url only timestamps a signature made with them)";
         }
-        if (signing->KeyOnToken() != !signing->pkcs11Module.empty()) {
-            return "a PKCS#11 key (--sign-key pkcs11:...) needs --pkcs11-module, and only it";
+        if (signing->KeyOnToken() != !signing->pkcs11Module.empty() ||
+            (!signing->pinFile.empty() && !signing->KeyOnToken())) {
+            return "a PKCS#11 key (--sign-key pkcs11:...) needs --pkcs11-module, and only it "
+                   "takes it and --pkcs11-pin-file";
+        }
+        // Any local user can read a command line.
+        if (signing->key.string().find("pin-value=") != std::string::npos) {
+            return "the token's PIN must not be in --sign-key (pin-value=), where any local user "
+                   "can read it: give it in the environment variable KESTOVA_PKCS11_PIN or in a "
+                   "file named by --pkcs11-pin-file";
         }
         if (!signing->command.empty() && !kdu::package::NamesTheExe(signing->command)) {
             return "--sign-command must name the exe to sign, as \"$1\", $KESTOVA_SIGN_FILE or "

@@ -87,15 +87,16 @@ private:
     posix_spawnattr_t attributes_{};
 };
 
-// Standard input from /dev/null, the output in log.
+// Standard input from /dev/null, the output in log, and the secret's pipe as descriptor 3.
 class SpawnFiles {
 public:
-    explicit SpawnFiles(const std::filesystem::path& log) {
+    SpawnFiles(const std::filesystem::path& log, int secret) {
         posix_spawn_file_actions_init(&actions_);
         posix_spawn_file_actions_addopen(&actions_, 0, "/dev/null", O_RDONLY, 0);
         posix_spawn_file_actions_addopen(&actions_, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                          0600);
         posix_spawn_file_actions_adddup2(&actions_, 1, 2);
+        if (secret >= 0) posix_spawn_file_actions_adddup2(&actions_, secret, 3);
     }
     SpawnFiles(const SpawnFiles&) = delete;
     SpawnFiles& operator=(const SpawnFiles&) = delete;
@@ -105,6 +106,20 @@ public:
 private:
     posix_spawn_file_actions_t actions_{};
 };
+
+// A pipe that holds the secret, its writing end closed; or none (-1) for no secret.
+int PipeHolding(const std::string& secret) {
+    if (secret.empty()) return -1;
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0) ThrowSystemError("cannot make a pipe");
+    const Descriptor writing{ends[1]};
+    // A PIN or password is far smaller than a pipe's buffer: the write does not wait.
+    if (::write(ends[1], secret.data(), secret.size()) != static_cast<ssize_t>(secret.size())) {
+        ::close(ends[0]);
+        ThrowSystemError("cannot write to a pipe");
+    }
+    return ends[0];
+}
 
 // The builder's environment with the entries added, in place of any of the same names.
 std::vector<char*> EnvironmentWith(std::vector<std::string>& added) {
@@ -206,6 +221,7 @@ Outcome RunProgram(std::vector<std::string> arguments, const std::filesystem::pa
     const auto interruptions = Interruptions();
     const Descriptor signals{::signalfd(-1, &interruptions, SFD_CLOEXEC)};
     if (signals.Get() < 0) ThrowSystemError("cannot watch for signals");
+    Descriptor secret{PipeHolding(inputs.secret)};
 
     std::vector<char*> argv;
     argv.reserve(arguments.size() + 1);
@@ -214,13 +230,14 @@ Outcome RunProgram(std::vector<std::string> arguments, const std::filesystem::pa
     std::vector<std::string> added = inputs.environment;
     auto environment = EnvironmentWith(added);
 
-    const SpawnFiles files{log};
+    const SpawnFiles files{log, secret.Get()};
     const SpawnAttributes attributes;
     pid_t child = 0;
     if (posix_spawnp(&child, argv[0], files.Get(), attributes.Get(), argv.data(),
                      environment.data()) != 0) {
         return {};
     }
+    secret.Close();
     // (glibc 2.36's <sys/pidfd.h> declares pidfd_open without C linkage.)
     const Descriptor process{static_cast<int>(::syscall(SYS_pidfd_open, child, 0))};
     if (process.Get() < 0) ThrowSystemError("cannot watch the program");

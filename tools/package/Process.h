@@ -21,6 +21,7 @@ struct Outcome {
 // What a program gets beyond the builder's environment.
 struct ProgramInputs {
     std::vector<std::string> environment;  // "NAME=value", added
+    std::string secret;  // where not empty, readable at /dev/fd/3 (a pipe: no file or command line)
 };
 
 // SIGINT (Ctrl-C) or SIGTERM came while a program ran; the program's process group was ended.

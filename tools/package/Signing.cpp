@@ -62,12 +62,37 @@ private:
     fs::path path_;
 };
 
-// What signing the copy at path in place failed with; empty if it succeeded.
-std::string SignInPlace(const fs::path& path, const SigningInputs& signing, const fs::path& log) {
+// The token's PIN: the PIN file's content but one final newline (echo writes one), else
+// KESTOVA_PKCS11_PIN, else none (the token's own way); nothing if the PIN file cannot be read.
+std::optional<std::string> TokenPin(const SigningInputs& signing) {
+    if (!signing.KeyOnToken()) return std::string{};
+    if (signing.pinFile.empty()) {
+        const char* pin = std::getenv("KESTOVA_PKCS11_PIN");
+        return std::string{pin ? pin : ""};
+    }
+    std::ifstream in{signing.pinFile, std::ios::binary};
+    if (!in) return std::nullopt;
+    std::string pin{std::istreambuf_iterator<char>{in}, {}};
+    if (pin.ends_with('\n')) pin.pop_back();
+    return pin;
+}
+
+std::string Redacted(std::string text, const std::string& secret) {
+    if (secret.empty()) return text;
+    for (auto at = text.find(secret); at != std::string::npos; at = text.find(secret, at)) {
+        text.replace(at, secret.size(), "(the PIN)");
+    }
+    return text;
+}
+
+// What signing the copy at path in place failed with; empty if it succeeded. The PIN goes
+// through a pipe that only osslsigncode reads.
+std::string SignInPlace(const fs::path& path, const SigningInputs& signing, const std::string& pin,
+                        const fs::path& log) {
     if (!signing.command.empty()) {
         return RunWithinTimeLimit({"sh", "-c", ShellCommand(signing.command), "sh", path.string()},
                                   "the sign command", log, kSigningLimit,
-                                  {{"KESTOVA_SIGN_FILE=" + path.string()}});
+                                  {{"KESTOVA_SIGN_FILE=" + path.string()}, {}});
     }
     const auto signed_ = path.string() + ".signed";
     std::vector<std::string> command{"osslsigncode", "sign",
@@ -76,12 +101,13 @@ std::string SignInPlace(const fs::path& path, const SigningInputs& signing, cons
     if (signing.KeyOnToken()) {
         command.insert(command.end(), {"-pkcs11module", signing.pkcs11Module});
     }
+    if (!pin.empty()) command.insert(command.end(), {"-readpass", "/dev/fd/3"});
     command.insert(command.end(), {"-h", "sha256", "-n", KDU_PRODUCT_NAME});
     if (!signing.timestampUrl.empty()) {
         command.insert(command.end(), {"-ts", signing.timestampUrl});
     }
     command.insert(command.end(), {"-in", path.string(), "-out", signed_});
-    if (auto failure = RunWithinTimeLimit(command, "osslsigncode", log, kSigningLimit);
+    if (auto failure = RunWithinTimeLimit(command, "osslsigncode", log, kSigningLimit, {{}, pin});
         !failure.empty()) {
         return failure;
     }
@@ -115,12 +141,13 @@ std::string Verify(const fs::path& program, const SigningInputs& signing, const 
     return failure.empty() ? std::string{} : "the signed exe does not verify: " + failure;
 }
 
-Signed SignAndVerify(std::string_view exe, const SigningInputs& signing, const fs::path& work) {
+Signed SignAndVerify(std::string_view exe, const SigningInputs& signing, const std::string& pin,
+                     const fs::path& work) {
     const auto program = work / KDU_FILE_NAME;
     const auto log = work / "sign.txt";
     std::ofstream{program, std::ios::binary}.write(exe.data(),
                                                    static_cast<std::streamsize>(exe.size()));
-    if (const auto failure = SignInPlace(program, signing, log); !failure.empty()) {
+    if (const auto failure = SignInPlace(program, signing, pin, log); !failure.empty()) {
         return {{}, failure};
     }
     auto signedExe = ReadAll(program);
@@ -164,7 +191,11 @@ Signed SignExecutable(std::string_view exe, const SigningInputs& signing) {
     const HeldSignals held;
     const WorkFolder work;
     if (work.Path().empty()) return {{}, "cannot make a temporary folder"};
-    return SignAndVerify(exe, signing, work.Path());
+    const auto pin = TokenPin(signing);
+    if (!pin) return {{}, "cannot read the PIN file " + signing.pinFile.string()};
+    auto result = SignAndVerify(exe, signing, *pin, work.Path());
+    result.failure = Redacted(std::move(result.failure), *pin);
+    return result;
 }
 
 }  // namespace kdu::package

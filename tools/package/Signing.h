@@ -12,8 +12,9 @@ namespace kdu::package {
 // a key on a token or HSM through PKCS#11, or any signing command; and where to timestamp.
 struct SigningInputs {
     std::filesystem::path certificate;
-    std::filesystem::path key;  // a PEM file, or a "pkcs11:" URI with pkcs11Module
-    std::string pkcs11Module;   // the token's PKCS#11 library
+    std::filesystem::path key;      // a PEM file, or a "pkcs11:" URI with pkcs11Module
+    std::string pkcs11Module;       // the token's PKCS#11 library
+    std::filesystem::path pinFile;  // the PIN; else KESTOVA_PKCS11_PIN, else the token's way
     std::string command;  // run through the shell, the exe's path in "$1", $KESTOVA_SIGN_FILE, $f
     std::string timestampUrl;  // empty: no timestamp (the signature ends with the certificate)
 
@@ -31,8 +32,9 @@ struct Signed {
 // osslsigncode, or the signing command, each run within a time limit. The certificate and a key
 // file are taken as checked. What a command leaves must be the same program with the same digest
 // slot, a signature added and nothing else. The signature must then verify up the chain given,
-// to a root in it or in the system's trust store (SSL_CERT_FILE where it is set). SIGINT or
-// SIGTERM meanwhile ends what runs and throws Interrupted.
+// to a root in it or in the system's trust store (SSL_CERT_FILE where it is set). The PIN never
+// appears in a command line or in what is said. SIGINT or SIGTERM meanwhile ends what runs and
+// throws Interrupted.
 Signed SignExecutable(std::string_view exe, const SigningInputs& signing);
 
 // Whether after is before with an Authenticode signature added and nothing else: the same bytes
