@@ -31,6 +31,11 @@ printf 'extendedKeyUsage=codeSigning\nkeyUsage=critical,digitalSignature\n' >ext
 openssl x509 -req -in request.pem -CA ca.pem -CAkey ca-key.pem -set_serial 2 -days 2 -sha256 \
   -extfile extensions.txt -out publisher.pem 2>/dev/null
 cat publisher.pem ca.pem >chain.pem  # leaf first, no root
+# Another publisher of the same CA.
+openssl req -new -newkey rsa:2048 -nodes -keyout other-key.pem -out other-request.pem \
+  -subj "/CN=Kestova Other Publisher" 2>/dev/null
+openssl x509 -req -in other-request.pem -CA ca.pem -CAkey ca-key.pem -set_serial 3 -days 2 \
+  -sha256 -extfile extensions.txt -out other.pem 2>/dev/null
 
 # The publisher's key on a SoftHSM2 token made here, as a publisher's is on a USB token or HSM.
 mkdir -p "$work/token"
@@ -86,6 +91,12 @@ flip_slot+="i=b.rindex(b\"KDU-PACKAGE-SUMS\")+40; b[i]^=1; open(sys.argv[1],\"wb
 refused slot-changed "not the program given" --sign-command "$flip_slot && $by_key"
 refused command-failed "the sign command failed (exit code 3)" \
   --sign-command 'test -f "$1" && exit 3'
+refused another-publisher "signed with the certificate of /CN=Kestova Other Publisher" \
+  --sign-command "$(with "$work/signing/other.pem" "$work/signing/other-key.pem" -h sha256)"
+refused nested "a second, nested signature" --sign-command \
+  "$by_key && $(with "$work/signing/chain.pem" "$work/signing/key.pem" -h sha256 -nest)"
+refused sha-1 "its digest is SHA1, not SHA-256" \
+  --sign-command "$(with "$work/signing/chain.pem" "$work/signing/key.pem" -h sha1)"
 
 # The package of the round trip: signed through the token, the PIN from the environment,
 # untimestamped (a warning with the date). Built again with the PIN from a file, as echo writes it.

@@ -629,6 +629,32 @@ TEST_F(Package, ToolInterruptedEndsTheSignCommandAndKeepsThePackage) {
     }
 }
 
+TEST(Signing, ASignatureIsAddedAsOneCertificateTableEntry) {
+    const auto before = ExecutableFor(0x14C);
+    const std::string signature{"\x30\x03\x02\x01\x00", 5};  // a DER SEQUENCE
+    const auto signedWith = [&](std::uint32_t length, std::uint32_t revisionAndType,
+                                const std::string& table) {
+        auto after = before + std::string(8, '\0') + table;
+        PutLittle(after, 0x400, length), PutLittle(after, 0x404, revisionAndType);
+        PutLittle(after, 0xD8, 0x400), PutLittle(after, 0xDC, 8 + table.size());
+        return after;
+    };
+    constexpr std::uint32_t kPkcs7 = 0x00020200;  // revision 2.0, PKCS#7 signed data
+    const auto padding = std::string(3, '\0');
+    EXPECT_TRUE(OnlyASignatureAdded(before, signedWith(13, kPkcs7, signature + padding)));
+    EXPECT_TRUE(OnlyASignatureAdded(before, signedWith(16, kPkcs7, signature + padding)));
+    EXPECT_FALSE(OnlyASignatureAdded(before, signedWith(13, 0x00020100, signature + padding)));
+    EXPECT_FALSE(OnlyASignatureAdded(before, signedWith(13, 0x00010200, signature + padding)));
+    EXPECT_FALSE(
+        OnlyASignatureAdded(before, signedWith(13, kPkcs7, signature + std::string{"\0\0\1", 3})));
+    EXPECT_FALSE(
+        OnlyASignatureAdded(before, signedWith(16, kPkcs7, "\x30\x09" + padding + padding)));
+    auto twoEntries =
+        signedWith(13, kPkcs7, signature + padding + std::string(8, '\0') + signature + padding);
+    PutLittle(twoEntries, 0x410, 13), PutLittle(twoEntries, 0x414, kPkcs7);
+    EXPECT_FALSE(OnlyASignatureAdded(before, twoEntries));
+}
+
 // The exe's path as one word, whatever it holds, as "$1", $KESTOVA_SIGN_FILE and $f, quoted or
 // not; $f only where the shell would expand it, as a whole word.
 TEST(Signing, TheSignCommandGetsTheExeAsOneWord) {

@@ -43,8 +43,9 @@ constexpr char kUsage[] =
     "from a token or HSM, its PIN in KESTOVA_PKCS11_PIN or the PIN file; with --sign-command\n"
     "instead, COMMAND runs through the shell with the path of the exe to sign in place as\n"
     "\"$1\", $KESTOVA_SIGN_FILE and $f (a cloud signer's client, jsign, ...).\n"
-    "The signature must verify up the chain to a root in it or in the system's trust store\n"
-    "(SSL_CERT_FILE where set). A release should also be timestamped.\n"
+    "The signature must be one, by the leaf of CODESIGN.pem, and verify up the chain to a\n"
+    "root in it or in the system's trust store (SSL_CERT_FILE where set). A release should\n"
+    "also be timestamped.\n"
     "--exe defaults to " KDU_DEFAULT_EXE "\n";
 
 struct Arguments {

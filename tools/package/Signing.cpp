@@ -7,6 +7,7 @@
 #include <iterator>
 
 #include "resources/version.h"
+#include "tools/package/Authenticode.h"
 #include "tools/package/PeImage.h"
 #include "tools/package/Process.h"
 #include "tools/package/SignCommand.h"
@@ -132,17 +133,21 @@ fs::path Bundle(const fs::path& bundle, std::initializer_list<fs::path> parts) {
 }
 
 // Verifies the signature as a user's system would: up the chain given, to a root in it or in the
-// trust store.
-std::string Verify(const fs::path& program, const SigningInputs& signing, const fs::path& work) {
+// trust store, by the leaf given.
+std::string Verify(const fs::path& program, const SigningInputs& signing,
+                   const LeafCertificate& leaf, const fs::path& work) {
     const auto anchors = Bundle(work / "anchors.pem", {signing.certificate, TrustStore()});
-    const auto failure = RunWithinTimeLimit(
-        {"osslsigncode", "verify", "-in", program.string(), "-CAfile", anchors.string()},
-        "osslsigncode verify", work / "verify.txt", kSigningLimit);
+    const auto failure =
+        RunWithinTimeLimit({"osslsigncode", "verify", "-in", program.string(), "-CAfile",
+                            anchors.string(), "-require-leaf-hash", "sha256:" + leaf.sha256},
+                           "osslsigncode verify", work / "verify.txt", kSigningLimit);
     return failure.empty() ? std::string{} : "the signed exe does not verify: " + failure;
 }
 
 Signed SignAndVerify(std::string_view exe, const SigningInputs& signing, const std::string& pin,
                      const fs::path& work) {
+    const auto leaf = ReadLeaf(ReadAll(signing.certificate));
+    if (!leaf) return {{}, "cannot read the signing certificate " + signing.certificate.string()};
     const auto program = work / KDU_FILE_NAME;
     const auto log = work / "sign.txt";
     std::ofstream{program, std::ios::binary}.write(exe.data(),
@@ -154,9 +159,13 @@ Signed SignAndVerify(std::string_view exe, const SigningInputs& signing, const s
     if (!OnlyASignatureAdded(exe, signedExe)) {
         return {{},
                 "the signed exe is not the program given with a signature added (its bytes, "
-                "digest slot included, must stay as they are)"};
+                "digest slot included, must stay as they are, the signature one certificate "
+                "table entry)"};
     }
-    if (auto failure = Verify(program, signing, work); !failure.empty()) {
+    const auto reading =
+        ReadSignature(*OneSignatureEntry(signedExe, *ReadPeImage(signedExe)), *leaf);
+    if (!reading.problem.empty()) return {{}, "the signature is refused: " + reading.problem};
+    if (auto failure = Verify(program, signing, *leaf, work); !failure.empty()) {
         return {{}, std::move(failure)};
     }
     return {std::move(signedExe), {}};
@@ -170,7 +179,7 @@ bool OnlyASignatureAdded(std::string_view before, std::string_view after) {
     if (!original || !image || original->signature.size != 0) return false;
     const std::size_t tableAt = image->signature.address;
     if (tableAt < before.size() || tableAt > after.size() ||
-        image->signature.size != after.size() - tableAt) {
+        image->signature.size != after.size() - tableAt || !OneSignatureEntry(after, *image)) {
         return false;
     }
     const auto padding = after.substr(before.size(), tableAt - before.size());

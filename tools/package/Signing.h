@@ -31,15 +31,15 @@ struct Signed {
 // Signs exe with Authenticode (SHA-256, RFC 3161 timestamp where a URL is given) by running
 // osslsigncode, or the signing command, each run within a time limit. The certificate and a key
 // file are taken as checked. What a command leaves must be the same program with the same digest
-// slot, a signature added and nothing else. The signature must then verify up the chain given,
-// to a root in it or in the system's trust store (SSL_CERT_FILE where it is set). The PIN never
-// appears in a command line or in what is said. SIGINT or SIGTERM meanwhile ends what runs and
-// throws Interrupted.
+// slot, a signature added and nothing else. The signature must then be exactly one, SHA-256, by
+// the certificate given, and verify up its chain to a root in it or in the system's trust store
+// (SSL_CERT_FILE where it is set). The PIN never appears in a command line or in what is said.
+// SIGINT or SIGTERM meanwhile ends what runs and throws Interrupted.
 Signed SignExecutable(std::string_view exe, const SigningInputs& signing);
 
 // Whether after is before with an Authenticode signature added and nothing else: the same bytes
 // but the checksum and the certificate table's directory entry, then zeros (the table's
-// alignment), then the table, to the end.
+// alignment), then the table, to the end, as one entry.
 bool OnlyASignatureAdded(std::string_view before, std::string_view after);
 
 }  // namespace kdu::package
