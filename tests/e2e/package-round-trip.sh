@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # package-round-trip.sh TOOL SHIPPED_EXE RUN_EXE TEST_EXE SAMPLE WORK: builds a signed package of
 # the shipped i686 exe from the sample deployment with kestova-package, signed through a SoftHSM2
-# token (and, for its refusals, by sign commands and without a trust store), checks its signature,
-# then runs the round-trip test against it under Wine. RUN_EXE is the exe the Wine tiers run: the
-# shipped one, or its x86_64 build where this machine cannot run 32-bit programs, which then
-# takes its place in the package.
+# token (and, for its refusals, by sign commands, with timestamps of a local authority and
+# without a trust store), checks its signature, then runs the round-trip test against it under
+# Wine. RUN_EXE is the exe the Wine tiers run: the shipped one, or its x86_64 build where this
+# machine cannot run 32-bit programs, which then takes its place in the package.
 set -euo pipefail
 tool=$1 shipped_exe=$2 run_exe=$3 test_exe=$4 sample=$5 work=$6
 for needed in "$tool" "$shipped_exe"; do
@@ -36,6 +36,37 @@ openssl req -new -newkey rsa:2048 -nodes -keyout other-key.pem -out other-reques
   -subj "/CN=Kestova Other Publisher" 2>/dev/null
 openssl x509 -req -in other-request.pem -CA ca.pem -CAkey ca-key.pem -set_serial 3 -days 2 \
   -sha256 -extfile extensions.txt -out other.pem 2>/dev/null
+
+# A timestamp authority (openssl ts behind a local HTTP server), its root in no trust store.
+openssl req -x509 -newkey rsa:2048 -nodes -keyout tsa-root-key.pem -out tsa-root.pem -days 3650 \
+  -subj "/CN=Kestova Test TSA Root" "${ca_extensions[@]}" 2>/dev/null
+openssl req -new -newkey rsa:2048 -nodes -keyout tsa-key.pem -out tsa-request.pem \
+  -subj "/CN=Kestova Test TSA" 2>/dev/null
+echo 'extendedKeyUsage=critical,timeStamping' >tsa-extensions.txt
+openssl x509 -req -in tsa-request.pem -CA tsa-root.pem -CAkey tsa-root-key.pem -set_serial 1 \
+  -days 3650 -sha256 -extfile tsa-extensions.txt -out tsa.pem 2>/dev/null
+printf '%s\n' '[tsa]' default_tsa=tsa serial=tsa-serial default_policy=1.2.3.4 digests=sha256 \
+  signer_digest=sha256 >tsa.cnf
+python3 - >"$work/tsa-port" 2>"$work/tsa.txt" <<'PYTHON' &
+import http.server, subprocess
+class Authority(http.server.BaseHTTPRequestHandler):
+    def do_POST(self):
+        query = self.rfile.read(int(self.headers["Content-Length"]))
+        reply = subprocess.run(["openssl", "ts", "-reply", "-config", "tsa.cnf", "-queryfile",
+            "/dev/stdin", "-inkey", "tsa-key.pem", "-signer", "tsa.pem", "-chain", "tsa-root.pem"],
+            input=query, capture_output=True).stdout
+        self.send_response(200)
+        self.send_header("Content-Type", "application/timestamp-reply")
+        self.end_headers()
+        self.wfile.write(reply)
+server = http.server.HTTPServer(("127.0.0.1", 0), Authority)
+print(server.server_port, flush=True)
+server.serve_forever()
+PYTHON
+authority=$!
+trap 'kill $authority' EXIT
+until [[ -s $work/tsa-port ]]; do sleep 0.1; done
+tsa=http://127.0.0.1:$(cat "$work/tsa-port")
 
 # The publisher's key on a SoftHSM2 token made here, as a publisher's is on a USB token or HSM.
 mkdir -p "$work/token"
@@ -97,6 +128,22 @@ refused nested "a second, nested signature" --sign-command \
   "$by_key && $(with "$work/signing/chain.pem" "$work/signing/key.pem" -h sha256 -nest)"
 refused sha-1 "its digest is SHA1, not SHA-256" \
   --sign-command "$(with "$work/signing/chain.pem" "$work/signing/key.pem" -h sha1)"
+
+# Timestamps, read from the signature: from the first authority that answers, or the sign
+# command's, verified against --timestamp-ca; one that verifies against no store refused, as a
+# sign command that did not timestamp.
+built timestamped "the timestamped signature stays valid" --sign-key "$token_key" \
+  --pkcs11-module "$softhsm" --timestamp-url http://127.0.0.1:9 --timestamp-url "$tsa" \
+  --timestamp-ca "$work/signing/tsa-root.pem"
+built command-timestamped "the timestamped signature stays valid" --sign-command \
+  "$(with "$work/signing/chain.pem" "$work/signing/key.pem" -h sha256 -ts "$tsa")" \
+  --timestamp-ca "$work/signing/tsa-root.pem"
+refused timestamp-unverified "its timestamp does not verify" --sign-key "$work/signing/key.pem" \
+  --timestamp-url "$tsa"
+refused not-timestamped "did not timestamp the signature" --sign-command "$by_key" \
+  --timestamp-url "$tsa"
+kill $authority
+trap - EXIT
 
 # The package of the round trip: signed through the token, the PIN from the environment,
 # untimestamped (a warning with the date). Built again with the PIN from a file, as echo writes it.

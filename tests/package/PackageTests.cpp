@@ -189,16 +189,21 @@ TEST_F(CertificateAndKey, NotYetValidAndExpiringSoonAreOnlyWarnings) {
     ASSERT_EQ(soon.warnings.size(), 1U);
     EXPECT_NE(soon.warnings[0].reason.find("within 30 days: the product breaks"),
               std::string::npos);
-    // A signing certificate: what matters is the timestamp.
+    // A signing certificate: what matters is the timestamp of the signature made.
     const auto signing = CertificatePem(key.get(), now, -3600, 29 * kDay, "codeSigning");
-    for (const bool timestamped : {false, true}) {
+    Findings checked;
+    CheckCredentials({"sign.pem", signing, "key.pem", PrivateKeyPem(key.get())}, {now, false, true},
+                     checked);
+    EXPECT_TRUE(checked.warnings.empty()) << AllReasons(checked.warnings);
+    const std::pair<Timestamp, const char*> timestamps[] = {
+        {Timestamp::None, "signed without --timestamp-url"},
+        {Timestamp::Unverified, "the exe's timestamp does not verify"},
+        {Timestamp::Verified, "the timestamped signature stays"}};
+    for (const auto& [timestamp, expected] : timestamps) {
         Findings said;
-        CheckCredentials({"sign.pem", signing, "key.pem", PrivateKeyPem(key.get())},
-                         {now, false, true, false, timestamped}, said);
-        ASSERT_EQ(said.warnings.size(), 1U) << AllReasons(said.errors);
-        EXPECT_NE(said.warnings[0].reason.find(timestamped ? "the timestamped signature stays"
-                                                           : "signed without --timestamp-url"),
-                  std::string::npos)
+        WarnAboutTheTimestamp({"sign.pem", signing, {}, {}}, timestamp, now, said);
+        ASSERT_EQ(said.warnings.size(), 1U) << expected;
+        EXPECT_NE(said.warnings[0].reason.find(expected), std::string::npos)
             << said.warnings[0].reason;
     }
 }

@@ -27,6 +27,8 @@ using UniqueDigestInfo = std::unique_ptr<X509_SIG, OpenSslFree<X509_SIG_free>>;
 // Microsoft's object identifiers in Authenticode signatures.
 constexpr char kIndirectData[] = "1.3.6.1.4.1.311.2.1.4";     // SpcIndirectDataContent
 constexpr char kNestedSignature[] = "1.3.6.1.4.1.311.2.4.1";  // a further signature, inside
+constexpr char kRfc3161Timestamp[] = "1.3.6.1.4.1.311.3.3.1";
+constexpr char kCountersignature[] = "1.2.840.113549.1.9.6";  // Authenticode's older timestamp
 
 bool Is(const ASN1_OBJECT* object, const char* oid) {
     const UniqueObject expected{OBJ_txt2obj(oid, 1)};
@@ -144,7 +146,12 @@ SignatureReading ReadSignature(std::string_view pkcs7, const LeafCertificate& le
         return {std::string{"its digest is "} + OBJ_nid2sn(algorithm) +
                 ", not SHA-256 (Windows no longer accepts SHA-1 signatures)"};
     }
-    return {SignerProblem(signature.get(), leaf)};
+    if (auto problem = SignerProblem(signature.get(), leaf); !problem.empty()) {
+        return {std::move(problem)};
+    }
+    return {{},
+            HasUnsignedAttribute(signer, kRfc3161Timestamp) ||
+                HasUnsignedAttribute(signer, kCountersignature)};
 }
 
 }  // namespace kdu::package

@@ -18,7 +18,8 @@ std::optional<LeafCertificate> ReadLeaf(std::string_view pem);
 
 // What the builder requires of an exe's Authenticode signature, read from its PKCS#7 SignedData.
 struct SignatureReading {
-    std::string problem;  // empty when it is one SHA-256 signature by the leaf, none nested
+    std::string problem;       // empty when it is one SHA-256 signature by the leaf, none nested
+    bool timestamped = false;  // an RFC 3161 timestamp, or the older countersignature
 };
 SignatureReading ReadSignature(std::string_view pkcs7, const LeafCertificate& leaf);
 

@@ -30,7 +30,7 @@ constexpr char kUsage[] =
     "                         | --sign-key 'pkcs11:token=...;object=...;type=private'\n"
     "                           --pkcs11-module LIBRARY.so [--pkcs11-pin-file PIN-FILE]\n"
     "                         | --sign-command 'COMMAND \"$1\"')\n"
-    "                        [--timestamp-url URL]]\n"
+    "                        [--timestamp-url URL]... [--timestamp-ca TSA-ROOT.pem]]\n"
     "\n"
     "Builds FOLDER/" KDU_PACKAGE_NAME "/ and FOLDER/" KDU_PACKAGE_NAME
     ".zip with the 32-bit\n"
@@ -45,7 +45,8 @@ constexpr char kUsage[] =
     "\"$1\", $KESTOVA_SIGN_FILE and $f (a cloud signer's client, jsign, ...).\n"
     "The signature must be one, by the leaf of CODESIGN.pem, and verify up the chain to a\n"
     "root in it or in the system's trust store (SSL_CERT_FILE where set). A release should\n"
-    "also be timestamped.\n"
+    "also be timestamped: each URL is tried in turn, and the timestamp must verify (its root\n"
+    "in the trust store or --timestamp-ca).\n"
     "--exe defaults to " KDU_DEFAULT_EXE "\n";
 
 struct Arguments {
@@ -93,7 +94,9 @@ std::string Parse(int argc, char** argv, Arguments& arguments) {
         } else if (option == "--sign-command") {
             Signing(arguments).command = value.string();
         } else if (option == "--timestamp-url") {
-            Signing(arguments).timestampUrl = value.string();
+            Signing(arguments).timestampUrls.push_back(value.string());
+        } else if (option == "--timestamp-ca") {
+            Signing(arguments).timestampCa = value;
         } else {
             return "unknown option " + std::string{option};
         }
@@ -102,7 +105,8 @@ std::string Parse(int argc, char** argv, Arguments& arguments) {
     if (const auto& signing = in.signing) {
         if (signing->certificate.empty() || signing->key.empty() == signing->command.empty()) {
             return "signing needs --sign-certificate and either --sign-key or --sign-command "
-                   "(--timestamp-url only timestamps a signature made with them)";
+                   "(--timestamp-url and --timestamp-ca only apply to a signature made with "
+                   "them)";
         }
         if (signing->KeyOnToken() != !signing->pkcs11Module.empty() ||
             (!signing->pinFile.empty() && !signing->KeyOnToken())) {

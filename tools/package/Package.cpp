@@ -118,8 +118,17 @@ void CheckSigningCredentials(const SigningInputs& signing, std::time_t now, Find
         signing.KeyUnseen() ? std::optional<std::string>{""} : ReadFile(signing.key, findings);
     if (!certificate || !key) return;
     CheckCredentials({signing.certificate.string(), *certificate, signing.key.string(), *key},
-                     {now, false, true, signing.KeyUnseen(), !signing.timestampUrl.empty()},
-                     findings);
+                     {now, false, true, signing.KeyUnseen()}, findings);
+    if (!signing.timestampCa.empty()) ReadFile(signing.timestampCa, findings);
+}
+
+// What the signature as made means for whoever checks it later.
+void WarnAboutTheSignature(const SigningInputs& signing, Timestamp timestamp, std::time_t now,
+                           Findings& findings) {
+    const auto certificate = ReadFile(signing.certificate, findings);
+    if (!certificate) return;
+    WarnAboutTheTimestamp({signing.certificate.string(), *certificate, {}, {}}, timestamp, now,
+                          findings);
 }
 
 // An exclusive lock on the output folder while a build writes into it: two builds into one folder
@@ -241,6 +250,7 @@ std::vector<ZipEntry> PreparePackage(const PackageInputs& inputs, Findings& find
             return {};
         }
         executable = std::move(signedExe.executable);
+        WarnAboutTheSignature(*inputs.signing, signedExe.timestamp, inputs.now, findings);
     }
     WarnIfOthersCanRead(inputs.key, findings);
     std::vector<ZipEntry> files{{KDU_FILE_NAME, executable},

@@ -20,6 +20,8 @@ using std::chrono::seconds;
 
 // A slow token, signing service or timestamp server must not hold a build up for ever.
 constexpr seconds kSigningLimit{300};
+constexpr seconds kTimestampLimit{60};  // each try of each timestamp server
+constexpr int kTimestampTries = 2;
 
 std::string ReadAll(const fs::path& path) {
     std::ifstream in{path, std::ios::binary};
@@ -86,6 +88,29 @@ std::string Redacted(std::string text, const std::string& secret) {
     return text;
 }
 
+// Timestamps the signed copy: each server in turn, each tried twice within a limit of its own.
+std::string TimestampInPlace(const fs::path& path, const SigningInputs& signing,
+                             const fs::path& log) {
+    if (signing.timestampUrls.empty()) return {};
+    const auto stamped = path.string() + ".timestamped";
+    std::string failures;
+    for (const auto& url : signing.timestampUrls) {
+        std::string failure;
+        for (int attempt = 0; attempt < kTimestampTries; ++attempt) {
+            failure = RunWithinTimeLimit({"osslsigncode", "add", "-ts", url, "-h", "sha256", "-in",
+                                          path.string(), "-out", stamped},
+                                         "osslsigncode", log, kTimestampLimit);
+            if (failure.empty()) {
+                fs::rename(stamped, path);
+                return {};
+            }
+        }
+        failures += (failures.empty() ? "" : "; ") + url;
+        failures += ": " + failure;
+    }
+    return "no timestamp server answered (" + failures + ")";
+}
+
 // What signing the copy at path in place failed with; empty if it succeeded. The PIN goes
 // through a pipe that only osslsigncode reads.
 std::string SignInPlace(const fs::path& path, const SigningInputs& signing, const std::string& pin,
@@ -104,16 +129,13 @@ std::string SignInPlace(const fs::path& path, const SigningInputs& signing, cons
     }
     if (!pin.empty()) command.insert(command.end(), {"-readpass", "/dev/fd/3"});
     command.insert(command.end(), {"-h", "sha256", "-n", KDU_PRODUCT_NAME});
-    if (!signing.timestampUrl.empty()) {
-        command.insert(command.end(), {"-ts", signing.timestampUrl});
-    }
     command.insert(command.end(), {"-in", path.string(), "-out", signed_});
     if (auto failure = RunWithinTimeLimit(command, "osslsigncode", log, kSigningLimit, {{}, pin});
         !failure.empty()) {
         return failure;
     }
     fs::rename(signed_, path);
-    return {};
+    return TimestampInPlace(path, signing, log);
 }
 
 // The system's trust store as OpenSSL takes it: SSL_CERT_FILE where it is set, else the CA
@@ -133,15 +155,41 @@ fs::path Bundle(const fs::path& bundle, std::initializer_list<fs::path> parts) {
 }
 
 // Verifies the signature as a user's system would: up the chain given, to a root in it or in the
-// trust store, by the leaf given.
+// trust store, by the leaf given; then, where it is timestamped, as of a second after the leaf
+// expires, which only a timestamp that verifies carries it past.
 std::string Verify(const fs::path& program, const SigningInputs& signing,
-                   const LeafCertificate& leaf, const fs::path& work) {
-    const auto anchors = Bundle(work / "anchors.pem", {signing.certificate, TrustStore()});
-    const auto failure =
-        RunWithinTimeLimit({"osslsigncode", "verify", "-in", program.string(), "-CAfile",
-                            anchors.string(), "-require-leaf-hash", "sha256:" + leaf.sha256},
-                           "osslsigncode verify", work / "verify.txt", kSigningLimit);
-    return failure.empty() ? std::string{} : "the signed exe does not verify: " + failure;
+                   const LeafCertificate& leaf, bool timestamped, Timestamp& timestamp,
+                   const fs::path& work) {
+    const auto log = work / "verify.txt";
+    const std::vector<std::string> verify{
+        "osslsigncode",
+        "verify",
+        "-in",
+        program.string(),
+        "-CAfile",
+        Bundle(work / "anchors.pem", {signing.certificate, TrustStore()}).string(),
+        "-TSA-CAfile",
+        Bundle(work / "timestamp-anchors.pem", {signing.timestampCa, TrustStore()}).string(),
+        "-require-leaf-hash",
+        "sha256:" + leaf.sha256};
+    if (const auto failure = RunWithinTimeLimit(verify, "osslsigncode verify", log, kSigningLimit);
+        !failure.empty()) {
+        return "the signed exe does not verify: " + failure;
+    }
+    timestamp = Timestamp::None;
+    if (!timestamped) {
+        return signing.timestampUrls.empty()
+                   ? std::string{}
+                   : "the sign command did not timestamp the signature, as --timestamp-url asks";
+    }
+    auto later = verify;
+    later.insert(later.end(), {"-time", std::to_string(leaf.notAfter + 1)});
+    const auto failure = RunWithinTimeLimit(later, "osslsigncode verify", log, kSigningLimit);
+    timestamp = failure.empty() ? Timestamp::Verified : Timestamp::Unverified;
+    if (failure.empty() || signing.timestampUrls.empty()) return {};
+    return "its timestamp does not verify against the trust store or --timestamp-ca, so the "
+           "signature would end with the certificate: " +
+           failure;
 }
 
 Signed SignAndVerify(std::string_view exe, const SigningInputs& signing, const std::string& pin,
@@ -165,10 +213,10 @@ Signed SignAndVerify(std::string_view exe, const SigningInputs& signing, const s
     const auto reading =
         ReadSignature(*OneSignatureEntry(signedExe, *ReadPeImage(signedExe)), *leaf);
     if (!reading.problem.empty()) return {{}, "the signature is refused: " + reading.problem};
-    if (auto failure = Verify(program, signing, *leaf, work); !failure.empty()) {
-        return {{}, std::move(failure)};
-    }
-    return {std::move(signedExe), {}};
+    Signed result{std::move(signedExe), {}, Timestamp::None};
+    result.failure = Verify(program, signing, *leaf, reading.timestamped, result.timestamp, work);
+    if (!result.failure.empty()) result.executable.clear();
+    return result;
 }
 
 }  // namespace
