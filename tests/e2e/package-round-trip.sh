@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # package-round-trip.sh TOOL SHIPPED_EXE RUN_EXE TEST_EXE SAMPLE WORK: builds a signed package of
 # the shipped i686 exe from the sample deployment with kestova-package, signed through a SoftHSM2
-# token (and, for its refusals, by sign commands, with timestamps of a local authority and
+# token (and, for its refusals, by sign commands, with timestamps of a local authority, a CRL and
 # without a trust store), checks its signature, then runs the round-trip test against it under
 # Wine. RUN_EXE is the exe the Wine tiers run: the shipped one, or its x86_64 build where this
 # machine cannot run 32-bit programs, which then takes its place in the package.
@@ -22,7 +22,8 @@ openssl req -x509 -newkey rsa:2048 -nodes -keyout root-key.pem -out root.pem -da
   -subj "/CN=Kestova Test Root CA" "${ca_extensions[@]}" 2>/dev/null
 openssl req -new -newkey rsa:2048 -nodes -keyout ca-key.pem -out ca-request.pem \
   -subj "/CN=Kestova Test Code Signing CA" 2>/dev/null
-printf 'basicConstraints=critical,CA:TRUE\nkeyUsage=critical,keyCertSign\n' >ca-extensions.txt
+printf 'basicConstraints=critical,CA:TRUE\nkeyUsage=critical,keyCertSign,cRLSign\n' \
+  >ca-extensions.txt
 openssl x509 -req -in ca-request.pem -CA root.pem -CAkey root-key.pem -set_serial 1 -days 2 \
   -sha256 -extfile ca-extensions.txt -out ca.pem 2>/dev/null
 openssl req -new -newkey rsa:2048 -nodes -keyout key.pem -out request.pem \
@@ -31,11 +32,20 @@ printf 'extendedKeyUsage=codeSigning\nkeyUsage=critical,digitalSignature\n' >ext
 openssl x509 -req -in request.pem -CA ca.pem -CAkey ca-key.pem -set_serial 2 -days 2 -sha256 \
   -extfile extensions.txt -out publisher.pem 2>/dev/null
 cat publisher.pem ca.pem >chain.pem  # leaf first, no root
-# Another publisher of the same CA.
+# Another publisher of the same CA; the publisher's key certified again, naming a CRL address no
+# one answers (the signing host is offline), and the CA's CRL that revokes that certificate.
 openssl req -new -newkey rsa:2048 -nodes -keyout other-key.pem -out other-request.pem \
   -subj "/CN=Kestova Other Publisher" 2>/dev/null
 openssl x509 -req -in other-request.pem -CA ca.pem -CAkey ca-key.pem -set_serial 3 -days 2 \
   -sha256 -extfile extensions.txt -out other.pem 2>/dev/null
+echo 'crlDistributionPoints=URI:http://127.0.0.1:9/ca.crl' >>extensions.txt
+openssl x509 -req -in request.pem -CA ca.pem -CAkey ca-key.pem -set_serial 4 -days 2 -sha256 \
+  -extfile extensions.txt -out offline.pem 2>/dev/null
+cat offline.pem ca.pem >offline-chain.pem
+printf '[ca]\ndefault_ca=ca\ndatabase=index.txt\ndefault_md=sha256\ndefault_crl_days=2\n' >ca.cnf
+: >index.txt
+openssl ca -config ca.cnf -revoke offline.pem -keyfile ca-key.pem -cert ca.pem 2>/dev/null
+openssl ca -config ca.cnf -gencrl -keyfile ca-key.pem -cert ca.pem -out revoked.crl 2>/dev/null
 
 # A timestamp authority (openssl ts behind a local HTTP server), its root in no trust store.
 openssl req -x509 -newkey rsa:2048 -nodes -keyout tsa-root-key.pem -out tsa-root.pem -days 3650 \
@@ -142,6 +152,12 @@ refused timestamp-unverified "its timestamp does not verify" --sign-key "$work/s
   --timestamp-url "$tsa"
 refused not-timestamped "did not timestamp the signature" --sign-command "$by_key" \
   --timestamp-url "$tsa"
+
+# Revocation: an offline CRL address is not fetched, and said; a CRL given is checked.
+built offline "revocation was not checked" --sign-certificate "$work/signing/offline-chain.pem" \
+  --sign-key "$work/signing/key.pem"
+refused revoked "certificate revoked" --sign-certificate "$work/signing/offline-chain.pem" \
+  --sign-key "$work/signing/key.pem" --crl "$work/signing/revoked.crl"
 kill $authority
 trap - EXIT
 

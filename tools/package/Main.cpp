@@ -30,7 +30,8 @@ constexpr char kUsage[] =
     "                         | --sign-key 'pkcs11:token=...;object=...;type=private'\n"
     "                           --pkcs11-module LIBRARY.so [--pkcs11-pin-file PIN-FILE]\n"
     "                         | --sign-command 'COMMAND \"$1\"')\n"
-    "                        [--timestamp-url URL]... [--timestamp-ca TSA-ROOT.pem]]\n"
+    "                        [--timestamp-url URL]... [--timestamp-ca TSA-ROOT.pem]\n"
+    "                        [--crl CRL.pem]]\n"
     "\n"
     "Builds FOLDER/" KDU_PACKAGE_NAME "/ and FOLDER/" KDU_PACKAGE_NAME
     ".zip with the 32-bit\n"
@@ -44,9 +45,9 @@ constexpr char kUsage[] =
     "instead, COMMAND runs through the shell with the path of the exe to sign in place as\n"
     "\"$1\", $KESTOVA_SIGN_FILE and $f (a cloud signer's client, jsign, ...).\n"
     "The signature must be one, by the leaf of CODESIGN.pem, and verify up the chain to a\n"
-    "root in it or in the system's trust store (SSL_CERT_FILE where set). A release should\n"
-    "also be timestamped: each URL is tried in turn, and the timestamp must verify (its root\n"
-    "in the trust store or --timestamp-ca).\n"
+    "root in it or in the system's trust store (SSL_CERT_FILE where set); revocation is\n"
+    "checked against --crl only. A release should also be timestamped: each URL is tried\n"
+    "in turn, and the timestamp must verify (its root in the trust store or --timestamp-ca).\n"
     "--exe defaults to " KDU_DEFAULT_EXE "\n";
 
 struct Arguments {
@@ -97,6 +98,8 @@ std::string Parse(int argc, char** argv, Arguments& arguments) {
             Signing(arguments).timestampUrls.push_back(value.string());
         } else if (option == "--timestamp-ca") {
             Signing(arguments).timestampCa = value;
+        } else if (option == "--crl") {
+            Signing(arguments).crl = value;
         } else {
             return "unknown option " + std::string{option};
         }
@@ -105,8 +108,8 @@ std::string Parse(int argc, char** argv, Arguments& arguments) {
     if (const auto& signing = in.signing) {
         if (signing->certificate.empty() || signing->key.empty() == signing->command.empty()) {
             return "signing needs --sign-certificate and either --sign-key or --sign-command "
-                   "(--timestamp-url and --timestamp-ca only apply to a signature made with "
-                   "them)";
+                   "(--timestamp-url, --timestamp-ca and --crl only apply to a signature made "
+                   "with them)";
         }
         if (signing->KeyOnToken() != !signing->pkcs11Module.empty() ||
             (!signing->pinFile.empty() && !signing->KeyOnToken())) {

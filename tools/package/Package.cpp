@@ -119,7 +119,9 @@ void CheckSigningCredentials(const SigningInputs& signing, std::time_t now, Find
     if (!certificate || !key) return;
     CheckCredentials({signing.certificate.string(), *certificate, signing.key.string(), *key},
                      {now, false, true, signing.KeyUnseen()}, findings);
-    if (!signing.timestampCa.empty()) ReadFile(signing.timestampCa, findings);
+    for (const auto& file : {signing.timestampCa, signing.crl}) {
+        if (!file.empty()) ReadFile(file, findings);
+    }
 }
 
 // What the signature as made means for whoever checks it later.
@@ -129,6 +131,11 @@ void WarnAboutTheSignature(const SigningInputs& signing, Timestamp timestamp, st
     if (!certificate) return;
     WarnAboutTheTimestamp({signing.certificate.string(), *certificate, {}, {}}, timestamp, now,
                           findings);
+    if (signing.crl.empty()) {
+        findings.Warning(signing.certificate.string(), 0,
+                         "revocation was not checked: no CRL is fetched (a signing host may be "
+                         "offline); --crl FILE checks against the issuer's");
+    }
 }
 
 // An exclusive lock on the output folder while a build writes into it: two builds into one folder

@@ -22,6 +22,7 @@ struct SigningInputs {
     // command, which timestamps as it is told: the signature must carry a timestamp.
     std::vector<std::string> timestampUrls;
     std::filesystem::path timestampCa;  // trusted for timestamps, beside the trust store
+    std::filesystem::path crl;          // revocation is checked against it; none: not checked
 
     bool KeyOnToken() const { return key.string().starts_with("pkcs11:"); }
     // The builder sees no key: the signature made is verified against the certificate instead.
