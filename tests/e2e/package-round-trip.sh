@@ -162,12 +162,15 @@ kill $authority
 trap - EXIT
 
 # The package of the round trip: signed through the token, the PIN from the environment,
-# untimestamped (a warning with the date). Built again with the PIN from a file, as echo writes it.
+# untimestamped (a warning with the date). Built again with the PIN from a file, as echo writes
+# it, at the same SOURCE_DATE_EPOCH: the same zip, byte for byte.
+export SOURCE_DATE_EPOCH=1767225600
 built dist "signed without --timestamp-url, the exe's signature stops verifying when the signing certificate expires, on" \
   --sign-key "$token_key" --pkcs11-module "$softhsm"
 echo 1234 >"$work/pin"
 KESTOVA_PKCS11_PIN='' built again "mode 0600" --sign-key "$token_key" --pkcs11-module "$softhsm" \
   --pkcs11-pin-file "$work/pin"
+cmp "$work"/dist/*.zip "$work"/again/*.zip || { echo "FAIL: two builds differ" >&2; exit 1; }
 cp -r "$work"/dist/KestovaDesktopUpdater-*/ "$work/app"  # the one package, named by its version
 
 # The packaged exe is the signed one, and its signature holds only while every byte does.
@@ -175,6 +178,8 @@ packaged=$work/app/KestovaDesktopUpdater.exe
 (cd "$work/app" && sha256sum --quiet -c SHA256SUMS)
 osslsigncode verify -in "$packaged" -CAfile "$work/signing/root.pem" >"$work/verify.txt" 2>&1 ||
   { cat "$work/verify.txt"; echo "FAIL: the packaged exe's signature does not verify" >&2; exit 1; }
+grep -q "Signing time: Jan  1 00:00:00 2026" "$work/verify.txt" ||
+  { echo "FAIL: not signed at SOURCE_DATE_EPOCH" >&2; exit 1; }
 cp "$packaged" "$work/tampered.exe"
 python3 -c 'import sys; f=open(sys.argv[1],"r+b"); f.seek(4096); b=f.read(1); f.seek(4096); f.write(bytes([b[0]^1]))' \
   "$work/tampered.exe"

@@ -88,6 +88,14 @@ std::string Redacted(std::string text, const std::string& secret) {
     return text;
 }
 
+// The signing time where builds are to be reproducible (SOURCE_DATE_EPOCH, in seconds).
+std::string SourceDateEpoch() {
+    const char* epoch = std::getenv("SOURCE_DATE_EPOCH");
+    const std::string_view text = epoch ? epoch : "";
+    const bool number = !text.empty() && text.find_first_not_of("0123456789") == text.npos;
+    return number ? std::string{text} : std::string{};
+}
+
 // Timestamps the signed copy: each server in turn, each tried twice within a limit of its own.
 std::string TimestampInPlace(const fs::path& path, const SigningInputs& signing,
                              const fs::path& log) {
@@ -129,6 +137,10 @@ std::string SignInPlace(const fs::path& path, const SigningInputs& signing, cons
     }
     if (!pin.empty()) command.insert(command.end(), {"-readpass", "/dev/fd/3"});
     command.insert(command.end(), {"-h", "sha256", "-n", KDU_PRODUCT_NAME});
+    // Untimestamped, the signature then holds nothing that differs from one build to the next.
+    if (const auto epoch = SourceDateEpoch(); !epoch.empty() && signing.timestampUrls.empty()) {
+        command.insert(command.end(), {"-time", epoch});
+    }
     command.insert(command.end(), {"-in", path.string(), "-out", signed_});
     if (auto failure = RunWithinTimeLimit(command, "osslsigncode", log, kSigningLimit, {{}, pin});
         !failure.empty()) {
