@@ -3,21 +3,30 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <spawn.h>
 #include <sys/file.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 
 #include "tests/package/TestCredentials.h"
 #include "tools/package/Credentials.h"
 #include "tools/package/Messages.h"
 #include "tools/package/Package.h"
+#include "tools/package/Process.h"
+#include "tools/package/SignCommand.h"
+#include "tools/package/Signing.h"
 #include "update/PackageCheck.h"
 #include "update/PackageDigests.h"
+
+extern char** environ;
 
 namespace kdu::package {
 namespace {
@@ -180,16 +189,21 @@ TEST_F(CertificateAndKey, NotYetValidAndExpiringSoonAreOnlyWarnings) {
     ASSERT_EQ(soon.warnings.size(), 1U);
     EXPECT_NE(soon.warnings[0].reason.find("within 30 days: the product breaks"),
               std::string::npos);
-    // A signing certificate: what matters is the timestamp.
+    // A signing certificate: what matters is the timestamp of the signature made.
     const auto signing = CertificatePem(key.get(), now, -3600, 29 * kDay, "codeSigning");
-    for (const bool timestamped : {false, true}) {
+    Findings checked;
+    CheckCredentials({"sign.pem", signing, "key.pem", PrivateKeyPem(key.get())}, {now, false, true},
+                     checked);
+    EXPECT_TRUE(checked.warnings.empty()) << AllReasons(checked.warnings);
+    const std::pair<Timestamp, const char*> timestamps[] = {
+        {Timestamp::None, "signed without --timestamp-url"},
+        {Timestamp::Unverified, "the exe's timestamp does not verify"},
+        {Timestamp::Verified, "the timestamped signature stays"}};
+    for (const auto& [timestamp, expected] : timestamps) {
         Findings said;
-        CheckCredentials({"sign.pem", signing, "key.pem", PrivateKeyPem(key.get())},
-                         {now, false, true, false, timestamped}, said);
-        ASSERT_EQ(said.warnings.size(), 1U) << AllReasons(said.errors);
-        EXPECT_NE(said.warnings[0].reason.find(timestamped ? "the timestamped signature stays"
-                                                           : "signed without --timestamp-url"),
-                  std::string::npos)
+        WarnAboutTheTimestamp({"sign.pem", signing, {}, {}}, timestamp, now, said);
+        ASSERT_EQ(said.warnings.size(), 1U) << expected;
+        EXPECT_NE(said.warnings[0].reason.find(expected), std::string::npos)
             << said.warnings[0].reason;
     }
 }
@@ -290,6 +304,15 @@ void WriteBytes(const fs::path& path, std::string_view bytes) {
                                                 static_cast<std::streamsize>(bytes.size()));
 }
 
+// Whether the process ends (or is a zombie) within a minute.
+bool Ends(pid_t process) {
+    for (int wait = 0; wait < 6000; ++wait, ::usleep(10000)) {
+        const auto stat = ReadBytes("/proc/" + std::to_string(process) + "/stat");
+        if (stat.empty() || stat.find(") Z ") != std::string::npos) return true;
+    }
+    return false;
+}
+
 void PutLittle(std::string& bytes, std::size_t at, std::uint32_t value, int size = 4) {
     for (int i = 0; i < size; ++i, value >>= 8) bytes[at + i] = static_cast<char>(value & 0xFF);
 }
@@ -334,14 +357,16 @@ protected:
     }
     void TearDown() override { fs::remove_all(folder); }
 
-    // The command line tool, as support staff run it; its exit code.
+    // The command line tool, as support staff run it, its output in output.txt.
+    std::string ToolCommand(const std::string& extra) const {
+        return std::string{KDU_PACKAGE_TOOL} + " --certificate " + inputs.certificate.string() +
+               " --key " + inputs.key.string() + " --messages " + inputs.messages.string() +
+               " --exe " + inputs.executable.string() + " --out " + (folder / "dist").string() +
+               extra + " >" + (folder / "output.txt").string() + " 2>&1";
+    }
+    // Its exit code.
     int RunTool(const std::string& extra = {}) const {
-        const auto command = std::string{KDU_PACKAGE_TOOL} + " --certificate " +
-                             inputs.certificate.string() + " --key " + inputs.key.string() +
-                             " --messages " + inputs.messages.string() + " --exe " +
-                             inputs.executable.string() + " --out " + (folder / "dist").string() +
-                             extra + " >" + (folder / "output.txt").string() + " 2>&1";
-        const int status = std::system(command.c_str());
+        const int status = std::system(ToolCommand(extra).c_str());
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
@@ -412,8 +437,10 @@ TEST_F(Package, OnlyThe32BitExecutableIsPackaged) {
 
 TEST_F(Package, ToolWritesTheFolderAndAZipThatUnpacksToIt) {
     const auto name = PackageName();
-    // A key only its owner reads, and a link planted where the zip is first written.
-    fs::permissions(inputs.key, fs::perms::owner_read | fs::perms::owner_write);
+    // A key others can read, as a checkout's is, and a link planted where the zip is first
+    // written.
+    fs::permissions(inputs.key, fs::perms::owner_read | fs::perms::owner_write |
+                                    fs::perms::group_read | fs::perms::others_read);
     fs::create_directories(folder / "dist");
     WriteBytes(folder / "victim.txt", "not to be overwritten");
     fs::create_symlink(folder / "victim.txt", folder / "dist" / (name + ".zip.partial"));
@@ -427,20 +454,30 @@ TEST_F(Package, ToolWritesTheFolderAndAZipThatUnpacksToIt) {
             << written;
     }
     EXPECT_NE(output.find("data2.bin and the zip are mode 0600"), std::string::npos) << output;
+    EXPECT_NE(output.find("new-key.pem: warning: the private key is readable by others than its "
+                          "owner (mode 0644)"),
+              std::string::npos)
+        << output;
     EXPECT_NE(output.find(name + ".zip"), std::string::npos) << output;
     const auto package = folder / "dist" / name;
     EXPECT_EQ(ReadBytes(package / "data1.bin"), certificate);
     EXPECT_EQ(ReadBytes(package / "data2.bin"), privateKey);
-    // sha256sum and Python's zipfile accept what was written.
+    // sha256sum and Python's zipfile accept what was written; the zip records each file's mode.
     const auto checks = "cd " + package.string() + " && sha256sum --quiet -c SHA256SUMS && " +
                         "python3 -c \"import zipfile,sys; z=zipfile.ZipFile(sys.argv[1]); "
-                        "assert z.testzip() is None; print(*sorted(z.namelist()))\" " +
+                        "assert z.testzip() is None; print(*sorted((i.filename, "
+                        "oct(i.external_attr >> 16)) for i in z.infolist()))\" " +
                         (folder / "dist" / (name + ".zip")).string() + " >" +
                         (folder / "names.txt").string();
     ASSERT_EQ(std::system(checks.c_str()), 0);
-    EXPECT_EQ(ReadBytes(folder / "names.txt"), name + "/KestovaDesktopUpdater.exe " + name +
-                                                   "/SHA256SUMS " + name + "/data1.bin " + name +
-                                                   "/data2.bin " + name + "/data3.bin\n");
+    std::string listed;
+    for (const auto* file :
+         {"KestovaDesktopUpdater.exe", "SHA256SUMS", "data1.bin", "data2.bin", "data3.bin"}) {
+        const bool key = std::string_view{file} == "data2.bin";
+        listed += (listed.empty() ? "('" : " ('") + name + "/" + file + "', '0o10" +
+                  (key ? "0600" : "0644") + "')";
+    }
+    EXPECT_EQ(ReadBytes(folder / "names.txt"), listed + "\n");
 }
 
 // A rebuild replaces the previous package whole; a second build while one holds the folder's
@@ -503,6 +540,12 @@ TEST_F(Package, ToolCommandLineMistakesAreSaidAndHelpIsNoError) {
          2, "error: signing needs --sign-certificate and either --sign-key or --sign-command"},
         {" --certificate a --key b --messages c --out d --sign-certificate s --sign-key pkcs11:x",
          2, "error: a PKCS#11 key (--sign-key pkcs11:...) needs --pkcs11-module"},
+        {" --certificate a --key b --messages c --out d --sign-certificate s --pkcs11-module m"
+         " --sign-key 'pkcs11:token=t;pin-value=40273'",
+         2, "give it in the environment variable KESTOVA_PKCS11_PIN or in a file named by"},
+        {" --certificate a --key b --messages c --out d --sign-certificate s --sign-command"
+         " 'sign $fpr'",
+         2, "error: --sign-command must name the exe to sign"},
     };
     for (const auto& [arguments, exitCode, said] : cases) {
         SCOPED_TRACE(arguments);
@@ -511,7 +554,133 @@ TEST_F(Package, ToolCommandLineMistakesAreSaidAndHelpIsNoError) {
                              (exitCode == 0 ? " 2>/dev/null" : " 2>&1");
         EXPECT_EQ(std::system(command.c_str()) >> 8, exitCode);
         EXPECT_NE(ReadBytes(output).find(said), std::string::npos) << ReadBytes(output);
+        EXPECT_EQ(ReadBytes(output).find("40273"), std::string::npos) << "the PIN is not said";
     }
+}
+
+// --- Signing -------------------------------------------------------------------------------
+
+// The PIN reaches osslsigncode (a stand-in here) through a pipe, from the environment or a file
+// (its newline dropped): in no process's command line, and never said.
+TEST_F(Package, ToolGivesThePinOnlyThroughAPipe) {
+    const auto bin = folder / "bin";
+    fs::create_directories(bin);
+    WriteBytes(
+        bin / "osslsigncode",
+        "#!/bin/sh\nd=$(dirname \"$0\")\ncat /proc/[0-9]*/cmdline >\"$d/cmdlines\" 2>/dev/null\n"
+        "while [ $# -gt 0 ]; do [ \"$1\" = -readpass ] && cat \"$2\" >\"$d/pin\"; shift; done\n"
+        "echo \"PIN incorrect: $(cat \"$d/pin\")\" >&2; exit 1\n");
+    fs::permissions(bin / "osslsigncode", fs::perms::owner_all);
+    WriteBytes(folder / "sign.pem",
+               CertificatePem(NewKey().get(), inputs.now, -60, kDay, "codeSigning"));
+    WriteBytes(folder / "pin.txt", "40273-pin\n");
+    const char* searched = std::getenv("PATH");
+    const std::string path = searched ? searched : "";
+    ::setenv("PATH", (bin.string() + ":" + path).c_str(), 1);
+    for (const bool inFile : {false, true}) {
+        SCOPED_TRACE(inFile);
+        ::setenv("KESTOVA_PKCS11_PIN", inFile ? "not this one" : "40273-pin", 1);
+        fs::remove(bin / "pin");
+        EXPECT_EQ(RunTool(" --sign-certificate " + (folder / "sign.pem").string() +
+                          " --sign-key pkcs11:token=t --pkcs11-module m.so" +
+                          (inFile ? " --pkcs11-pin-file " + (folder / "pin.txt").string() : "")),
+                  1);
+        EXPECT_EQ(ReadBytes(bin / "pin"), "40273-pin");
+        EXPECT_NE(ReadBytes(bin / "cmdlines").find("pkcs11:token=t"), std::string::npos);
+        EXPECT_EQ(ReadBytes(bin / "cmdlines").find("40273"), std::string::npos);
+        const auto output = ReadBytes(folder / "output.txt");
+        EXPECT_NE(output.find("PIN incorrect: (the PIN)"), std::string::npos) << output;
+        EXPECT_EQ(output.find("40273"), std::string::npos) << output;
+    }
+    ::setenv("PATH", path.c_str(), 1);
+    ::unsetenv("KESTOVA_PKCS11_PIN");
+}
+
+// Ctrl-C or SIGTERM during signing ends the sign command's whole process group and removes the
+// work folder; the previous package stays as it was.
+TEST_F(Package, ToolInterruptedEndsTheSignCommandAndKeepsThePackage) {
+    ASSERT_EQ(RunTool(), 0) << ReadBytes(folder / "output.txt");
+    const auto zip = folder / "dist" / (PackageName() + ".zip");
+    const auto previous = ReadBytes(zip);
+    WriteBytes(folder / "sign.pem",
+               CertificatePem(NewKey().get(), inputs.now, -60, kDay, "codeSigning"));
+    const auto started = folder / "started.txt";
+    for (const int signal : {SIGINT, SIGTERM}) {
+        fs::remove(started);
+        const auto command =
+            "exec " +
+            ToolCommand(" --sign-certificate " + (folder / "sign.pem").string() +
+                        " --sign-command 'sleep 600 & echo $$ $! \"$(dirname \"$1\")\" >" +
+                        started.string() + "; wait'");
+        const char* argv[] = {"sh", "-c", command.c_str(), nullptr};
+        pid_t tool = 0;
+        ASSERT_EQ(
+            posix_spawn(&tool, "/bin/sh", nullptr, nullptr, const_cast<char**>(argv), environ), 0);
+        for (int wait = 0; wait < 6000 && ReadBytes(started).find('\n') == std::string::npos;
+             ++wait) {
+            ::usleep(10000);
+        }
+        pid_t shell = 0, sleeper = 0;
+        std::string work;
+        std::istringstream{ReadBytes(started)} >> shell >> sleeper >> work;
+        ::kill(tool, signal);
+        int status = 0;
+        ASSERT_EQ(::waitpid(tool, &status, 0), tool);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
+        EXPECT_TRUE(Ends(shell) && Ends(sleeper)) << "the group is ended";
+        EXPECT_FALSE(fs::exists(work)) << work;
+        EXPECT_EQ(ReadBytes(zip), previous);
+        EXPECT_NE(ReadBytes(folder / "output.txt").find("interrupted"), std::string::npos);
+    }
+}
+
+TEST(Signing, ASignatureIsAddedAsOneCertificateTableEntry) {
+    const auto before = ExecutableFor(0x14C);
+    const std::string signature{"\x30\x03\x02\x01\x00", 5};  // a DER SEQUENCE
+    const auto signedWith = [&](std::uint32_t length, std::uint32_t revisionAndType,
+                                const std::string& table) {
+        auto after = before + std::string(8, '\0') + table;
+        PutLittle(after, 0x400, length), PutLittle(after, 0x404, revisionAndType);
+        PutLittle(after, 0xD8, 0x400), PutLittle(after, 0xDC, 8 + table.size());
+        return after;
+    };
+    constexpr std::uint32_t kPkcs7 = 0x00020200;  // revision 2.0, PKCS#7 signed data
+    const auto padding = std::string(3, '\0');
+    EXPECT_TRUE(OnlyASignatureAdded(before, signedWith(13, kPkcs7, signature + padding)));
+    EXPECT_TRUE(OnlyASignatureAdded(before, signedWith(16, kPkcs7, signature + padding)));
+    EXPECT_FALSE(OnlyASignatureAdded(before, signedWith(13, 0x00020100, signature + padding)));
+    EXPECT_FALSE(OnlyASignatureAdded(before, signedWith(13, 0x00010200, signature + padding)));
+    EXPECT_FALSE(
+        OnlyASignatureAdded(before, signedWith(13, kPkcs7, signature + std::string{"\0\0\1", 3})));
+    EXPECT_FALSE(
+        OnlyASignatureAdded(before, signedWith(16, kPkcs7, "\x30\x09" + padding + padding)));
+    auto twoEntries =
+        signedWith(13, kPkcs7, signature + padding + std::string(8, '\0') + signature + padding);
+    PutLittle(twoEntries, 0x410, 13), PutLittle(twoEntries, 0x414, kPkcs7);
+    EXPECT_FALSE(OnlyASignatureAdded(before, twoEntries));
+}
+
+// The exe's path as one word, whatever it holds, as "$1", $KESTOVA_SIGN_FILE and $f, quoted or
+// not; $f only where the shell would expand it, as a whole word.
+TEST(Signing, TheSignCommandGetsTheExeAsOneWord) {
+    const std::string exe = "/tmp/a b'c";
+    const auto log = fs::path{::testing::TempDir()} / "sign-command.txt";
+    const auto command = ShellCommand(
+        R"(printf '[%s]' "$1" "$KESTOVA_SIGN_FILE" $f "$f" ${f}.signed $fpr '$f' \$f)");
+    EXPECT_EQ(RunProgram({"sh", "-c", command, "sh", exe}, log, std::chrono::seconds{60},
+                         {{"KESTOVA_SIGN_FILE=" + exe}, {}})
+                  .exitCode,
+              0);
+    const auto word = "[" + exe + "]";
+    EXPECT_EQ(ReadBytes(log), word + word + word + word + "[" + exe + ".signed][$f][$f]");
+}
+
+// At the time limit the program's whole process group is ended.
+TEST(Signing, AProgramPastItsTimeLimitIsEndedWithItsGroup) {
+    const auto log = fs::path{::testing::TempDir()} / "time-limit.txt";
+    EXPECT_TRUE(RunProgram({"sh", "-c", "sleep 600 & echo $!; wait"}, log, std::chrono::seconds{1})
+                    .endedAtTimeLimit);
+    EXPECT_TRUE(Ends(std::stoi(ReadBytes(log))));
 }
 
 TEST(Zip, Crc32IsTheStandardOne) { EXPECT_EQ(Crc32("123456789"), 0xCBF43926U); }

@@ -87,18 +87,8 @@ void CheckValidity(const CredentialFiles& files, X509* certificate, const Creden
     if (X509_cmp_time(notAfter, &now) <= 0) {
         findings.Error(files.certificateName, line,
                        "the certificate expired on " + TimeText(notAfter));
-    } else if (rules.codeSigning && !rules.timestamped) {
-        // What matters for a signature is whether it was timestamped.
-        findings.Warning(files.certificateName, line,
-                         "signed without --timestamp-url, the exe's signature stops verifying "
-                         "when the signing certificate expires, on " +
-                             TimeText(notAfter) + "; a release should be timestamped");
-    } else if (rules.codeSigning && X509_cmp_time(notAfter, &inThirtyDays) <= 0) {
-        findings.Warning(files.certificateName, line,
-                         "the signing certificate expires on " + TimeText(notAfter) +
-                             ", within 30 days: the timestamped signature stays valid, but "
-                             "renew the certificate before the next package");
-    } else if (X509_cmp_time(notAfter, &inThirtyDays) <= 0) {
+    } else if (!rules.codeSigning && X509_cmp_time(notAfter, &inThirtyDays) <= 0) {
+        // (A signing certificate's expiry matters by the signature's timestamp, said once made.)
         findings.Warning(files.certificateName, line,
                          "the certificate expires on " + TimeText(notAfter) +
                              ", within 30 days: the product breaks then; roll out a pair that "
@@ -214,6 +204,32 @@ bool CheckSigningChain(const CredentialFiles& files, EVP_PKEY* key, std::time_t 
 }
 
 }  // namespace
+
+void WarnAboutTheTimestamp(const CredentialFiles& files, Timestamp timestamp, std::time_t now,
+                           Findings& findings) {
+    const auto bio = MemoryOf(files.certificate);
+    const UniqueX509 certificate{PEM_read_bio_X509(bio.get(), nullptr, NoPassphrase, nullptr)};
+    if (!certificate) return;
+    const ASN1_TIME* notAfter = X509_get0_notAfter(certificate.get());
+    const int line = LineOf(files.certificate, "-----BEGIN CERTIFICATE-----");
+    auto inThirtyDays = now + std::time_t{30} * 24 * 3600;
+    if (timestamp == Timestamp::None) {
+        findings.Warning(files.certificateName, line,
+                         "signed without --timestamp-url, the exe's signature stops verifying "
+                         "when the signing certificate expires, on " +
+                             TimeText(notAfter) + "; a release should be timestamped");
+    } else if (timestamp == Timestamp::Unverified) {
+        findings.Warning(files.certificateName, line,
+                         "the exe's timestamp does not verify against the trust store: its "
+                         "signature stops verifying when the signing certificate expires, on " +
+                             TimeText(notAfter) + " (--timestamp-ca names its authority's root)");
+    } else if (X509_cmp_time(notAfter, &inThirtyDays) <= 0) {
+        findings.Warning(files.certificateName, line,
+                         "the signing certificate expires on " + TimeText(notAfter) +
+                             ", within 30 days: the timestamped signature stays valid, but "
+                             "renew the certificate before the next package");
+    }
+}
 
 void CheckCredentials(const CredentialFiles& files, const CredentialRules& rules,
                       Findings& findings) {

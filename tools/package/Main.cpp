@@ -1,6 +1,7 @@
 // kestova-package: checks a new certificate, private key and message file, and builds the
 // deployment of KestovaDesktopUpdater from them, or refuses it and writes nothing.
 
+#include <csignal>
 #include <cstdio>
 #include <ctime>
 #include <exception>
@@ -10,6 +11,8 @@
 
 #include "resources/version.h"
 #include "tools/package/Package.h"
+#include "tools/package/Process.h"
+#include "tools/package/SignCommand.h"
 
 namespace {
 
@@ -24,10 +27,11 @@ constexpr char kUsage[] =
     "[--allow-not-yet-valid]\n"
     "                       [--sign-certificate CODESIGN.pem\n"
     "                        (--sign-key CODESIGN-KEY.pem\n"
-    "                         | --sign-key 'pkcs11:token=...;object=...;pin-value=...'\n"
-    "                           --pkcs11-module LIBRARY.so\n"
-    "                         | --sign-command 'COMMAND $f')\n"
-    "                        [--timestamp-url URL]]\n"
+    "                         | --sign-key 'pkcs11:token=...;object=...;type=private'\n"
+    "                           --pkcs11-module LIBRARY.so [--pkcs11-pin-file PIN-FILE]\n"
+    "                         | --sign-command 'COMMAND \"$1\"')\n"
+    "                        [--timestamp-url URL]... [--timestamp-ca TSA-ROOT.pem]\n"
+    "                        [--crl CRL.pem]]\n"
     "\n"
     "Builds FOLDER/" KDU_PACKAGE_NAME "/ and FOLDER/" KDU_PACKAGE_NAME
     ".zip with the 32-bit\n"
@@ -37,10 +41,13 @@ constexpr char kUsage[] =
     "MESSAGES.txt is UTF-8: lines 1-3 introduction, 4 and 5 closing, 6 failure.\n"
     "With --sign-certificate (PEM, its chain after it) and --sign-key, the exe is signed\n"
     "(Authenticode, SHA-256) with osslsigncode, from a key file or, given a PKCS#11 URI,\n"
-    "from a token or HSM; with --sign-command instead, COMMAND runs through the shell with\n"
-    "$f the quoted path of the exe to sign in place (a cloud signer's client, jsign, ...).\n"
-    "The signature must verify up the chain to a root in it or in the system's trust store\n"
-    "(SSL_CERT_FILE where set). A release should also be timestamped.\n"
+    "from a token or HSM, its PIN in KESTOVA_PKCS11_PIN or the PIN file; with --sign-command\n"
+    "instead, COMMAND runs through the shell with the path of the exe to sign in place as\n"
+    "\"$1\", $KESTOVA_SIGN_FILE and $f (a cloud signer's client, jsign, ...).\n"
+    "The signature must be one, by the leaf of CODESIGN.pem, and verify up the chain to a\n"
+    "root in it or in the system's trust store (SSL_CERT_FILE where set); revocation is\n"
+    "checked against --crl only. A release should also be timestamped: each URL is tried\n"
+    "in turn, and the timestamp must verify (its root in the trust store or --timestamp-ca).\n"
     "--exe defaults to " KDU_DEFAULT_EXE "\n";
 
 struct Arguments {
@@ -83,10 +90,16 @@ std::string Parse(int argc, char** argv, Arguments& arguments) {
             Signing(arguments).key = value;
         } else if (option == "--pkcs11-module") {
             Signing(arguments).pkcs11Module = value.string();
+        } else if (option == "--pkcs11-pin-file") {
+            Signing(arguments).pinFile = value;
         } else if (option == "--sign-command") {
             Signing(arguments).command = value.string();
         } else if (option == "--timestamp-url") {
-            Signing(arguments).timestampUrl = value.string();
+            Signing(arguments).timestampUrls.push_back(value.string());
+        } else if (option == "--timestamp-ca") {
+            Signing(arguments).timestampCa = value;
+        } else if (option == "--crl") {
+            Signing(arguments).crl = value;
         } else {
             return "unknown option " + std::string{option};
         }
@@ -95,10 +108,23 @@ std::string Parse(int argc, char** argv, Arguments& arguments) {
     if (const auto& signing = in.signing) {
         if (signing->certificate.empty() || signing->key.empty() == signing->command.empty()) {
             return "signing needs --sign-certificate and either --sign-key or --sign-command "
-                   "(--timestamp-url only timestamps a signature made with them)";
+                   "(--timestamp-url, --timestamp-ca and --crl only apply to a signature made "
+                   "with them)";
         }
-        if (signing->KeyOnToken() != !signing->pkcs11Module.empty()) {
-            return "a PKCS#11 key (--sign-key pkcs11:...) needs --pkcs11-module, and only it";
+        if (signing->KeyOnToken() != !signing->pkcs11Module.empty() ||
+            (!signing->pinFile.empty() && !signing->KeyOnToken())) {
+            return "a PKCS#11 key (--sign-key pkcs11:...) needs --pkcs11-module, and only it "
+                   "takes it and --pkcs11-pin-file";
+        }
+        // Any local user can read a command line.
+        if (signing->key.string().find("pin-value=") != std::string::npos) {
+            return "the token's PIN must not be in --sign-key (pin-value=), where any local user "
+                   "can read it: give it in the environment variable KESTOVA_PKCS11_PIN or in a "
+                   "file named by --pkcs11-pin-file";
+        }
+        if (!signing->command.empty() && !kdu::package::NamesTheExe(signing->command)) {
+            return "--sign-command must name the exe to sign, as \"$1\", $KESTOVA_SIGN_FILE or "
+                   "$f";
         }
     }
     if (in.certificate.empty() || in.key.empty() || in.messages.empty() || arguments.out.empty()) {
@@ -134,14 +160,14 @@ int Run(int argc, char** argv) {
         return 1;
     }
 
-    const auto keyMode = fs::status(arguments.inputs.key).permissions();
-    kdu::package::WritePackage(files, arguments.out, keyMode);
+    kdu::package::WritePackage(files, arguments.out);
     const auto folder = arguments.out / kdu::package::PackageName();
     std::printf("kestova-package: wrote %s/ and %s.zip\n", folder.string().c_str(),
                 folder.string().c_str());
-    std::printf("kestova-package: data2.bin and the zip are mode %04o, as readable as %s at most\n",
-                static_cast<unsigned>(fs::status(folder / "data2.bin").permissions()),
-                arguments.inputs.key.string().c_str());
+    std::printf(
+        "kestova-package: data2.bin and the zip are mode %04o, readable by their owner "
+        "only\n",
+        static_cast<unsigned>(fs::status(folder / "data2.bin").permissions()));
     std::fputs(files.back().content.c_str(), stdout);  // the SHA-256 list
     return 0;
 }
@@ -151,6 +177,12 @@ int Run(int argc, char** argv) {
 int main(int argc, char** argv) {
     try {
         return Run(argc, argv);
+    } catch (const kdu::package::Interrupted& interrupted) {
+        std::fprintf(stderr, "kestova-package: %s\n", interrupted.what());
+        // Ended by the signal, as a shell expects of a program it interrupted.
+        std::signal(interrupted.Signal(), SIG_DFL);
+        std::raise(interrupted.Signal());
+        return 128 + interrupted.Signal();
     } catch (const kdu::package::PackageWriteError& error) {
         std::fprintf(stderr, "%s\n", error.what());
         return 1;

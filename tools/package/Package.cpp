@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <optional>
@@ -17,6 +18,7 @@
 #include "tools/package/DigestSlot.h"
 #include "tools/package/Messages.h"
 #include "tools/package/PeImage.h"
+#include "tools/package/Process.h"
 
 namespace kdu::package {
 namespace fs = std::filesystem;
@@ -64,6 +66,25 @@ void CheckExecutable(const std::string& name, std::string_view exe, Findings& fi
     }
 }
 
+// The key's copies, and the zip that holds one, are for their owner only.
+constexpr std::uint16_t kOwnerOnly = 0600;
+
+// A key file others can read is a copy of the key that leaks; the package's copies do not.
+void WarnIfOthersCanRead(const fs::path& key, Findings& findings) {
+    std::error_code error;
+    const auto mode = fs::status(key, error).permissions();
+    if (error || (mode & (fs::perms::group_read | fs::perms::others_read)) == fs::perms::none) {
+        return;
+    }
+    char octal[8];
+    std::snprintf(octal, sizeof(octal), "%04o", static_cast<unsigned>(mode & fs::perms::all));
+    findings.Warning(key.string(), 0,
+                     std::string{"the private key is readable by others than its owner (mode "} +
+                         octal +
+                         "); data2.bin and the zip are 0600, but this file wants "
+                         "chmod 600");
+}
+
 [[noreturn]] void ThrowErrno(const char* what, const fs::path& path) {
     throw fs::filesystem_error(what, path, {errno, std::generic_category()});
 }
@@ -97,8 +118,24 @@ void CheckSigningCredentials(const SigningInputs& signing, std::time_t now, Find
         signing.KeyUnseen() ? std::optional<std::string>{""} : ReadFile(signing.key, findings);
     if (!certificate || !key) return;
     CheckCredentials({signing.certificate.string(), *certificate, signing.key.string(), *key},
-                     {now, false, true, signing.KeyUnseen(), !signing.timestampUrl.empty()},
-                     findings);
+                     {now, false, true, signing.KeyUnseen()}, findings);
+    for (const auto& file : {signing.timestampCa, signing.crl}) {
+        if (!file.empty()) ReadFile(file, findings);
+    }
+}
+
+// What the signature as made means for whoever checks it later.
+void WarnAboutTheSignature(const SigningInputs& signing, Timestamp timestamp, std::time_t now,
+                           Findings& findings) {
+    const auto certificate = ReadFile(signing.certificate, findings);
+    if (!certificate) return;
+    WarnAboutTheTimestamp({signing.certificate.string(), *certificate, {}, {}}, timestamp, now,
+                          findings);
+    if (signing.crl.empty()) {
+        findings.Warning(signing.certificate.string(), 0,
+                         "revocation was not checked: no CRL is fetched (a signing host may be "
+                         "offline); --crl FILE checks against the issuer's");
+    }
 }
 
 // An exclusive lock on the output folder while a build writes into it: two builds into one folder
@@ -220,10 +257,12 @@ std::vector<ZipEntry> PreparePackage(const PackageInputs& inputs, Findings& find
             return {};
         }
         executable = std::move(signedExe.executable);
+        WarnAboutTheSignature(*inputs.signing, signedExe.timestamp, inputs.now, findings);
     }
+    WarnIfOthersCanRead(inputs.key, findings);
     std::vector<ZipEntry> files{{KDU_FILE_NAME, executable},
                                 {"data1.bin", *certificate},
-                                {"data2.bin", *key},
+                                {"data2.bin", *key, kOwnerOnly},
                                 {"data3.bin", big5}};
     std::string sums;
     for (const auto& file : files) sums += Sha256Hex(file.content) + "  " + file.name + "\n";
@@ -231,11 +270,9 @@ std::vector<ZipEntry> PreparePackage(const PackageInputs& inputs, Findings& find
     return files;
 }
 
-void WritePackage(const std::vector<ZipEntry>& files, const fs::path& out, fs::perms keyMode) {
-    constexpr auto kReadable = fs::perms::owner_read | fs::perms::owner_write |
-                               fs::perms::group_read | fs::perms::others_read;
-    // The key, and the zip that holds it, no more readable than the key file given.
-    const auto privateMode = keyMode & kReadable;
+void WritePackage(const std::vector<ZipEntry>& files, const fs::path& out) {
+    // Ctrl-C waits until the package is whole, the new one or the previous one.
+    const HeldSignals held;
     fs::create_directories(out);
     const OutputLock lock{out};
     const auto name = PackageName();
@@ -258,13 +295,12 @@ void WritePackage(const std::vector<ZipEntry>& files, const fs::path& out, fs::p
     const auto& folderBeingWritten = places[0].partial;
     fs::create_directory(folderBeingWritten);
     for (const auto& file : files) {
-        WriteBytes(folderBeingWritten / file.name, file.content,
-                   file.name == "data2.bin" ? privateMode : kReadable);
+        WriteBytes(folderBeingWritten / file.name, file.content, fs::perms{file.mode});
     }
     // The zip holds the folder, so that it unpacks into one.
     auto entries = files;
     for (auto& entry : entries) entry.name = name + "/" + entry.name;
-    WriteBytes(places[1].partial, ZipArchive(entries), privateMode);
+    WriteBytes(places[1].partial, ZipArchive(entries), fs::perms{kOwnerOnly});
     PutInPlace(places);
 }
 

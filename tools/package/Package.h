@@ -25,8 +25,9 @@ struct PackageInputs {
 };
 
 // The package's files, in the order they are listed: the exe (with the data files' digests in
-// its digest slot, then signed where signing inputs are given), data1.bin, data2.bin, data3.bin and
-// SHA256SUMS, the SHA-256 list of the other four in sha256sum's format.
+// its digest slot, then signed where signing inputs are given), data1.bin, data2.bin (mode 0600),
+// data3.bin and SHA256SUMS, the SHA-256 list of the other four in sha256sum's format. Warns when
+// the key file given is readable by others than its owner.
 std::vector<ZipEntry> PreparePackage(const PackageInputs& inputs, Findings& findings);
 
 // "KestovaDesktopUpdater-<version>": the folder's name, and the zip's without ".zip".
@@ -40,10 +41,9 @@ public:
 
 // Writes <out>/<name>/ and <out>/<name>.zip, replacing an earlier package of the same name all or
 // nothing, under a lock on <out> (a second build that finds it held is refused). Each is written
-// beside its place first and renamed into it. data2.bin and the zip get keyMode's
-// read and write permissions at most (those of the key file given); the other files 0644.
-void WritePackage(const std::vector<ZipEntry>& files, const std::filesystem::path& out,
-                  std::filesystem::perms keyMode);
+// beside its place first and renamed into it. Each file gets its entry's mode (data2.bin 0600),
+// the zip 0600, as it holds the key.
+void WritePackage(const std::vector<ZipEntry>& files, const std::filesystem::path& out);
 
 Sha256Digest Sha256Of(std::string_view bytes);
 std::string Sha256Hex(std::string_view bytes);

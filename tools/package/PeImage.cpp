@@ -41,7 +41,48 @@ std::optional<PeImage::Section> ReadSection(std::string_view file, std::size_t a
     return PeImage::Section{*virtualSize, *address, *rawSize, *rawAt};
 }
 
+// The length of the DER SEQUENCE that begins bytes, header included, where it lies within them.
+std::optional<std::size_t> SequenceLength(std::string_view bytes) {
+    const auto byte = [&](std::size_t at) { return static_cast<unsigned char>(bytes[at]); };
+    if (bytes.size() < 2 || byte(0) != 0x30) return std::nullopt;
+    std::size_t header = 2;
+    std::size_t length = byte(1);
+    if (length > 0x80 && length <= 0x84) {  // the long form: so many bytes of length follow
+        const std::size_t count = length - 0x80;
+        if (bytes.size() < header + count) return std::nullopt;
+        length = 0;
+        for (std::size_t i = 0; i < count; ++i) length = (length << 8) | byte(header + i);
+        header += count;
+    } else if (length >= 0x80) {
+        return std::nullopt;
+    }
+    if (length > bytes.size() - header) return std::nullopt;
+    return header + length;
+}
+
 }  // namespace
+
+std::optional<std::string_view> OneSignatureEntry(std::string_view file, const PeImage& image) {
+    constexpr std::uint32_t kRevision2 = 0x0200;
+    constexpr std::uint32_t kPkcsSignedData = 0x0002;
+    constexpr std::size_t kHeaderSize = 8;  // WIN_CERTIFICATE: length, revision, type
+    const std::size_t at = image.signature.address;
+    if (at > file.size() || image.signature.size > file.size() - at) return std::nullopt;
+    const auto table = file.substr(at, image.signature.size);
+    const auto length = Read(table, 0, 4);
+    if (!length || *length < kHeaderSize || *length > table.size() ||
+        Read(table, 4, 2) != kRevision2 || Read(table, 6, 2) != kPkcsSignedData ||
+        (std::size_t{*length} + 7) / 8 * 8 != table.size()) {
+        return std::nullopt;
+    }
+    const auto signature = table.substr(kHeaderSize, *length - kHeaderSize);
+    const auto signatureLength = SequenceLength(signature);
+    if (!signatureLength || signature.size() - *signatureLength >= 8 ||
+        table.find_first_not_of('\0', kHeaderSize + *signatureLength) != std::string_view::npos) {
+        return std::nullopt;
+    }
+    return signature.substr(0, *signatureLength);
+}
 
 std::optional<PeImage> ReadPeImage(std::string_view file) {
     if (!file.starts_with("MZ")) return std::nullopt;

@@ -43,4 +43,9 @@ inline bool WithinFile(const PeImage::Section& section, std::size_t fileSize) {
 // Nothing if the file is not a PE file, or its headers run past its end.
 std::optional<PeImage> ReadPeImage(std::string_view file);
 
+// The signature in the certificate table, where the table is one entry as Windows writes it:
+// revision 2.0, of type PKCS#7 signed data, its length the signature's padded with zeros to a
+// multiple of 8; else nothing.
+std::optional<std::string_view> OneSignatureEntry(std::string_view file, const PeImage& image);
+
 }  // namespace kdu::package

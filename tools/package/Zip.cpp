@@ -9,6 +9,8 @@ namespace kdu::package {
 namespace {
 
 constexpr std::uint16_t kVersion = 20;                        // 2.0: stored files and folders
+constexpr std::uint16_t kMadeOnUnix = 3 << 8;                 // external attributes: st_mode
+constexpr std::uint32_t kRegularFile = 0100000;               // S_IFREG
 constexpr std::uint16_t kUtf8Names = 0x0800;                  // general purpose flag bit 11
 constexpr std::uint16_t kDosTime = 0;                         // 00:00:00
 constexpr std::uint16_t kDosDate = (46 << 9) | (1 << 5) | 1;  // 2026-01-01
@@ -71,7 +73,7 @@ std::string ZipArchive(const std::vector<ZipEntry>& entries) {
         archive += entry.content;
 
         Put32(directory, 0x02014B50);  // central directory header
-        Put16(directory, kVersion);
+        Put16(directory, kMadeOnUnix | kVersion);
         Put16(directory, kVersion);
         Put16(directory, kUtf8Names);
         Put16(directory, 0);
@@ -81,11 +83,11 @@ std::string ZipArchive(const std::vector<ZipEntry>& entries) {
         Put32(directory, size);
         Put32(directory, size);
         Put16(directory, nameLength);
-        Put16(directory, 0);  // extra field
-        Put16(directory, 0);  // comment
-        Put16(directory, 0);  // disk
-        Put16(directory, 0);  // internal attributes
-        Put32(directory, 0);  // external attributes
+        Put16(directory, 0);                                  // extra field
+        Put16(directory, 0);                                  // comment
+        Put16(directory, 0);                                  // disk
+        Put16(directory, 0);                                  // internal attributes
+        Put32(directory, (kRegularFile | entry.mode) << 16);  // external attributes
         Put32(directory, offset);
         directory += entry.name;
     }
