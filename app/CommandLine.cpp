@@ -1,5 +1,8 @@
 #include "app/CommandLine.h"
 
+#include <algorithm>
+#include <array>
+
 namespace kdu {
 namespace {
 
@@ -11,6 +14,25 @@ std::wstring Lowercase(std::wstring_view text) {
     return lower;
 }
 
+// A switch's name without its "/", "-" or "--", lowercase; empty for anything else.
+std::wstring SwitchName(std::wstring_view argument) {
+    const std::size_t dashes = argument.starts_with(L"--") ? 2 : 1;
+    const bool isSwitch = argument.size() > dashes &&
+                          (argument[0] == L'/' || argument[0] == L'-') &&
+                          (dashes == 1 || argument[0] == L'-');
+    return isSwitch ? Lowercase(argument.substr(dashes)) : std::wstring{};
+}
+
+// The ways installers are told to run with no window at all: each means /quiet here.
+constexpr std::array<std::wstring_view, 5> kQuietSpellings{L"quiet", L"s", L"silent", L"verysilent",
+                                                           L"qn"};
+// Switches deployment tools add by habit, which change nothing here.
+constexpr std::array<std::wstring_view, 2> kAccepted{L"norestart", L"suppressmsgboxes"};
+
+bool OneOf(const auto& names, std::wstring_view name) {
+    return std::ranges::find(names, name) != names.end();
+}
+
 }  // namespace
 
 CommandLine ParseCommandLine(const std::vector<std::wstring>& arguments) {
@@ -18,24 +40,39 @@ CommandLine ParseCommandLine(const std::vector<std::wstring>& arguments) {
     bool quiet = false;
     bool usage = false;
     const std::wstring* refused = nullptr;  // the first argument that is no switch of ours
-    for (const auto& argument : arguments) {
-        const std::wstring name =
-            argument.size() >= 2 && (argument[0] == L'/' || argument[0] == L'-')
-                ? Lowercase(std::wstring_view{argument}.substr(1))
-                : std::wstring{};
+    const auto refuse = [&](const std::wstring& argument) {
+        if (!refused) refused = &argument;
+    };
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const auto& argument = arguments[i];
+        const std::wstring name = SwitchName(argument);
+        // A file name keeps its case: it is taken as written.
+        const auto logFileAt = [&](std::size_t at) {
+            return argument.substr(argument.size() - at);
+        };
         if (name == L"?" || name == L"help") {
             usage = true;
-            if (!refused) refused = &argument;
-        } else if (name == L"quiet") {
+            refuse(argument);
+        } else if (OneOf(kQuietSpellings, name)) {
             quiet = true;
+        } else if (name == L"uninstall") {
+            line.uninstall = quiet = true;  // for deployment tools: never a window
+        } else if (OneOf(kAccepted, name)) {
         } else if (name == L"restore") {
             line.restore = true;
         } else if (name == L"closeapps") {
             line.closeApps = true;
-        } else if (name.starts_with(L"log=") && argument.size() > 5) {
-            line.logFile = argument.substr(5);  // as written: a file name keeps its case
-        } else if (!refused) {
-            refused = &argument;
+        } else if ((name.starts_with(L"log=") || name.starts_with(L"log:")) && name.size() > 4) {
+            line.logFile = logFileAt(name.size() - 4);
+            line.log = true;
+        } else if (name == L"log") {
+            // "/log FILE", or "/log" alone: the log in its usual place.
+            line.log = true;
+            if (i + 1 < arguments.size() && SwitchName(arguments[i + 1]).empty()) {
+                line.logFile = arguments[++i];
+            }
+        } else {
+            refuse(argument);
         }
     }
     if (quiet) {
@@ -45,11 +82,8 @@ CommandLine ParseCommandLine(const std::vector<std::wstring>& arguments) {
     }
     CommandLine plain;
     if (usage) plain.mode = CommandLine::Mode::Usage;
-    if (!usage && (refused || !line.logFile.empty() || line.closeApps)) {
-        plain.mode = CommandLine::Mode::Invalid;
-    }
+    if (!usage && (refused || line.log || line.closeApps)) plain.mode = CommandLine::Mode::Invalid;
     return plain.mode == CommandLine::Mode::Window ? line : plain;
-    return line;
 }
 
 }  // namespace kdu

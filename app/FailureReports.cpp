@@ -47,6 +47,10 @@ FailureReport ReportOf(Failure kind) {
             return {kCertificateExpired, texts::kCertificateExpired};
         case Failure::NewerInstalled:
             return {kProductVersion, texts::kNewerInstalled};
+        case Failure::PackageFileMissing:
+            return {kInstallSourceAbsent, texts::kPackageFileMissing};
+        case Failure::NoBackup:
+            return {kNotFound, texts::kNoBackup};
         case Failure::BackupNotAPair:
             return {kInvalidData, texts::kBackupNotAPair};
         case Failure::BackupExpired:

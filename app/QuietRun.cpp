@@ -9,7 +9,10 @@
 #include "platform/DecimalText.h"
 #include "platform/Paths.h"
 #include "update/CredentialReplacement.h"
+#include "update/FolderState.h"
 #include "update/PackageDigests.h"
+#include "update/PairCheck.h"
+#include "update/Pem.h"
 
 namespace kdu {
 namespace {
@@ -96,20 +99,80 @@ QuietOutcome RestoreQuietly(const Services& services) {
     return outcome;
 }
 
+QuietOutcome UninstallQuietly(const Services& services) {
+    QuietOutcome outcome;
+    outcome.restore = outcome.uninstall = true;
+    outcome.installFolder = LookUpInstallFolder(services.shell);
+    if (outcome.installFolder.empty()) return outcome;
+    outcome.error = FailureOf([&] {
+        const auto paths = InstalledPaths(services.program, outcome);
+        // Only this package's own pair is taken back: an older package's, another program's, or
+        // the one a run of this uninstall already put back, stays.
+        for (const auto& swap : paths.swaps) {
+            if (!services.files.Exists(swap.incoming)) {
+                throw SystemError{Failure::PackageFileMissing, swap.incoming};
+            }
+        }
+        for (const auto& swap : paths.swaps) {
+            const auto installed = ReadIfThere(services.files, swap.installed);
+            if (installed != services.files.ReadAll(swap.incoming)) return;
+        }
+        auto report = RestoreCredentials(services, paths);
+        outcome.replaced = report.replaced;
+        outcome.setAside = std::move(report.setAside);
+    });
+    return outcome;
+}
+
 QuietOutcome RefusedArgument(const std::wstring& argument) {
     return {{}, SystemError{Failure::InvalidArgument, {}, argument}};
 }
 
 std::uint32_t ExitCode(const QuietOutcome& outcome) {
     if (outcome.error) return ExitCodeOf(*outcome.error);
-    return outcome.installFolder.empty() ? kPathNotFound : 0;
+    return outcome.installFolder.empty() ? kUnknownProduct : 0;
 }
 
-std::wstring QuietLogLine(std::wstring_view time, const QuietOutcome& outcome) {
-    std::wstring line{time};
+std::wstring LogHead(const LogContext& context) {
+    const auto time = CivilTimeOf(context.utcSeconds);
+    const auto two = [](unsigned n) { return (n < 10 ? L"0" : L"") + DecimalText(n); };
+    std::wstring head = DecimalText(time.year) + L"-" + two(time.month) + L"-" + two(time.day) +
+                        L"T" + two(time.hour) + L":" + two(time.minute) + L":" + two(time.second) +
+                        L"Z";
+    for (const auto* field :
+         {&context.computer, &context.user, &context.context, &context.version, &context.package}) {
+        head.append(L"\t").append(Field(*field));
+    }
+    return head;
+}
+
+std::wstring PackageText(FileSystem& files, RunningProgram& program) {
+    try {
+        const auto path = Join(FolderOf(program.Path()), kNewCertificateFile);
+        if (!files.Exists(path)) return {};
+        const auto bytes = files.ReadAll(path);
+        const auto pem = ReadPem(bytes);  // which points into bytes
+        const auto leaf = pem.blocks.empty() ? std::nullopt : DecodedBody(pem.blocks.front());
+        const auto facts = leaf ? CertificateFromDer({leaf->data(), leaf->size()}) : std::nullopt;
+        if (!facts) return {};
+        const auto digest =
+            files.Sha256Of({reinterpret_cast<const char*>(leaf->data()), leaf->size()});
+        static constexpr wchar_t kDigits[] = L"0123456789abcdef";
+        std::wstring text = L"SHA-256 ";
+        for (const auto byte : digest) text.append({kDigits[byte >> 4], kDigits[byte & 0xF]});
+        return text + L", expires " + DateText(facts->notAfter);
+    } catch (const std::exception&) {
+        return {};  // the log names what it can
+    }
+}
+
+std::wstring QuietLogLine(std::wstring_view head, const QuietOutcome& outcome) {
+    std::wstring line{head};
     line.append(L"\t").append(Field(outcome.installFolder)).append(L"\t");
     const auto exitCode = ExitCode(outcome);
-    if (exitCode == 0 && outcome.restore) {
+    if (exitCode == 0 && outcome.uninstall) {
+        line.append(outcome.replaced ? L"uninstalled" : L"nothing to undo");
+    } else if (exitCode == 0 && outcome.restore) {
         line.append(outcome.replaced ? L"restored" : L"nothing to swap");
     } else if (exitCode == 0) {
         line.append(outcome.replaced ? L"replaced" : L"already current");

@@ -31,7 +31,7 @@ QuietOutcome RestoreWithQuestion(const Services& services, RestoreDialogs& dialo
     outcome.restore = true;
     outcome.installFolder = LookUpInstallFolder(services.shell);
     if (outcome.installFolder.empty()) {
-        dialogs.ShowError(SystemError{kPathNotFound, std::wstring{texts::kInstallFolderNotFound}},
+        dialogs.ShowError(SystemError{kUnknownProduct, std::wstring{texts::kInstallFolderNotFound}},
                           {});
         return outcome;
     }

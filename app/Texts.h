@@ -100,6 +100,13 @@ inline constexpr std::wstring_view kCertificateExpired =
 inline constexpr std::wstring_view kNewerInstalled =
     L"已安裝的憑證比更新套件中的憑證新，本程式不以較舊的憑證取代它。"
     L"生效日（UTC），已安裝的／更新套件中的：";
+// data1.bin or data2.bin not beside the program when the run reads it.
+inline constexpr std::wstring_view kPackageFileMissing =
+    L"找不到更新套件中的這個檔案。請將下載的壓縮檔（ZIP）全部解壓縮到一個資料夾，再從該資料夾執行本"
+    L"程式。";
+// A backup to put back that is not there.
+inline constexpr std::wstring_view kNoBackup =
+    L"找不到備份檔案，因此沒有可換回的憑證與私密金鑰。本程式未做任何變更。";
 inline constexpr std::wstring_view kBackupNotAPair =
     L"備份的憑證與私密金鑰（_old）不是 KestovaDesktop 可用的一組（不是憑證或私密金鑰，"
     L"或兩者的公開金鑰不同），因此本程式不換回它們。本程式未做任何變更。";

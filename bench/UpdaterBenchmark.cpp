@@ -308,7 +308,7 @@ void ReplacementAgainstCopyFile(std::size_t bytes, const char* size) {
         auto services = windows.All();
         Services timedServices{timed,          services.program, services.decoder,
                                services.shell, services.pause,   services.runLock,
-                               services.clock, services.holders};
+                               services.clock, services.holders, services.record};
         auto start = Clock::now();
         ReplaceCredentials(timedServices, paths);
         replacement.push_back(MillisecondsSince(start));

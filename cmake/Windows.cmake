@@ -17,6 +17,7 @@ add_library(kdu_win32 STATIC
     platform/win32/Win32Clock.cpp
     platform/win32/Win32FileHolders.cpp
     platform/win32/Win32FileSystem.cpp
+    platform/win32/Win32PairRecord.cpp
     platform/win32/Win32Pause.cpp
     platform/win32/Win32RunningProgram.cpp
     platform/win32/Win32TextDecoder.cpp

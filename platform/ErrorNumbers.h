@@ -8,7 +8,7 @@
 namespace kdu {
 
 inline constexpr std::uint32_t kFileNotFound = 2;       // ERROR_FILE_NOT_FOUND
-inline constexpr std::uint32_t kPathNotFound = 3;       // ERROR_PATH_NOT_FOUND: no install folder
+inline constexpr std::uint32_t kPathNotFound = 3;       // ERROR_PATH_NOT_FOUND
 inline constexpr std::uint32_t kAccessDenied = 5;       // ERROR_ACCESS_DENIED
 inline constexpr std::uint32_t kInvalidData = 13;       // ERROR_INVALID_DATA
 inline constexpr std::uint32_t kOutOfMemory = 14;       // ERROR_OUTOFMEMORY
@@ -22,6 +22,12 @@ inline constexpr std::uint32_t kFileTooLarge = 223;     // ERROR_FILE_TOO_LARGE
 // its own for a file that is not the package's.
 inline constexpr std::uint32_t kDataChecksumError = 323;
 inline constexpr std::uint32_t kShutdownInProgress = 1115;  // ERROR_SHUTDOWN_IN_PROGRESS
+inline constexpr std::uint32_t kNotFound = 1168;            // ERROR_NOT_FOUND: no backup
+// ERROR_UNKNOWN_PRODUCT: no install folder recorded for this user, the "not applicable" a
+// deployment tool can tell from a failure.
+inline constexpr std::uint32_t kUnknownProduct = 1605;
+// ERROR_INSTALL_SOURCE_ABSENT: data1.bin or data2.bin is not beside the program.
+inline constexpr std::uint32_t kInstallSourceAbsent = 1612;
 inline constexpr std::uint32_t kCancelled = 1223;      // ERROR_CANCELLED: the user answered 否
 inline constexpr std::uint32_t kInternalError = 1359;  // ERROR_INTERNAL_ERROR
 // ERROR_INSTALL_ALREADY_RUNNING: the product has its pair open, or another run holds the install

@@ -195,6 +195,18 @@ public:
     virtual std::unique_ptr<HolderSession> Find(const std::vector<std::wstring>& files) = 0;
 };
 
+// What the program keeps for deployment tools' detection rules, under its own key in the user's
+// registry: the certificate of the pair it last left installed, as a version (DetectionVersion).
+// Forgotten before a run changes the pair. A record that cannot be written changes nothing else.
+inline constexpr std::wstring_view kRecordKey = L"SOFTWARE\\Kestova\\DesktopUpdater";  // HKCU
+inline constexpr std::wstring_view kRecordValue = L"InstalledCertificate";             // REG_SZ
+class PairRecord {
+public:
+    virtual ~PairRecord() = default;
+    virtual void Record(const std::wstring& version) noexcept = 0;
+    virtual void Forget() noexcept = 0;
+};
+
 // A failure, told to the user in a modal message box owned by the window.
 class ErrorBox {
 public:
@@ -247,6 +259,7 @@ struct Services {
     RunLock& runLock;
     Clock& clock;
     FileHolders& holders;
+    PairRecord& record;
 };
 
 }  // namespace kdu

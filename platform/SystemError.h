@@ -28,6 +28,8 @@ enum class Failure : std::uint8_t {
     KeyMismatch,            // data2.bin's key does not belong to data1.bin's certificate
     CertificateExpired,     // data1.bin's leaf certificate expired; the description is the date
     NewerInstalled,         // the installed certificate is newer than data1.bin's
+    PackageFileMissing,     // data1.bin or data2.bin is not beside the program
+    NoBackup,               // a backup to put back is not there
     BackupNotAPair,         // a backup is no certificate or key, or the two are not a pair
     BackupExpired,          // the backup certificate expired; the description is the date
     ChangedAfterPackaging,  // a data file is not the one whose digest the program carries

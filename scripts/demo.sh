@@ -4,8 +4,8 @@
 # records the install folder in the registry of a Wine prefix kept in build/demo, and starts the
 # program. With a DISPLAY it opens in a real window; without one it runs in a virtual display,
 # prints what the window shows and what /restore asks, and saves screenshots. Then it shows
-# deployment: /quiet on a second copy of the package, once more for "already current", and
-# /restore /quiet.
+# deployment: /quiet on a second copy of the package, once more for "already current", /uninstall
+# twice (the second has nothing to undo), /S, and /restore /quiet.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
@@ -116,6 +116,20 @@ run_quietly /quiet "$logArgument"
 show_log
 run_quietly /quiet "$logArgument"
 echo "demo:   (0 again: the pair is already the new one)"
+show_log
+show_record() {
+  echo "demo:   detection value: $("$WINE" reg query 'HKCU\SOFTWARE\Kestova\DesktopUpdater' \
+    /v InstalledCertificate 2>/dev/null | tr -d '\r' | awk '/InstalledCertificate/ {print $3}') \
+(the package's rule: >= $(awk '/  Value: / {print $2}' "$demo"/dist/*.detection.txt 2>/dev/null | head -n 1))"
+}
+show_record
+run_quietly /uninstall "$logArgument"
+show_log
+show_record
+run_quietly /uninstall "$logArgument"
+echo "demo:   (0 again, nothing changed: the installed pair is no longer this package's)"
+show_log
+run_quietly /S "$logArgument"
 show_log
 run_quietly /restore /quiet "$logArgument"
 show_log

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "platform/Paths.h"
+#include "update/Detection.h"
 #include "update/FolderState.h"
 #include "update/HeldRunLock.h"
 #include "update/Leftovers.h"
@@ -144,9 +145,10 @@ void InstallTemporaryCopies(FileSystem& files, const CredentialPaths& paths, con
 // where it can be (the error then needs no remark); where it cannot, the journal stays for the
 // next run, and the error says what is where. Anything set aside on the way.
 std::vector<std::wstring> ChangeKeepingOldBackups(FileSystem& files, Pause& pause,
-                                                  const CredentialPaths& paths,
+                                                  PairRecord& record, const CredentialPaths& paths,
                                                   const Pending& pending) {
     CheckBeforeAnyChange(files, pending);  // a refused run writes nothing, not even a journal
+    if (!pending.empty()) record.Forget();
     const auto journal = BeginJournal(files, paths, pending);
     if (!journal) {
         CarryOut(files, pause, paths, pending, kUpdateRemarks);
@@ -348,6 +350,7 @@ ReplacementReport ReplaceCredentials(const Services& services, const CredentialP
         // there, so there is nothing to exclude: a pair that is already the new one is what the
         // run is for, and what the files say is a better report than the lock's failure.
         if (AnyInstalls(PendingSwaps(files, paths, contents))) throw;
+        services.record.Record(DetectionVersionOf(incoming.certificate));
         return report;
     }
     report.setAside =
@@ -357,15 +360,23 @@ ReplacementReport ReplaceCredentials(const Services& services, const CredentialP
             ChooseBackups(files, paths, contents, PendingSwaps(files, paths, contents));
         for (const auto& p : pending) {
             if (p.swap == &paths.swaps[kCertificateSwap] && p.Installs()) {
-                CheckNotOlder(incoming, p.installedContent, p.swap->installed);
+                // A newer pair is what detection rules count as installed, as this package's.
+                try {
+                    CheckNotOlder(incoming, p.installedContent, p.swap->installed);
+                } catch (const SystemError&) {
+                    services.record.Record(DetectionVersionOf(p.installedContent));
+                    throw;
+                }
             }
         }
-        auto setAside = ChangeKeepingOldBackups(files, services.pause, paths, pending);
+        auto setAside =
+            ChangeKeepingOldBackups(files, services.pause, services.record, paths, pending);
         report.setAside.insert(report.setAside.end(), setAside.begin(), setAside.end());
         report.replaced = AnyInstalls(pending);
     } catch (const SystemError& error) {
         throw SayingWhereSetAside(error, report.setAside);
     }
+    services.record.Record(DetectionVersionOf(incoming.certificate));
     return report;
 }
 

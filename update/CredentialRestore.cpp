@@ -8,6 +8,7 @@
 
 #include "platform/DecimalText.h"
 #include "update/CredentialReplacement.h"
+#include "update/Detection.h"
 #include "update/FolderState.h"
 #include "update/HeldRunLock.h"
 #include "update/Leftovers.h"
@@ -213,6 +214,9 @@ namespace {
 CheckedPair CheckedBackups(FileSystem& files, const CredentialPaths& paths, std::int64_t now) {
     const auto& certificate = paths.swaps[kCertificateSwap].backup;
     const auto& privateKey = paths.swaps[kPrivateKeySwap].backup;
+    for (const auto* backup : {&certificate, &privateKey}) {
+        if (!files.Exists(*backup)) throw SystemError{Failure::NoBackup, *backup};
+    }
     CheckedPair backups{files.ReadAll(certificate), files.ReadAll(privateKey)};
     try {
         CheckPairContent(backups, certificate, privateKey, now);
@@ -288,13 +292,14 @@ Pending PendingRestore(FileSystem& files, const CredentialPaths& paths,
 
 // Stages the backups, then swaps them with the installed pair; a failure is undone. Whether it
 // swapped anything: where the backups hold the installed pair, there is nothing to swap.
-bool SwapWithBackups(FileSystem& files, Pause& pause, const CredentialPaths& paths,
-                     std::int64_t now) {
+bool SwapWithBackups(FileSystem& files, Pause& pause, PairRecord& record,
+                     const CredentialPaths& paths, std::int64_t now) {
     const auto backups = CheckedBackups(files, paths, now);
     const PairContents contents{&backups.certificate, &backups.privateKey};
     const auto pending = PendingRestore(files, paths, contents);
     if (pending.empty()) return false;
     CheckBeforeAnyChange(files, pending);
+    record.Forget();
 
     // Both are staged, even one that is not pending: a restore is completed only where both are.
     StagePair(files, paths, backups);
@@ -338,12 +343,20 @@ ReplacementReport RestoreCredentials(const Services& services, const CredentialP
     const HeldRunLock oneAtATime{services.runLock, services.pause, paths.lockFile};
     const auto leftovers = SettleLeftovers(files, services.pause, paths, CutShortRestore::Complete);
     ReplacementReport report{false, true, leftovers.setAside};
-    if (leftovers.restoreCompleted) return report;  // that was the swap asked for
     try {
-        report.replaced =
-            SwapWithBackups(files, services.pause, paths, services.clock.UtcSeconds());
+        // A restore cut short and now completed was the swap asked for.
+        if (!leftovers.restoreCompleted) {
+            report.replaced = SwapWithBackups(files, services.pause, services.record, paths,
+                                              services.clock.UtcSeconds());
+        }
     } catch (const SystemError& error) {
         throw SayingWhereSetAside(error, report.setAside);
+    }
+    // What the record says is no condition of the restore, which is done.
+    try {
+        const auto installed = ReadIfThere(services.files, paths.swaps[kCertificateSwap].installed);
+        services.record.Record(installed ? DetectionVersionOf(*installed) : std::wstring{});
+    } catch (const std::exception&) {
     }
     return report;
 }

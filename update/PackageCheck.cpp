@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/ErrorNumbers.h"
 #include "update/PackageDigests.h"
 #include "update/PairCheck.h"
 #include "update/Pem.h"
@@ -128,12 +129,17 @@ std::optional<ChecksumLine> ParseChecksumLine(std::string_view line) {
     return ChecksumLine{*digest, *plain};
 }
 
-// A whole file; nothing if it is too large to be what the package holds.
+// A whole file; nothing if it is too large to be what the package holds. One that is not there
+// is a package not whole: told as that, for the administrator to deploy it again.
 std::optional<Bytes> ReadWithinLimit(FileSystem& files, const std::wstring& path) {
     try {
         return files.ReadAll(path);
     } catch (const SystemError& error) {
         if (error.Kind() == Failure::TooLarge) return std::nullopt;
+        if (error.Kind() == Failure::System &&
+            (error.Code() == kFileNotFound || error.Code() == kPathNotFound)) {
+            throw SystemError{Failure::PackageFileMissing, path};
+        }
         throw;
     }
 }

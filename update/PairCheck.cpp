@@ -230,22 +230,33 @@ KeyMatch CompareKeys(const PublicKey& certificate, const PublicKey& privateKey) 
     return SamePoint(certificate.point, privateKey.point) ? KeyMatch::Same : KeyMatch::Different;
 }
 
-std::wstring DateText(std::int64_t seconds) {
+CivilTime CivilTimeOf(std::int64_t seconds) {
     // Howard Hinnant's civil_from_days.
-    const std::int64_t days = (seconds >= 0 ? seconds : seconds - 86399) / 86400 + 719468;
-    const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-    const auto dayOfEra = static_cast<unsigned>(days - era * 146097);
+    const std::int64_t days = (seconds >= 0 ? seconds : seconds - 86399) / 86400;
+    const auto ofDay = static_cast<unsigned>(seconds - days * 86400);
+    const std::int64_t shifted = days + 719468;
+    const std::int64_t era = (shifted >= 0 ? shifted : shifted - 146096) / 146097;
+    const auto dayOfEra = static_cast<unsigned>(shifted - era * 146097);
     const unsigned yearOfEra =
         (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
     const unsigned dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
     const unsigned monthIndex = (5 * dayOfYear + 2) / 153;
-    const unsigned day = dayOfYear - (153 * monthIndex + 2) / 5 + 1;
-    const unsigned month = monthIndex < 10 ? monthIndex + 3 : monthIndex - 9;
-    const std::int64_t year = static_cast<std::int64_t>(yearOfEra) + era * 400 + (month <= 2);
+    CivilTime time;
+    time.day = dayOfYear - (153 * monthIndex + 2) / 5 + 1;
+    time.month = monthIndex < 10 ? monthIndex + 3 : monthIndex - 9;
+    time.year = static_cast<std::int64_t>(yearOfEra) + era * 400 + (time.month <= 2);
+    time.hour = ofDay / 3600;
+    time.minute = ofDay / 60 % 60;
+    time.second = ofDay % 60;
+    return time;
+}
+
+std::wstring DateText(std::int64_t seconds) {
+    const auto time = CivilTimeOf(seconds);
     const auto two = [](unsigned n) {
         return std::wstring{wchar_t(L'0' + n / 10), wchar_t(L'0' + n % 10)};
     };
-    return DecimalText(year) + L"-" + two(month) + L"-" + two(day);
+    return DecimalText(time.year) + L"-" + two(time.month) + L"-" + two(time.day);
 }
 
 }  // namespace kdu

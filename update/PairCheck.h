@@ -56,4 +56,11 @@ KeyMatch CompareKeys(const PublicKey& certificate, const PublicKey& privateKey);
 // "2026-12-08", the UTC date of seconds since 1970.
 std::wstring DateText(std::int64_t seconds);
 
+// The UTC date and time of seconds since 1970.
+struct CivilTime {
+    std::int64_t year = 0;
+    unsigned month = 0, day = 0, hour = 0, minute = 0, second = 0;
+};
+CivilTime CivilTimeOf(std::int64_t seconds);
+
 }  // namespace kdu

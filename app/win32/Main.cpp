@@ -53,10 +53,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
 
     switch (commandLine.mode) {
         case kdu::CommandLine::Mode::Quiet:
-            return kdu::win32::RunUnattended(instance, services, commandLine.logFile,
-                                             commandLine.restore, commandLine.closeApps);
+            return kdu::win32::RunUnattended(instance, services, commandLine);
         case kdu::CommandLine::Mode::QuietInvalid:
-            return kdu::win32::RefuseUnattended(commandLine.logFile, commandLine.invalidArgument);
+            return kdu::win32::RefuseUnattended(services, commandLine);
         case kdu::CommandLine::Mode::Usage:
             kdu::win32::ShowUsage(true);
             return 0;

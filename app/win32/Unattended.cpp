@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <vector>
+
 #include "app/CommandLine.h"
 #include "app/QuietRun.h"
 #include "app/Texts.h"
@@ -12,19 +14,73 @@
 #include "platform/win32/Win32FileSystem.h"
 #include "platform/win32/Window.h"
 #include "resources/resource.h"
+#include "resources/version.h"
 
 namespace kdu::win32 {
 namespace {
 
-std::wstring TwoDigits(WORD value) { return (value < 10 ? L"0" : L"") + DecimalText(value); }
+// The account the program runs as ("DOMAIN\\name") and how: "SYSTEM" (a deployment agent's
+// system context), "elevated" or "user".
+struct RunAs {
+    std::wstring user;
+    std::wstring context = L"user";
+};
 
-// The local time as "2026-12-07 15:50:01".
-std::wstring LocalTimeText() {
-    SYSTEMTIME now{};
-    ::GetLocalTime(&now);
-    return DecimalText(now.wYear) + L"-" + TwoDigits(now.wMonth) + L"-" + TwoDigits(now.wDay) +
-           L" " + TwoDigits(now.wHour) + L":" + TwoDigits(now.wMinute) + L":" +
-           TwoDigits(now.wSecond);
+RunAs WhoRuns() {
+    RunAs runAs;
+    UniqueKernelObject token;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put())) return runAs;
+    DWORD size = 0;
+    ::GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
+    std::vector<BYTE> buffer(size);
+    if (size && ::GetTokenInformation(token.get(), TokenUser, buffer.data(), size, &size)) {
+        const PSID sid = reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid;
+        wchar_t name[256] = {}, domain[256] = {};
+        DWORD nameSize = 256, domainSize = 256;
+        SID_NAME_USE use{};
+        if (::LookupAccountSidW(nullptr, sid, name, &nameSize, domain, &domainSize, &use)) {
+            runAs.user = std::wstring{domain} + L"\\" + name;
+        }
+        if (::IsWellKnownSid(sid, WinLocalSystemSid)) runAs.context = L"SYSTEM";
+    }
+    TOKEN_ELEVATION elevation{};
+    if (runAs.context != L"SYSTEM" &&
+        ::GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof(elevation), &size) &&
+        elevation.TokenIsElevated) {
+        runAs.context = L"elevated";
+    }
+    return runAs;
+}
+
+std::wstring ComputerName() {
+    wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
+    return ::GetComputerNameW(name, &size) ? std::wstring{name, size} : std::wstring{};
+}
+
+// Where /log alone writes: the user's local application data, not a folder that roams.
+std::wstring UsualLogFile() {
+    wchar_t path[MAX_PATH] = {};
+    const DWORD length = ::ExpandEnvironmentStringsW(
+        L"%LOCALAPPDATA%\\Kestova\\Logs\\KestovaDesktopUpdater.log", path, MAX_PATH);
+    return length > 0 && length <= MAX_PATH && path[0] != L'%' ? std::wstring{path} : L"";
+}
+
+// The log's folder, and those it lies in, made where they are missing.
+void MakeFoldersFor(const std::wstring& file) {
+    for (auto at = file.find_first_of(L"\\/", 3); at != std::wstring::npos;
+         at = file.find_first_of(L"\\/", at + 1)) {
+        ::CreateDirectoryW(FileApiPath(file.substr(0, at)).c_str(), nullptr);
+    }
+}
+
+// The same line in the Application event log, where fleet tools collect it.
+void ReportEvent(const std::wstring& line, bool failed) noexcept {
+    const UniqueEventSource source{::RegisterEventSourceW(nullptr, L"KestovaDesktopUpdater")};
+    if (!source) return;
+    const wchar_t* strings[] = {line.c_str()};
+    ::ReportEventW(source.get(), failed ? EVENTLOG_ERROR_TYPE : EVENTLOG_INFORMATION_TYPE, 0,
+                   failed ? 1001 : 1000, nullptr, 1, 0, strings, nullptr);
 }
 
 std::string Utf8(const std::wstring& text) {
@@ -50,10 +106,24 @@ void AppendLine(const std::wstring& path, const std::wstring& line) noexcept {
     }
 }
 
-int Report(const std::wstring& logFile, QuietOutcome outcome) {
+int Report(const Services& services, const CommandLine& line, QuietOutcome outcome) {
     if (outcome.error) outcome.error = ForTheUser(*outcome.error);
-    if (!logFile.empty()) AppendLine(logFile, QuietLogLine(LocalTimeText(), outcome));
-    return static_cast<int>(ExitCode(outcome));
+    const auto runAs = WhoRuns();
+    const LogContext context{services.clock.UtcSeconds(),
+                             ComputerName(),
+                             runAs.user,
+                             runAs.context,
+                             L"" KDU_VERSION_TEXT,
+                             PackageText(services.files, services.program)};
+    const auto text = QuietLogLine(LogHead(context), outcome);
+    const auto exitCode = ExitCode(outcome);
+    ReportEvent(text, exitCode != 0);
+    if (line.log) {
+        const auto file = line.logFile.empty() ? UsualLogFile() : line.logFile;
+        MakeFoldersFor(file);
+        AppendLine(file, text);
+    }
+    return static_cast<int>(exitCode);
 }
 
 // Never shown: Windows asks only programs with a top-level window about the end of the session,
@@ -105,16 +175,17 @@ private:
 
 }  // namespace
 
-int RunUnattended(HINSTANCE instance, const Services& services, const std::wstring& logFile,
-                  bool restore, bool closeApps) {
+int RunUnattended(HINSTANCE instance, const Services& services, const CommandLine& line) {
     SessionWindow window{instance};
-    auto outcome = window.During(
-        [&] { return restore ? RestoreQuietly(services) : RunQuietly(services, closeApps); });
-    return Report(logFile, std::move(outcome));
+    auto outcome = window.During([&] {
+        if (line.uninstall) return UninstallQuietly(services);
+        return line.restore ? RestoreQuietly(services) : RunQuietly(services, line.closeApps);
+    });
+    return Report(services, line, std::move(outcome));
 }
 
-int RefuseUnattended(const std::wstring& logFile, const std::wstring& argument) {
-    return Report(logFile, RefusedArgument(argument));
+int RefuseUnattended(const Services& services, const CommandLine& line) {
+    return Report(services, line, RefusedArgument(line.invalidArgument));
 }
 
 void ShowUsage(bool asked) {

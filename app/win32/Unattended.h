@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "app/CommandLine.h"
 #include "platform/Ports.h"
 
 namespace kdu::win32 {
@@ -14,11 +15,10 @@ namespace kdu::win32 {
 // With restore, the pair is swapped with its backups instead (/restore /quiet); with closeApps,
 // programs that have the pair open are asked to close (/closeapps). A hidden top-level window
 // is asked about the end of the session meanwhile, which waits for the run.
-int RunUnattended(HINSTANCE instance, const Services& services, const std::wstring& logFile,
-                  bool restore, bool closeApps);
+int RunUnattended(HINSTANCE instance, const Services& services, const CommandLine& line);
 
 // /quiet with an argument the program does not know: no box, the log line, exit code 87.
-int RefuseUnattended(const std::wstring& logFile, const std::wstring& argument);
+int RefuseUnattended(const Services& services, const CommandLine& line);
 
 // The usage box of /? and of an argument the program does not know.
 void ShowUsage(bool asked);

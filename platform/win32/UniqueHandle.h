@@ -100,6 +100,12 @@ struct BstrTraits {
     static void Close(Type text) noexcept { ::SysFreeString(text); }
 };
 
+struct EventSourceTraits {
+    using Type = HANDLE;
+    static Type Invalid() noexcept { return nullptr; }
+    static void Close(Type source) noexcept { ::DeregisterEventSource(source); }
+};
+
 using UniqueFile = UniqueHandle<FileTraits>;                  // CreateFileW
 using UniqueKernelObject = UniqueHandle<KernelObjectTraits>;  // processes, threads, events
 using UniqueKey = UniqueHandle<RegistryKeyTraits>;            // RegOpenKeyExW, RegCreateKeyExW
@@ -110,6 +116,7 @@ using UniqueScreenDc = UniqueHandle<ScreenDcTraits>;          // GetDC(nullptr)
 using UniqueModule = UniqueHandle<ModuleTraits>;              // LoadLibraryExW
 using UniqueLocalMemory = UniqueHandle<LocalMemoryTraits>;    // FORMAT_MESSAGE_ALLOCATE_BUFFER
 using UniqueBstr = UniqueHandle<BstrTraits>;                  // SysAllocString
+using UniqueEventSource = UniqueHandle<EventSourceTraits>;    // RegisterEventSourceW
 
 // Owner of one COM interface pointer.
 template <typename Interface>

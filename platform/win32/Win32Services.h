@@ -5,6 +5,7 @@
 #include "platform/win32/Win32Clock.h"
 #include "platform/win32/Win32FileHolders.h"
 #include "platform/win32/Win32FileSystem.h"
+#include "platform/win32/Win32PairRecord.h"
 #include "platform/win32/Win32Pause.h"
 #include "platform/win32/Win32RunningProgram.h"
 #include "platform/win32/Win32TextDecoder.h"
@@ -22,8 +23,11 @@ struct Win32Services {
     LockFileRunLock runLock;
     Win32Clock clock;
     Win32FileHolders holders;
+    Win32PairRecord record;
 
-    Services All() { return {files, program, decoder, shell, pause, runLock, clock, holders}; }
+    Services All() {
+        return {files, program, decoder, shell, pause, runLock, clock, holders, record};
+    }
 };
 
 }  // namespace kdu::win32

@@ -104,6 +104,60 @@ TEST_F(PackageRoundTrip, AChangedMessageFileIsRefusedAtStartUp) {
     EXPECT_EQ(FileNames(install.Path()), (Lines{L"Certificate.pem", L"PrivateKey.pem"}));
 }
 
+// The package's detection rule as Intune evaluates it: a version comparison, "greater than or
+// equal to", of the registry value it names (absent: not detected).
+bool Detected(const std::string& rules) {
+    const auto field = [&](const std::string& label) {
+        const auto at = rules.find("  " + label + ": ") + label.size() + 4;
+        return Wide(rules.substr(at, rules.find('\n', at) - at));
+    };
+    const auto key = field("Key path").substr(std::wstring{L"HKEY_CURRENT_USER\\"}.size());
+    wchar_t value[64] = {};
+    DWORD size = sizeof(value);
+    if (::RegGetValueW(HKEY_CURRENT_USER, key.c_str(), field("Value name").c_str(), RRF_RT_REG_SZ,
+                       nullptr, value, &size) != ERROR_SUCCESS) {
+        return false;
+    }
+    const auto parts = [](const std::wstring& text) {
+        std::vector<unsigned long> numbers;
+        for (std::size_t at = 0; at <= text.size(); at = text.find(L'.', at) + 1) {
+            numbers.push_back(std::stoul(text.substr(at)));
+            if (text.find(L'.', at) == std::wstring::npos) break;
+        }
+        return numbers;
+    };
+    return parts(value) >= parts(field("Value"));
+}
+
+// Detected exactly where this package's pair, or a newer one, is installed: not over the old
+// pair (no value), nor after /uninstall (which puts it back once). (A run that leaves the pair
+// mixed forgets the value: unit.Update.AnUndoThatFailsIsSaidPlainlyAndTheNextRunCompletesThePair.)
+TEST_F(PackageRoundTrip, ItsDetectionRuleFindsItsPairOrANewerOneOnly) {
+    const auto rules = ReadFileBytes(Environment(L"KDU_PACKAGE_RULES"));
+    const auto exe = app + L"\\KestovaDesktopUpdater.exe";
+    const auto older = source + L"\\..\\installed\\";
+    const auto installPair = [&](const std::wstring& certificate, const std::wstring& key) {
+        WriteFileBytes(install / L"Certificate.pem", ReadFileBytes(certificate));
+        WriteFileBytes(install / L"PrivateKey.pem", ReadFileBytes(key));
+    };
+    installPair(older + L"Certificate.pem", older + L"PrivateKey.pem");
+    DeleteValue(L"SOFTWARE\\Kestova\\DesktopUpdater", L"InstalledCertificate");
+    EXPECT_FALSE(Detected(rules)) << "the old pair";
+    bool shown = false;
+    EXPECT_EQ(RunToEnd(exe, L"/S", shown), 0u);
+    EXPECT_TRUE(Detected(rules)) << "this package's pair";
+    for (int run = 0; run < 2; ++run) {
+        EXPECT_EQ(RunToEnd(exe, L"/uninstall", shown), 0u);
+        EXPECT_FALSE(Detected(rules)) << "uninstalled, run " << run;
+        EXPECT_EQ(ReadFileBytes(install / L"Certificate.pem"),
+                  ReadFileBytes(older + L"Certificate.pem"));
+    }
+    const auto newer = Environment(L"KDU_PACKAGE_NEWER");
+    installPair(newer + L"-cert.pem", newer + L"-key.pem");
+    EXPECT_EQ(RunToEnd(exe, L"/quiet", shown), 1638u);
+    EXPECT_TRUE(Detected(rules)) << "a newer pair";
+}
+
 TEST_F(PackageRoundTrip, InstallsItsPairAndShowsItsLines) {
     const auto certificate = ReadFileBytes(source + L"\\new-cert.pem");
     const auto key = ReadFileBytes(source + L"\\new-key.pem");

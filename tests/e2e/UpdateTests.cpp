@@ -219,9 +219,13 @@ TEST_F(Update, QuietRunForDeploymentTools) {
     }
     EXPECT_EQ(ReadFileBytes(install / L"Certificate.pem"), oldCertificate);
 
-    DeleteValue(kProductKey, kInstallPathName);
+    // No product for this user is "not applicable"; a recorded folder that is gone is not.
+    SetStringValue(kProductKey, kInstallPathName, install.Path() + L"\\gone");
     EXPECT_EQ(RunToEnd(app.Executable(), L"/quiet", windowShown), DWORD{ERROR_PATH_NOT_FOUND});
+    DeleteValue(kProductKey, kInstallPathName);
+    EXPECT_EQ(RunToEnd(app.Executable(), L"/quiet", windowShown), DWORD{ERROR_UNKNOWN_PRODUCT});
     EXPECT_FALSE(windowShown);
+    SetStringValue(kProductKey, kInstallPathName, install.Path());
 
     // An expired certificate: the exit code certificate tools give it, nothing changed.
     Deploy(app, install.Path());
@@ -236,6 +240,12 @@ TEST_F(Update, QuietRunForDeploymentTools) {
               DWORD{ERROR_INVALID_PARAMETER});
     EXPECT_FALSE(windowShown);
     EXPECT_NE(ReadFileBytes(log).find("\tfailed\t87\t"), std::string::npos) << ReadFileBytes(log);
+    // Another installer's spelling of quiet, a log named after a space in a folder not yet made.
+    const auto newLog = app / L"logs\\fleet\\update.log";
+    EXPECT_EQ(RunToEnd(app.Executable(), L"/S /typo /log \"" + newLog + L"\"", windowShown),
+              DWORD{ERROR_INVALID_PARAMETER});
+    EXPECT_FALSE(windowShown);
+    EXPECT_NE(ReadFileBytes(newLog).find("\tfailed\t87\t"), std::string::npos);
 }
 
 // /restore: back to the previous pair and forth again, leaving exactly the four files; the
@@ -290,8 +300,8 @@ TEST_F(Update, RestoreSwapsThePairWithItsBackups) {
               DWORD{ERROR_INVALID_DATA});
     EXPECT_TRUE(folderHolds(previousCertificate, previousKey, newCertificate, previousKey));
     ::DeleteFileW((install / L"PrivateKey.pem_old").c_str());
-    EXPECT_EQ(RunToEnd(app.Executable(), L"/restore /quiet", windowShown),
-              DWORD{ERROR_FILE_NOT_FOUND});
+    EXPECT_EQ(RunToEnd(app.Executable(), L"/restore /quiet", windowShown), DWORD{ERROR_NOT_FOUND})
+        << "no backup";
     EXPECT_EQ(ReadFileBytes(install / L"Certificate.pem"), previousCertificate);
     EXPECT_EQ(FileNames(install.Path()).size(), 3u);
 }

@@ -202,6 +202,10 @@ fi
 # Another matching pair, listed as if it were the package's own.
 (cd "$sample/../installed" && sha256sum Certificate.pem PrivateKey.pem) |
   sed 's/Certificate.pem/data1.bin/; s/PrivateKey.pem/data2.bin/' >"$work/rewritten-SHA256SUMS"
+# A newer pair than the package's (its own key, a later start date), as the product's own renewal.
+openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 30 -subj /CN=newer \
+  -keyout "$work/newer-key.pem" -out "$work/newer-cert.pem" 2>/dev/null
 export KDU_PACKAGE_APP="Z:$work/app" KDU_PACKAGE_SOURCE="Z:$sample" \
-  KDU_PACKAGE_REWRITTEN_SUMS="Z:$work/rewritten-SHA256SUMS"
+  KDU_PACKAGE_REWRITTEN_SUMS="Z:$work/rewritten-SHA256SUMS" KDU_PACKAGE_NEWER="Z:$work/newer" \
+  KDU_PACKAGE_RULES="Z:$(ls "$work"/dist/*.detection.txt)"
 exec "$(dirname "${BASH_SOURCE[0]}")/../../scripts/wine-run.sh" "$test_exe"

@@ -23,6 +23,7 @@
 #include "tools/package/Process.h"
 #include "tools/package/SignCommand.h"
 #include "tools/package/Signing.h"
+#include "update/Detection.h"
 #include "update/PackageCheck.h"
 #include "update/PackageDigests.h"
 
@@ -436,7 +437,7 @@ TEST_F(Package, OnlyThe32BitExecutableIsPackaged) {
 }
 
 TEST_F(Package, ToolWritesTheFolderAndAZipThatUnpacksToIt) {
-    const auto name = PackageName();
+    const auto name = PackageName(certificate);
     // A key others can read, as a checkout's is, and a link planted where the zip is first
     // written.
     fs::permissions(inputs.key, fs::perms::owner_read | fs::perms::owner_write |
@@ -478,6 +479,14 @@ TEST_F(Package, ToolWritesTheFolderAndAZipThatUnpacksToIt) {
                   (key ? "0600" : "0644") + "')";
     }
     EXPECT_EQ(ReadBytes(folder / "names.txt"), listed + "\n");
+    // Named by the certificate's start date and digest, so that a renewal's has another name;
+    // its detection rules beside it, not in it.
+    EXPECT_TRUE(name.starts_with("KestovaDesktopUpdater-1.00-")) << name;
+    EXPECT_NE(name, PackageName(CertificatePem(NewKey().get(), inputs.now, -60, kDay)));
+    const auto rules = ReadBytes(folder / "dist" / (name + ".detection.txt"));
+    std::string version;
+    for (const wchar_t c : DetectionVersionOf(certificate)) version += static_cast<char>(c);
+    EXPECT_NE(rules.find("  Value: " + version + "\n"), std::string::npos) << rules;
 }
 
 // A rebuild replaces the previous package whole; a second build while one holds the folder's
@@ -485,7 +494,7 @@ TEST_F(Package, ToolWritesTheFolderAndAZipThatUnpacksToIt) {
 TEST_F(Package, ToolReplacesAPackageWholeAndOneBuildAtATime) {
     ASSERT_EQ(RunTool(), 0) << ReadBytes(folder / "output.txt");
     const auto dist = folder / "dist";
-    const auto package = dist / PackageName();
+    const auto package = dist / PackageName(certificate);
     WriteBytes(package / "stale.txt", "from an earlier build");
     ASSERT_EQ(RunTool(), 0) << ReadBytes(folder / "output.txt");
     EXPECT_FALSE(fs::exists(package / "stale.txt"));
@@ -500,8 +509,9 @@ TEST_F(Package, ToolReplacesAPackageWholeAndOneBuildAtATime) {
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator{dist}) names.push_back(entry.path().filename());
     std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{".kestova-package.lock", PackageName(),
-                                               PackageName() + ".zip"}))
+    const auto name = PackageName(certificate);
+    EXPECT_EQ(names, (std::vector<std::string>{".kestova-package.lock", name,
+                                               name + ".detection.txt", name + ".zip"}))
         << "nothing set aside or half written is left";
 }
 
@@ -600,7 +610,7 @@ TEST_F(Package, ToolGivesThePinOnlyThroughAPipe) {
 // work folder; the previous package stays as it was.
 TEST_F(Package, ToolInterruptedEndsTheSignCommandAndKeepsThePackage) {
     ASSERT_EQ(RunTool(), 0) << ReadBytes(folder / "output.txt");
-    const auto zip = folder / "dist" / (PackageName() + ".zip");
+    const auto zip = folder / "dist" / (PackageName(certificate) + ".zip");
     const auto previous = ReadBytes(zip);
     WriteBytes(folder / "sign.pem",
                CertificatePem(NewKey().get(), inputs.now, -60, kDay, "codeSigning"));

@@ -26,7 +26,12 @@ TEST(CommandLine, SwitchesAndWhatTheyMean) {
         {{L"-HELP"}, Mode::Usage, L""},
         {{L"/log=x.log"}, Mode::Invalid, L""},  // only with /quiet
         {{L"/log="}, Mode::Invalid, L""},
-        {{L"/silent"}, Mode::Invalid, L""},
+        {{L"/silent"}, Mode::Quiet, L""},  // as installers are told to run unattended
+        {{L"/S", L"/norestart"}, Mode::Quiet, L""},
+        {{L"--quiet", L"/suppressmsgboxes"}, Mode::Quiet, L""},
+        {{L"/VerySilent", L"/log", L"C:\\Logs\\a.log"}, Mode::Quiet, L"C:\\Logs\\a.log"},
+        {{L"/qn", L"/log:x.log", L"/typo"}, Mode::QuietInvalid, L"x.log", L"/typo"},
+        {{L"/uninstall", L"/log"}, Mode::Quiet, L""},  // never a window; the usual log
         {{L"quiet"}, Mode::Invalid, L""},
         {{L"/"}, Mode::Invalid, L""},
         // /quiet anywhere: never a box, whatever else is wrong.

@@ -134,6 +134,13 @@ public:
     bool restarted = false;
 };
 
+class FakeRecord : public PairRecord {
+public:
+    void Record(const std::wstring& version) noexcept override { value = version; }
+    void Forget() noexcept override { value.reset(); }
+    std::optional<std::wstring> value;  // as the registry holds it
+};
+
 class FakeShutdownBlock : public ShutdownBlock {
 public:
     void RunStarts() override { ++runs, blocked = true; }
@@ -429,7 +436,8 @@ struct FakeServices {
     FakeRunLock runLock;
     FakeClock clock;
     FakeHolders holders;
-    Services services{files, program, decoder, shell, pause, runLock, clock, holders};
+    FakeRecord record;
+    Services services{files, program, decoder, shell, pause, runLock, clock, holders, record};
 };
 
 // Form1 with a fake for everything it uses.

@@ -13,6 +13,7 @@
 #include "tests/unit/Fakes.h"
 #include "tools/package/Package.h"
 #include "update/CredentialReplacement.h"
+#include "update/Detection.h"
 #include "update/PackageCheck.h"
 #include "update/PairCheck.h"
 
@@ -84,6 +85,7 @@ protected:
         pause.total = pause.withoutMessages = 0;
         runLock = FakeRunLock{};
         holders = FakeHolders{};
+        record = FakeRecord{};
     }
 
     // The 1-based number of a complete run's file step, to fail it by what it does.
@@ -673,6 +675,7 @@ TEST_F(Update, AnUndoThatFailsIsSaidPlainlyAndTheNextRunCompletesThePair) {
         Click();
         ASSERT_EQ(errors.shown.size(), 1u);
         EXPECT_TRUE(errors.shown[0].Remark().starts_with(remark)) << errors.shown[0].Remark();
+        EXPECT_FALSE(record.value) << "a pair that may be mixed is never detected";
 
         files.onStep = nullptr;
         files.failAt.clear();
@@ -762,8 +765,16 @@ TEST_F(Update, QuietRunExitCodes) {
         const auto run = RunQuietly(services);
         EXPECT_EQ(ExitCode(run), 0u);
         EXPECT_NE(QuietLogLine(L"", run).find(outcome), std::wstring::npos) << "the log tells";
+        EXPECT_EQ(record.value, DetectionVersionOf(kNewCertificate)) << "detected";
     }
     EXPECT_EQ(File(kPrivateKey), L"NEW KEY");
+    // A newer pair installed: refused as newer, and detected as this package's would be.
+    SetUp();
+    const auto key = package::testing::NewKey();
+    files.files[kCertificate] =
+        package::testing::CertificatePem(key.get(), clock.now, 86400, 8640000);
+    EXPECT_EQ(ExitCode(RunQuietly(services)), kProductVersion);
+    EXPECT_EQ(record.value, DetectionVersionOf(files.files[kCertificate]));
     SetUp();
     files.failAt = {1};
     files.injectedCode = 0;  // a failure the system gave no number
@@ -771,7 +782,7 @@ TEST_F(Update, QuietRunExitCodes) {
     ExpectOldPairInstalled();
     SetUp();
     files.files.erase(kData2);  // the window says so at start-up; /quiet has only this
-    EXPECT_EQ(ExitCode(RunQuietly(services)), kFileNotFound);
+    EXPECT_EQ(ExitCode(RunQuietly(services)), kInstallSourceAbsent);
     ExpectOldPairInstalled();
     // The digests the exe carries stand for the package: SHA256SUMS is not read, and the
     // message file must be the one packaged.
@@ -788,7 +799,7 @@ TEST_F(Update, QuietRunExitCodes) {
     EXPECT_EQ(ExitCode(RunQuietly(services)), 0u);
     EXPECT_EQ(File(kPrivateKey), L"NEW KEY");
     shell.value.reset();
-    EXPECT_EQ(ExitCode(RunQuietly(services)), kPathNotFound);
+    EXPECT_EQ(ExitCode(RunQuietly(services)), kUnknownProduct);
 }
 
 // The product after an update: the new pair installed, the old one in the backups.
@@ -839,10 +850,12 @@ TEST_F(Restore, SwapsBackAndForthAndAFailingStepLeavesThePairAsItWas) {
         files.failAt = {failing};
         const bool failed = Run().error.has_value();
         files.failAt.clear();
-        // Only removing the staged copies may fail without failing the restore; the next one
-        // removes them.
+        // Only removing the staged copies (the next one removes them) or reading the pair for the
+        // detection record may fail without failing the restore.
         EXPECT_EQ(State(), failed ? kNewInstalled : kOldInstalled);
-        EXPECT_EQ(FilesInTheInstallFolder(), failed ? 4u : 5u);
+        if (failed) {
+            EXPECT_EQ(FilesInTheInstallFolder(), 4u);
+        }
 
         ExpectNoTemporaryFiles();
         if (!failed) {
@@ -895,9 +908,9 @@ TEST_F(Restore, RefusedWithNothingChanged) {
                             SourceFile("tests/fixtures/expired-key.pem")};
     const Case cases[] = {
         {"no certificate backup", [](FakeFileSystem& f) { f.files.erase(kCertificateBackup); },
-         Failure::System, kCertificateBackup},
+         Failure::NoBackup, kCertificateBackup},
         {"no key backup", [](FakeFileSystem& f) { f.files.erase(kPrivateKeyBackup); },
-         Failure::System, kPrivateKeyBackup},
+         Failure::NoBackup, kPrivateKeyBackup},
         {"certificate backup not a certificate",
          [](FakeFileSystem& f) { f.files[kCertificateBackup] = kOldKey; }, Failure::BackupNotAPair,
          kCertificateBackup},
@@ -931,7 +944,20 @@ TEST_F(Restore, RefusedWithNothingChanged) {
     EXPECT_EQ(ExitCode(same), 0u);
     EXPECT_NE(QuietLogLine(L"", same).find(L"\tnothing to swap\t0"), std::wstring::npos);
     shell.value.reset();
-    EXPECT_EQ(ExitCode(Run()), kPathNotFound);
+    EXPECT_EQ(ExitCode(Run()), kUnknownProduct);
+}
+
+// /uninstall puts back the pair from before this package only where this package's pair is
+// installed, once however often it runs, and detection then finds the package gone.
+TEST_F(Restore, UninstallPutsBackThePairFromBeforeOnlyOverThisPackagesPair) {
+    for (const auto* said : {L"\tuninstalled\t0", L"\tnothing to undo\t0"}) {
+        const auto outcome = UninstallQuietly(services);
+        EXPECT_NE(QuietLogLine(L"", outcome).find(said), std::wstring::npos);
+        EXPECT_EQ(State(), kOldInstalled);
+    }
+    EXPECT_EQ(record.value, DetectionVersionOf(kOldCertificate));
+    files.files.erase(kData2);
+    EXPECT_EQ(ExitCode(UninstallQuietly(services)), kInstallSourceAbsent);
 }
 
 // The window form: a question with both certificates' dates, or the error box instead.

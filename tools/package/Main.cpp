@@ -19,7 +19,7 @@ namespace {
 namespace fs = std::filesystem;
 using kdu::package::Describe;
 
-#define KDU_PACKAGE_NAME KDU_PRODUCT_NAME "-" KDU_VERSION_TEXT
+#define KDU_PACKAGE_NAME KDU_PRODUCT_NAME "-" KDU_VERSION_TEXT "-DATE-SHA256"
 
 constexpr char kUsage[] =
     "usage: kestova-package --certificate CERT.pem --key KEY.pem --messages MESSAGES.txt\n"
@@ -161,7 +161,7 @@ int Run(int argc, char** argv) {
     }
 
     kdu::package::WritePackage(files, arguments.out);
-    const auto folder = arguments.out / kdu::package::PackageName();
+    const auto folder = arguments.out / kdu::package::PackageName(files[1].content);
     std::printf("kestova-package: wrote %s/ and %s.zip\n", folder.string().c_str(),
                 folder.string().c_str());
     std::printf(

@@ -6,11 +6,13 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <optional>
+#include <span>
 #include <stdexcept>
 
 #include "resources/version.h"
@@ -19,6 +21,9 @@
 #include "tools/package/Messages.h"
 #include "tools/package/PeImage.h"
 #include "tools/package/Process.h"
+#include "update/Detection.h"
+#include "update/PairCheck.h"
+#include "update/Pem.h"
 
 namespace kdu::package {
 namespace fs = std::filesystem;
@@ -174,7 +179,7 @@ struct Place {
 
 // Moves the previous folder and zip aside, the new ones into place, then removes the previous
 // ones: all or nothing. On a failure the previous ones are put back, and the error says so.
-void PutInPlace(const Place (&places)[2]) {
+void PutInPlace(std::span<const Place> places) {
     std::vector<const Place*> movedAside;
     std::vector<const Place*> placed;
     try {
@@ -208,7 +213,50 @@ void PutInPlace(const Place (&places)[2]) {
 
 }  // namespace
 
-std::string PackageName() { return std::string{KDU_PRODUCT_NAME} + "-" + KDU_VERSION_TEXT; }
+std::string PackageName(std::string_view certificatePem) {
+    std::string name = std::string{KDU_PRODUCT_NAME} + "-" + KDU_VERSION_TEXT;
+    const auto pem = ReadPem(certificatePem);
+    const auto leaf = pem.blocks.empty() ? std::nullopt : DecodedBody(pem.blocks.front());
+    const auto facts = leaf ? CertificateFromDer({leaf->data(), leaf->size()}) : std::nullopt;
+    if (!facts) return name;
+    const auto start = CivilTimeOf(facts->notBefore);
+    const auto date = std::to_string((start.year * 100 + start.month) * 100 + start.day);
+    const std::string der{reinterpret_cast<const char*>(leaf->data()), leaf->size()};
+    return name + "-" + date + "-" + Sha256Hex(der).substr(0, 8);
+}
+
+std::string DetectionRules(const std::string& name, std::string_view certificatePem) {
+    std::string version;
+    for (const wchar_t c : DetectionVersionOf(certificatePem)) version += static_cast<char>(c);
+    const std::string key = "HKEY_CURRENT_USER\\SOFTWARE\\Kestova\\DesktopUpdater";
+    return name +
+           ": the rules that tell deployment tools whether it is installed.\n"
+           "Detected where the installed certificate and key are this package's pair, or a newer\n"
+           "pair: KestovaDesktopUpdater records the start date of the certificate it leaves\n"
+           "installed (and forgets it while it changes the pair).\n\n"
+           "Intune, Win32 app, Detection rules: Manually configure, Registry\n"
+           "  Key path: " +
+           key +
+           "\n"
+           "  Value name: InstalledCertificate\n"
+           "  Detection method: Version comparison\n"
+           "  Operator: Greater than or equal to\n"
+           "  Value: " +
+           version +
+           "\n"
+           "  Associated with a 32-bit app on 64-bit clients: No\n\n"
+           "Intune, Requirement rule (the product is recorded for this user): Registry\n"
+           "  Key path: HKEY_CURRENT_USER\\SOFTWARE\\Kestova\\Desktop\n"
+           "  Value name: InstallPath\n"
+           "  Registry key requirement: Value exists\n\n"
+           "Configuration Manager, Deployment type, Detection method: Registry\n"
+           "  Hive: HKEY_CURRENT_USER\n"
+           "  Key: SOFTWARE\\Kestova\\DesktopUpdater\n"
+           "  Value: InstalledCertificate\n"
+           "  Data Type: Version\n"
+           "  This registry setting must satisfy the following rule: Greater than or equal to " +
+           version + "\n";
+}
 
 Sha256Digest Sha256Of(std::string_view bytes) {
     Sha256Digest digest{};
@@ -275,12 +323,15 @@ void WritePackage(const std::vector<ZipEntry>& files, const fs::path& out) {
     const HeldSignals held;
     fs::create_directories(out);
     const OutputLock lock{out};
-    const auto name = PackageName();
-    // Each new file is written beside its place first; the previous one waits aside until both
+    const auto& certificate =
+        std::ranges::find(files, std::string{"data1.bin"}, &ZipEntry::name)->content;
+    const auto name = PackageName(certificate);
+    // Each new file is written beside its place first; the previous one waits aside until all
     // new ones are in place.
-    const Place places[] = {
-        {out / name, out / (name + ".partial"), out / (name + ".old")},
-        {out / (name + ".zip"), out / (name + ".zip.partial"), out / (name + ".zip.old")}};
+    const auto at = [&](const std::string& target) {
+        return Place{out / target, out / (target + ".partial"), out / (target + ".old")};
+    };
+    const Place places[] = {at(name), at(name + ".zip"), at(name + ".detection.txt")};
     for (const auto& place : places) {
         // A build cut short after moving the previous package aside: it goes back first.
         if (!fs::exists(fs::symlink_status(place.target)) &&
@@ -301,6 +352,7 @@ void WritePackage(const std::vector<ZipEntry>& files, const fs::path& out) {
     auto entries = files;
     for (auto& entry : entries) entry.name = name + "/" + entry.name;
     WriteBytes(places[1].partial, ZipArchive(entries), fs::perms{kOwnerOnly});
+    WriteBytes(places[2].partial, DetectionRules(name, certificate), fs::perms{0644});
     PutInPlace(places);
 }
 

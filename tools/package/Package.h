@@ -30,8 +30,17 @@ struct PackageInputs {
 // the key file given is readable by others than its owner.
 std::vector<ZipEntry> PreparePackage(const PackageInputs& inputs, Findings& findings);
 
-// "KestovaDesktopUpdater-<version>": the folder's name, and the zip's without ".zip".
-std::string PackageName();
+// "KestovaDesktopUpdater-<version>-<start date>-<SHA-256>": the folder's name, and the zip's
+// without ".zip": the exe's version, the new certificate's start date (notBefore, UTC, as
+// YYYYMMDD) and the first 8 hex digits of its SHA-256 (of its DER), so that the packages of two
+// renewals never share a name (Intune supersedence, Configuration Manager content, logon scripts).
+std::string PackageName(std::string_view certificatePem);
+
+// The rules that tell deployment tools whether this package is installed, pasteable into Intune
+// and Configuration Manager as they stand: detected where the program has recorded a certificate
+// at least as new as this package's (DetectionVersion), with the requirement that the product is
+// recorded for the user.
+std::string DetectionRules(const std::string& name, std::string_view certificatePem);
 
 // A failure to write the package, with its whole message: "path: error: reason".
 class PackageWriteError : public std::runtime_error {
@@ -39,10 +48,11 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Writes <out>/<name>/ and <out>/<name>.zip, replacing an earlier package of the same name all or
-// nothing, under a lock on <out> (a second build that finds it held is refused). Each is written
-// beside its place first and renamed into it. Each file gets its entry's mode (data2.bin 0600),
-// the zip 0600, as it holds the key.
+// Writes <out>/<name>/, <out>/<name>.zip and, beside them, <out>/<name>.detection.txt
+// (DetectionRules), replacing an earlier package of the same name all or nothing, under a lock on
+// <out> (a second build that finds it held is refused). Each is written beside its place first and
+// renamed into it. Each file gets its entry's mode (data2.bin 0600), the zip 0600, as it holds the
+// key.
 void WritePackage(const std::vector<ZipEntry>& files, const std::filesystem::path& out);
 
 Sha256Digest Sha256Of(std::string_view bytes);
