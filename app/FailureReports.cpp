@@ -57,6 +57,8 @@ FailureReport ReportOf(Failure kind) {
             return {kCertificateExpired, texts::kBackupExpired};
         case Failure::PermissionsNotKept:
             return {kAccessDenied, texts::kPermissionsNotKept};
+        case Failure::VirtualStoreCopy:
+            return {kAlreadyExists, texts::kVirtualStoreCopy};
     }
     return {0, {}};
 }

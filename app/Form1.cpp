@@ -52,7 +52,14 @@ std::wstring ErrorMessageText(const SystemError& error, std::wstring_view introd
     return text;
 }
 
-std::wstring_view AccessDeniedRemark(Rights rights) {
+bool MayHaveRefused(const ControlledFolderAccess& access, std::wstring_view installFolder) {
+    constexpr std::uint32_t kBlock = 1;
+    const std::uint32_t mode = access.policy.value_or(access.setting.value_or(0));
+    return mode == kBlock && LiesWithinAny(installFolder, access.protectedFolders);
+}
+
+std::wstring_view AccessDeniedRemark(Rights rights, bool byControlledFolderAccess) {
+    if (byControlledFolderAccess) return texts::kControlledFolderAccess;
     switch (rights) {
         case Rights::LimitedAdministrator:
             return texts::kMayNeedAdministrator;
@@ -126,6 +133,8 @@ void Form1::OnCommand1Click() {
     } else {
         Try([&] { controls_.List1.Append(MessageLine(kFailureLine)); });
     }
+    // The result, selected, is what a screen reader says: rows added make no event of their own.
+    Try([&] { controls_.List1.Select(controls_.List1.Count() - 1); });
     Try([&] { controls_.Command1.Disable(); });
 }
 
@@ -185,7 +194,7 @@ void Form1::ReadMessageFile() {
     // A message file the package was not made with is not shown at all: its lines may tell the
     // user anything.
     try {
-        CheckSealedMessages(services_.files, services_.program, content, path);
+        CheckSealedMessages(services_.program, content, path);
     } catch (const SystemError&) {
         MessagesRefused = true;
         return;

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/Texts.h"
@@ -32,9 +34,22 @@ enum class Rights {
     Elevated,              // already all the rights there are
 };
 
-// What the error box adds to such a refusal: how to run the program elevated, whom to ask, or
-// nothing where more rights would not help.
-std::wstring_view AccessDeniedRemark(Rights rights);
+// Windows Security's Controlled Folder Access, as far as such a refusal is concerned: it denies
+// writes of programs it does not know in the folders it protects, whoever runs them.
+struct ControlledFolderAccess {
+    std::optional<std::uint32_t> policy;   // EnableControlledFolderAccess set by a group policy
+    std::optional<std::uint32_t> setting;  // the same value as Windows Security sets it
+    std::vector<std::wstring> protectedFolders;  // the known folders and those an admin added
+};
+
+// Whether it may be what refused a file in installFolder: on, blocking (1, not an audit mode;
+// the policy's value rules where there is one), and the folder lies in one it protects.
+bool MayHaveRefused(const ControlledFolderAccess& access, std::wstring_view installFolder);
+
+// What the error box adds to such a refusal: how an administrator lets the program through
+// Controlled Folder Access where that may have refused it; else how to run the program elevated,
+// whom to ask, or nothing where more rights would not help.
+std::wstring_view AccessDeniedRemark(Rights rights, bool byControlledFolderAccess = false);
 
 // The main window's state and its event handlers, free of any window toolkit.
 class Form1 {

@@ -3,6 +3,9 @@
 // The window's layout, in twips (1/1440 inch) as it was designed, converted to pixels at the
 // window's DPI. At 96 DPI a pixel is 15 twips.
 
+#include <array>
+#include <string_view>
+
 namespace kdu::layout {
 
 struct Rect {
@@ -27,10 +30,30 @@ inline constexpr Rect kImage1{5760, 1320, 885, 1680};
 inline constexpr Rect kLabel1{4800, 3240, 2415, 375};
 
 // Label1's font: 新細明體 8.25 pt, weight 400, Big5 character set.
-inline constexpr wchar_t kLabelFontFace[] = L"新細明體";
 inline constexpr int kLabelFontHundredthsOfPoint = 825;
 inline constexpr int kLabelFontWeight = 400;
-inline constexpr int kLabelFontCharset = 136;
+inline constexpr int kLabelFontCharset = 136;  // CHINESEBIG5_CHARSET
+inline constexpr int kAnyCharset = 1;          // DEFAULT_CHARSET
+// 新細明體 is a supplemental font on Windows 10 and 11 installs that are not Traditional Chinese;
+// Microsoft JhengHei UI, from Windows 8, is its nearest.
+inline constexpr std::array<std::wstring_view, 2> kLabelFontFaces{L"新細明體",
+                                                                  L"Microsoft JhengHei UI"};
+
+struct LabelFace {
+    std::wstring_view face;
+    int charset = kLabelFontCharset;
+    friend bool operator==(const LabelFace&, const LabelFace&) = default;
+};
+
+// Label1's face, the same size whichever it is: the first of kLabelFontFaces the system has, else
+// the message font's, in any character set (in Big5, the font mapper would put a Big5 font of its
+// own choice in its place; in any, font linking draws the Chinese).
+constexpr LabelFace ChooseLabelFace(const auto& systemHas, std::wstring_view messageFace) {
+    for (const auto face : kLabelFontFaces) {
+        if (systemHas(face)) return {face, kLabelFontCharset};
+    }
+    return {messageFace, kAnyCharset};
+}
 
 // Whole pixels, truncated, as the twips were measured against: 464 x 231 at 96 DPI, 696 x 346 at
 // 144 DPI. Rounding instead would grow a half-pixel edge at 144 DPI.

@@ -33,7 +33,7 @@ void CheckMessagesQuietly(FileSystem& files, RunningProgram& program) {
     const auto path = Join(FolderOf(program.Path()), kMessageFileName);
     std::optional<Bytes> content;
     if (files.Exists(path)) content = files.ReadAll(path);
-    CheckSealedMessages(files, program, content, path);
+    CheckSealedMessages(program, content, path);
 }
 
 // The update, its report in outcome; what it failed with.
@@ -155,8 +155,7 @@ std::wstring PackageText(FileSystem& files, RunningProgram& program) {
         const auto leaf = pem.blocks.empty() ? std::nullopt : DecodedBody(pem.blocks.front());
         const auto facts = leaf ? CertificateFromDer({leaf->data(), leaf->size()}) : std::nullopt;
         if (!facts) return {};
-        const auto digest =
-            files.Sha256Of({reinterpret_cast<const char*>(leaf->data()), leaf->size()});
+        const auto digest = Sha256Of({reinterpret_cast<const char*>(leaf->data()), leaf->size()});
         static constexpr wchar_t kDigits[] = L"0123456789abcdef";
         std::wstring text = L"SHA-256 ";
         for (const auto byte : digest) text.append({kDigits[byte >> 4], kDigits[byte & 0xF]});

@@ -33,6 +33,12 @@ inline constexpr std::wstring_view kMayNeedAdministrator =
 inline constexpr std::wstring_view kContactAdministrator =
     L"安裝資料夾需要系統管理員權限才能變更，而您的帳戶沒有這個權限。請聯絡系統管理員，"
     L"由系統管理員執行本程式。";
+// Instead of those where Windows Security's Controlled Folder Access may have refused the file:
+// more rights do not help there; an administrator lets the program through.
+inline constexpr std::wstring_view kControlledFolderAccess =
+    L"安裝資料夾位於 Windows 安全性的「受控資料夾存取」所保護的資料夾中，Windows 因此不允許本程式"
+    L"變更其中的檔案；以系統管理員身分執行也無法解決。請系統管理員在「Windows 安全性」>「病毒與"
+    L"威脅防護」>「勒索軟體防護」>「受控資料夾存取」中，將本程式加入允許的應用程式，再試一次。";
 
 // Listed instead of the introductory lines when data1.bin or data2.bin is not beside the program,
 // as when it is opened from inside the downloaded zip: the missing files, then what to do.
@@ -118,6 +124,12 @@ inline constexpr std::wstring_view kBackupExpired =
 inline constexpr std::wstring_view kPermissionsNotKept =
     L"此檔案有自己的存取權限，但它所在的資料夾（例如網路共用資料夾或 NAS）不允許本程式為新檔案設定"
     L"同樣的權限。為了不讓憑證或私密金鑰被更多人讀取，本程式未做任何變更。請聯絡系統管理員。";
+// A copy of an installed file in this user's VirtualStore, which KestovaDesktop reads instead.
+// Which pair it uses, and whether a copy holds the only copy of a key, is for a person to tell.
+inline constexpr std::wstring_view kVirtualStoreCopy =
+    L"Windows 在 VirtualStore 中另存了安裝資料夾中這個檔案的複本，KestovaDesktop 讀取的是這個複本，"
+    L"而不是安裝資料夾中的檔案，因此更新不會改變它使用的憑證與私密金鑰。本程式未做任何變更。"
+    L"請聯絡技術支援；複本中可能有唯一的一份私密金鑰，請勿刪除它。";
 // /quiet with an argument this program does not know: the argument follows.
 inline constexpr std::wstring_view kInvalidArgument = L"無法辨識的參數：";
 // Any other exception: a fault of this program, with the exception's own text after this.

@@ -229,7 +229,6 @@ public:
     bool Exists(const std::wstring& path) override {
         return Timed(kQuestions, [&] { return real_.Exists(path); });
     }
-    Sha256Digest Sha256Of(std::string_view bytes) override { return real_.Sha256Of(bytes); }
     bool SameFileName(std::string_view utf8Name, std::wstring_view name) override {
         return real_.SameFileName(utf8Name, name);
     }
@@ -250,6 +249,9 @@ public:
     void Remove(const std::wstring& path) override { real_.Remove(path); }
     std::unique_ptr<HeldFile> Hold(const std::wstring& path) override {
         return Timed(kRead, [&] { return real_.Hold(path); });
+    }
+    std::wstring VirtualStoreCopyOf(const std::wstring& path) override {
+        return real_.VirtualStoreCopyOf(path);
     }
 
 private:

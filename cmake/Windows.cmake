@@ -35,7 +35,9 @@ add_executable(KestovaDesktopUpdater WIN32
     resources/KestovaDesktopUpdater.rc)
 target_include_directories(KestovaDesktopUpdater PRIVATE resources)
 target_link_libraries(KestovaDesktopUpdater PRIVATE kdu_win32 kdu_warnings)
-target_link_options(KestovaDesktopUpdater PRIVATE -municode)
+# Terminal-server aware: on a Remote Desktop session host Windows then applies no compatibility
+# layer of its own (per-user copies of system INI files and registry keys).
+target_link_options(KestovaDesktopUpdater PRIVATE -municode -Wl,--tsaware)
 set_property(SOURCE resources/KestovaDesktopUpdater.rc APPEND PROPERTY OBJECT_DEPENDS
     ${CMAKE_CURRENT_SOURCE_DIR}/resources/KestovaDesktopUpdater.ico
     ${CMAKE_CURRENT_SOURCE_DIR}/resources/Image1.bmp

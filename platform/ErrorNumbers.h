@@ -17,6 +17,7 @@ inline constexpr std::uint32_t kSharingViolation = 32;  // ERROR_SHARING_VIOLATI
 inline constexpr std::uint32_t kLockViolation = 33;     // ERROR_LOCK_VIOLATION
 inline constexpr std::uint32_t kNotSupported = 50;      // ERROR_NOT_SUPPORTED
 inline constexpr std::uint32_t kInvalidParameter = 87;  // ERROR_INVALID_PARAMETER
+inline constexpr std::uint32_t kAlreadyExists = 183;    // ERROR_ALREADY_EXISTS: a VirtualStore copy
 inline constexpr std::uint32_t kFileTooLarge = 223;     // ERROR_FILE_TOO_LARGE
 // ERROR_DATA_CHECKSUM_ERROR, which older SDK headers lack: for deployment tools, an exit code of
 // its own for a file that is not the package's.

@@ -13,13 +13,13 @@
 #include <variant>
 #include <vector>
 
+#include "platform/Sha256.h"
 #include "platform/SystemError.h"
 
 namespace kdu {
 
 // Raw file content.
 using Bytes = std::string;
-using Sha256Digest = std::array<std::uint8_t, 32>;
 
 class ListBox {
 public:
@@ -30,6 +30,8 @@ public:
     virtual void Replace(int index, std::wstring_view text) = 0;
     // Paints the list now, so that a change shows while the UI thread is busy.
     virtual void Repaint() = 0;
+    // Selects a row: the system tells screen readers, which then say it.
+    virtual void Select(int index) = 0;
 };
 
 class PushButton {
@@ -100,8 +102,6 @@ public:
     virtual Bytes ReadAll(const std::wstring& path) = 0;
 
     virtual bool Exists(const std::wstring& path) = 0;
-    // The SHA-256 digest of bytes.
-    virtual Sha256Digest Sha256Of(std::string_view bytes) = 0;
     // Whether a name read from a UTF-8 list is name, as Windows compares the names of files
     // in one folder (ordinal, ignoring case).
     virtual bool SameFileName(std::string_view utf8Name, std::wstring_view name) = 0;
@@ -114,16 +114,21 @@ public:
     // The facts of an existing file itself, not of one a link there points to.
     virtual FileFacts Inspect(const std::wstring& path) = 0;
     // Writes content to a new file made like model, an existing file whose place it is to take:
-    // encrypted if model is, and with model's permissions (its DACL, protected or inheriting as
-    // model's is) before a byte is written, then model's hidden, system, not-content-indexed and
-    // archive attributes (not read-only). Flushed to the disk, and left open. A file already
-    // under the new name is a failure: it is never written through, nor removed.
+    // encrypted if model is, and with model's permissions before a byte is written (where model
+    // has a DACL of its own that grants other than what the new file inherits, that DACL,
+    // protected or inheriting as model's is), then model's hidden, system, not-content-indexed,
+    // archive and OneDrive pin attributes (not read-only). Flushed to the disk, and left open. A
+    // file already under the new name is a failure: it is never written through, nor removed.
     virtual std::unique_ptr<NewFile> WriteNewFile(const Bytes& content, const std::wstring& path,
                                                   const std::wstring& model) = 0;
     // Deletes a file; one that is not there is no failure.
     virtual void Remove(const std::wstring& path) = 0;
     // Holds an existing file (HeldFile); fails while another program has it open for writing.
     virtual std::unique_ptr<HeldFile> Hold(const std::wstring& path) = 0;
+    // Where User Account Control keeps this user's copy of path for programs without a manifest,
+    // which read that copy instead of path while it exists (VirtualStorePathOf); empty where
+    // path is in no folder it virtualizes.
+    virtual std::wstring VirtualStoreCopyOf(const std::wstring& path) = 0;
 };
 
 // The program's own executable.

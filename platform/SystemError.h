@@ -34,6 +34,8 @@ enum class Failure : std::uint8_t {
     BackupExpired,          // the backup certificate expired; the description is the date
     ChangedAfterPackaging,  // a data file is not the one whose digest the program carries
     PermissionsNotKept,     // a new file cannot be given the permissions of the one it replaces
+    VirtualStoreCopy,       // User Account Control keeps a copy of an installed file, which a
+                            // product without a manifest reads instead
 };
 
 // A failure: its kind, its error number (a Win32 error code or an HRESULT, once known), its

@@ -269,6 +269,13 @@ Pending ChooseBackups(FileSystem& files, const CredentialPaths& paths,
     return pending;
 }
 
+void CheckNoVirtualStoreCopies(FileSystem& files, const CredentialPaths& paths) {
+    for (const Swap& swap : paths.swaps) {
+        const std::wstring copy = files.VirtualStoreCopyOf(swap.installed);
+        if (!copy.empty() && files.Exists(copy)) throw SystemError{Failure::VirtualStoreCopy, copy};
+    }
+}
+
 // Only the files that will be renamed over: a product running again may hold its unchanged pair
 // open, and an unchanged backup may be read-only.
 void CheckBeforeAnyChange(FileSystem& files, const Pending& pending) {
@@ -338,6 +345,7 @@ CredentialPaths ComposePaths(std::wstring_view applicationFolder, std::wstring_v
 ReplacementReport ReplaceCredentials(const Services& services, const CredentialPaths& paths) {
     PatientFileSystem files{services.files, services.pause};
     const auto incoming = CheckPackage(files, services.program, paths, services.clock.UtcSeconds());
+    CheckNoVirtualStoreCopies(files, paths);
     ReplacementReport report{incoming.pairUnverified, false, {}};
     const PairContents contents{&incoming.certificate, &incoming.privateKey};
     std::optional<HeldRunLock> oneAtATime;

@@ -319,6 +319,7 @@ bool SwapWithBackups(FileSystem& files, Pause& pause, PairRecord& record,
 }  // namespace
 
 RestorePreview PreviewRestore(FileSystem& files, const CredentialPaths& paths, std::int64_t now) {
+    CheckNoVirtualStoreCopies(files, paths);
     RestorePreview preview;
     try {
         preview.installedCertificate = files.ReadAll(paths.swaps[kCertificateSwap].installed);
@@ -340,6 +341,7 @@ RestorePreview PreviewRestore(FileSystem& files, const CredentialPaths& paths, s
 
 ReplacementReport RestoreCredentials(const Services& services, const CredentialPaths& paths) {
     PatientFileSystem files{services.files, services.pause};
+    CheckNoVirtualStoreCopies(files, paths);
     const HeldRunLock oneAtATime{services.runLock, services.pause, paths.lockFile};
     const auto leftovers = SettleLeftovers(files, services.pause, paths, CutShortRestore::Complete);
     ReplacementReport report{false, true, leftovers.setAside};

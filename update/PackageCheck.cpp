@@ -157,7 +157,7 @@ void CheckListed(FileSystem& files, const std::vector<ChecksumLine>& lines,
                  const std::optional<Bytes>& content, const std::wstring& path,
                  std::wstring_view name) {
     if (!content) throw SystemError{Failure::NotInPackage, path};
-    const auto digest = files.Sha256Of(*content);
+    const auto digest = Sha256Of(*content);
     bool listed = false;
     for (const auto& line : lines) {
         if (!files.SameFileName(line.name, name)) continue;
@@ -227,8 +227,8 @@ CheckedPair CheckPackage(FileSystem& files, RunningProgram& program, const Crede
     // Those the program carries are covered by its signature, and SHA256SUMS is not: with them,
     // SHA256SUMS is neither needed nor trusted.
     if (const auto sealed = ProgramDigests(program)) {
-        CheckSealed(files, *sealed, kSealedCertificate, certificate, certificatePath);
-        CheckSealed(files, *sealed, kSealedPrivateKey, privateKey, privateKeyPath);
+        CheckSealed(*sealed, kSealedCertificate, certificate, certificatePath);
+        CheckSealed(*sealed, kSealedPrivateKey, privateKey, privateKeyPath);
     } else if (files.Exists(paths.checksums)) {
         const auto lines = ReadChecksums(files, paths.checksums);
         CheckListed(files, lines, certificate, certificatePath, kNewCertificateFile);

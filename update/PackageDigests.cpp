@@ -58,17 +58,17 @@ std::string FilledDigestSlot(const PackageDigests& digests) {
     return slot;
 }
 
-void CheckSealed(FileSystem& files, const PackageDigests& digests, std::size_t which,
+void CheckSealed(const PackageDigests& digests, std::size_t which,
                  const std::optional<Bytes>& content, const std::wstring& path) {
-    if (!content || files.Sha256Of(*content) != digests.at(which)) {
+    if (!content || Sha256Of(*content) != digests.at(which)) {
         throw SystemError{Failure::ChangedAfterPackaging, path};
     }
 }
 
-void CheckSealedMessages(FileSystem& files, RunningProgram& program,
-                         const std::optional<Bytes>& content, const std::wstring& path) {
+void CheckSealedMessages(RunningProgram& program, const std::optional<Bytes>& content,
+                         const std::wstring& path) {
     if (const auto sealed = ProgramDigests(program)) {
-        CheckSealed(files, *sealed, kSealedMessages, content, path);
+        CheckSealed(*sealed, kSealedMessages, content, path);
     }
 }
 

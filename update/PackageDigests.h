@@ -45,11 +45,11 @@ std::string FilledDigestSlot(const PackageDigests& digests);
 
 // Refuses a data file that is not the one the package was made with (a missing one counts as
 // changed): Failure::ChangedAfterPackaging, naming the file.
-void CheckSealed(FileSystem& files, const PackageDigests& digests, std::size_t which,
+void CheckSealed(const PackageDigests& digests, std::size_t which,
                  const std::optional<Bytes>& content, const std::wstring& path);
 
 // Refuses a message file that differs from the digest the program carries, if it carries any.
-void CheckSealedMessages(FileSystem& files, RunningProgram& program,
-                         const std::optional<Bytes>& content, const std::wstring& path);
+void CheckSealedMessages(RunningProgram& program, const std::optional<Bytes>& content,
+                         const std::wstring& path);
 
 }  // namespace kdu

@@ -94,7 +94,6 @@ public:
         return patiently_([&] { return files_.ReadAll(path); });
     }
     bool Exists(const std::wstring& path) override { return files_.Exists(path); }
-    Sha256Digest Sha256Of(std::string_view bytes) override { return files_.Sha256Of(bytes); }
     bool SameFileName(std::string_view utf8Name, std::wstring_view name) override {
         return files_.SameFileName(utf8Name, name);
     }
@@ -117,6 +116,9 @@ public:
     }
     std::unique_ptr<HeldFile> Hold(const std::wstring& path) override {
         return patiently_([&] { return files_.Hold(path); });
+    }
+    std::wstring VirtualStoreCopyOf(const std::wstring& path) override {
+        return files_.VirtualStoreCopyOf(path);
     }
 
 private:

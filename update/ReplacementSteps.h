@@ -68,6 +68,11 @@ bool AnyInstalls(const Pending& pending);
 Pending ChooseBackups(FileSystem& files, const CredentialPaths& paths,
                       const PairContents& incomingFor, Pending pending);
 
+// Fails where User Account Control keeps a copy of an installed file (Failure::VirtualStoreCopy,
+// the copy's path): a product without a manifest reads that copy, and would not see the pair
+// a run puts in place. Only reads.
+void CheckNoVirtualStoreCopies(FileSystem& files, const CredentialPaths& paths);
+
 // Fails unless the files the pending swaps rename over can be renamed over now.
 void CheckBeforeAnyChange(FileSystem& files, const Pending& pending);
 

@@ -30,9 +30,8 @@ std::optional<Sha256Digest> DigestOf(std::string_view hex) {
     return digest;
 }
 
-bool Holds(FileSystem& files, const std::optional<Bytes>& content,
-           const std::optional<Sha256Digest>& digest) {
-    return content && digest && files.Sha256Of(*content) == *digest;
+bool Holds(const std::optional<Bytes>& content, const std::optional<Sha256Digest>& digest) {
+    return content && digest && Sha256Of(*content) == *digest;
 }
 
 }  // namespace
@@ -82,7 +81,7 @@ std::optional<UpdateJournal> BeginJournal(FileSystem& files, const CredentialPat
     bool backups = false;
     for (const auto& p : pending) {
         auto& half = journal.halves[static_cast<std::size_t>(p.swap - paths.swaps.data())];
-        if (p.Installs()) half.incoming = files.Sha256Of(*p.incoming);
+        if (p.Installs()) half.incoming = Sha256Of(*p.incoming);
         if (!p.backsUp) continue;
         backups = true;
         half.backup = JournalHalf::Backup::None;
@@ -119,7 +118,7 @@ std::vector<std::wstring> SettleCutShortUpdate(FileSystem& files, Pause& pause,
     bool completed = journal.has_value();
     for (std::size_t i = 0; journal && !journal->done && i < paths.swaps.size(); ++i) {
         const auto& half = journal->halves[i];
-        if (half.incoming && !Holds(files, installed[i], half.incoming)) completed = false;
+        if (half.incoming && !Holds(installed[i], half.incoming)) completed = false;
     }
     // Renamed: the backup took the installed content (it is no longer its old one).
     std::array<bool, 2> renamed{};
@@ -137,7 +136,7 @@ std::vector<std::wstring> SettleCutShortUpdate(FileSystem& files, Pause& pause,
     bool asLeft = journal && installed[kCertificateSwap] && installed[kPrivateKeySwap];
     for (std::size_t i = 0; asLeft && i < paths.swaps.size(); ++i) {
         const auto& incoming = journal->halves[i].incoming;
-        const bool put = Holds(files, installed[i], incoming);
+        const bool put = Holds(installed[i], incoming);
         asLeft = renamed[i] ? put || installed[i] == folder[i].backup : !put;
     }
     if (!completed && asLeft) {

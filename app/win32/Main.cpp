@@ -5,6 +5,8 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <exception>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,6 +15,7 @@
 #include "app/win32/RestoreBoxes.h"
 #include "app/win32/Unattended.h"
 #include "platform/ErrorNumbers.h"
+#include "platform/win32/ComApartment.h"
 #include "platform/win32/NewerWindowsFunctions.h"
 #include "platform/win32/Win32Services.h"
 #include "resources/resource.h"
@@ -46,6 +49,14 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     // The arguments as the C runtime split them from the command line (quotes and all).
     const std::vector<std::wstring> arguments(__wargv + 1, __wargv + __argc);
     const auto commandLine = kdu::ParseCommandLine(arguments);
+
+    // COM for the program's life: List1's name for screen readers lives in it, as long as the
+    // window does; the shell object is made in it. Without it the program works all the same.
+    std::optional<kdu::win32::ComApartment> com;
+    try {
+        com.emplace();
+    } catch (const std::exception&) {
+    }
 
     // What the program works with, made once for whichever of its forms runs.
     kdu::win32::Win32Services windows;

@@ -25,13 +25,33 @@ void MoveTo(HWND control, layout::Rect twips, UINT dpi) {
                    SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-UniqueFont CreateLabelFont(UINT dpi) {
+int CALLBACK StopAtTheFirstFont(const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM found) {
+    *reinterpret_cast<bool*>(found) = true;
+    return 0;
+}
+
+// Whether a font family of this name is installed (or substituted for by the system).
+bool SystemHasFont(std::wstring_view face) {
+    LOGFONTW wanted{};
+    wanted.lfCharSet = DEFAULT_CHARSET;
+    face.copy(wanted.lfFaceName, LF_FACESIZE - 1);
+    const UniqueScreenDc screen{::GetDC(nullptr)};
+    bool found = false;
+    ::EnumFontFamiliesExW(screen.get(), &wanted, StopAtTheFirstFont,
+                          reinterpret_cast<LPARAM>(&found), 0);
+    return found;
+}
+
+UniqueFont CreateLabelFont(UINT dpi, const UniqueFont& messageFont) {
+    LOGFONTW message{};
+    ::GetObjectW(messageFont.get(), sizeof(message), &message);
+    const auto chosen = layout::ChooseLabelFace(SystemHasFont, message.lfFaceName);
     LOGFONTW font{};
     font.lfHeight = layout::FontHeight(layout::kLabelFontHundredthsOfPoint, static_cast<int>(dpi));
     font.lfWeight = layout::kLabelFontWeight;
-    font.lfCharSet = layout::kLabelFontCharset;
+    font.lfCharSet = static_cast<BYTE>(chosen.charset);
     font.lfQuality = DEFAULT_QUALITY;
-    ::lstrcpynW(font.lfFaceName, layout::kLabelFontFace, LF_FACESIZE);
+    chosen.face.copy(font.lfFaceName, LF_FACESIZE - 1);
     return UniqueFont{::CreateFontIndirectW(&font)};
 }
 
@@ -184,8 +204,12 @@ void MainWindow::OnDpiChanged(UINT dpi, const RECT& suggested) {
     ApplyLayout(dpi);
 }
 
-// The exit code tells a support script how the run went, as /quiet's does.
-void MainWindow::OnDestroy() { ::PostQuitMessage(static_cast<int>(form_.ExitCode())); }
+// The exit code tells a support script how the run went, as /quiet's does. The annotation is
+// the system's, kept for List1's window handle: cleared while the handle is still List1's.
+void MainWindow::OnDestroy() {
+    ForgetScreenReaderName(list1_);
+    ::PostQuitMessage(static_cast<int>(form_.ExitCode()));
+}
 
 HWND MainWindow::CreateChild(const wchar_t* className, const wchar_t* text, DWORD style,
                              DWORD exStyle, int id) {
@@ -232,7 +256,7 @@ void MainWindow::ApplyLayout(UINT dpi) {
 
     // The controls take the new fonts before the old ones are deleted.
     auto messageFont = dpiScaling_.MessageFont(dpi);
-    auto labelFont = CreateLabelFont(dpi);
+    auto labelFont = CreateLabelFont(dpi, messageFont);
     for (HWND control : {list1_, command1_, list2_}) SetFont(control, messageFont);
     SetFont(label1_, labelFont);
     messageFont_ = std::move(messageFont);

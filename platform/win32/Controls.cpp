@@ -5,7 +5,6 @@
 #include <exception>
 #include <string>
 
-#include "platform/win32/ComApartment.h"
 #include "platform/win32/SystemErrors.h"
 #include "platform/win32/UniqueHandle.h"
 
@@ -70,25 +69,41 @@ void ListBoxControl::Repaint() {
     ::PeekMessageW(&ignored, hwnd_, WM_PAINT, WM_PAINT, PM_NOREMOVE | PM_QS_PAINT);
 }
 
+void ListBoxControl::Select(int index) {
+    CheckListResult(::SendMessageW(hwnd_, LB_SETCURSEL, static_cast<WPARAM>(index), 0));
+}
+
 void ButtonControl::Disable() {
     if (heir_ && ::GetFocus() == hwnd_) ::SetFocus(heir_);
     ::EnableWindow(hwnd_, FALSE);
 }
 
+namespace {
+
+// The dynamic annotation service, in the apartment the program keeps for its life.
+ComPtr<IAccPropServices> AnnotationService() {
+    ComPtr<IAccPropServices> services;
+    if (FAILED(::CoCreateInstance(kAccPropServices, nullptr, CLSCTX_INPROC_SERVER,
+                                  kIAccPropServices, services.PutVoid()))) {
+        return {};
+    }
+    return services;
+}
+
+}  // namespace
+
 void NameForScreenReaders(HWND control, const std::wstring& name) noexcept {
     ::SetWindowTextW(control, name.c_str());
-    try {
-        // COM finds oleacc.dll by its registered full path; the annotation is kept with the
-        // window, in the system, after the service is released.
-        const ComApartment apartment;
-        ComPtr<IAccPropServices> services;
-        if (FAILED(::CoCreateInstance(kAccPropServices, nullptr, CLSCTX_INPROC_SERVER,
-                                      kIAccPropServices, services.PutVoid()))) {
-            return;
-        }
+    if (const auto services = AnnotationService()) {
         services->SetHwndPropStr(control, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF,
                                  kNameProperty, name.c_str());
-    } catch (const std::exception&) {
+    }
+}
+
+void ForgetScreenReaderName(HWND control) noexcept {
+    if (const auto services = AnnotationService()) {
+        services->ClearHwndProps(control, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF,
+                                 &kNameProperty, 1);
     }
 }
 

@@ -16,6 +16,7 @@ public:
     std::wstring Text(int index) const override;
     void Replace(int index, std::wstring_view text) override;
     void Repaint() override;
+    void Select(int index) override;
 
 private:
     HWND hwnd_;
@@ -37,6 +38,9 @@ private:
 // Gives a control the name screen readers (Narrator, NVDA) say for it, through the system's dynamic
 // annotation of its accessible object, and as its window text, which some accessibility layers
 // read instead. Best effort: a system without the annotation service keeps the window text.
+// Needs COM on the thread, for as long as the control lives: the program keeps it for its life.
 void NameForScreenReaders(HWND control, const std::wstring& name) noexcept;
+// Clears that annotation; at WM_DESTROY, before the handle can be another window's.
+void ForgetScreenReaderName(HWND control) noexcept;
 
 }  // namespace kdu::win32

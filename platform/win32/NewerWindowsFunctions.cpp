@@ -47,25 +47,6 @@ DpiFunctions FindDpiFunctions() {
     return functions;
 }
 
-const CryptFunctions& Crypt() {
-    static const CryptFunctions functions = [] {
-        // Loaded from System32 first, so that resolving the forwarders finds it loaded; where
-        // Windows lacks the flag (7 without KB2533623) the loader's restricted search remains.
-        static const UniqueModule cryptsp{
-            ::LoadLibraryExW(L"cryptsp.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32)};
-        const HMODULE advapi32 = ::GetModuleHandleW(L"advapi32.dll");  // the exe imports it
-        CryptFunctions found;
-        Find(advapi32, "CryptAcquireContextW", found.acquireContext);
-        Find(advapi32, "CryptCreateHash", found.createHash);
-        Find(advapi32, "CryptHashData", found.hashData);
-        Find(advapi32, "CryptGetHashParam", found.getHashParam);
-        Find(advapi32, "CryptDestroyHash", found.destroyHash);
-        Find(advapi32, "CryptReleaseContext", found.releaseContext);
-        return found;
-    }();
-    return functions;
-}
-
 const RestartManagerFunctions& RestartManager() {
     static const UniqueModule rstrtmgr = LoadFromSystem32(L"rstrtmgr.dll");
     static const RestartManagerFunctions functions = [] {
@@ -80,6 +61,16 @@ const RestartManagerFunctions& RestartManager() {
         return found;
     }();
     return functions;
+}
+
+KnownFolderPathFunction KnownFolderPath() {
+    static const UniqueModule shell32 = LoadFromSystem32(L"shell32.dll");
+    static const KnownFolderPathFunction function = [] {
+        KnownFolderPathFunction found = nullptr;
+        Find(shell32.get(), "SHGetKnownFolderPath", found);
+        return found;
+    }();
+    return function;
 }
 
 void EnableNonClientDpiScaling(const DpiFunctions& functions, HWND window) noexcept {

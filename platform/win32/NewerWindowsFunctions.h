@@ -1,12 +1,11 @@
 #pragma once
 
-// The functions this program uses that Windows 7 SP1 lacks. They are never imported: the exe
-// must start on Windows 7, so each is looked up at run time, in a module that is already loaded
-// or in System32, and each has a Windows 7 fallback where it is used.
+// The functions this program uses that Windows 7 SP1 lacks, or that live in a DLL only a rare
+// path needs. They are never imported: the exe must start on Windows 7, so each is looked up at
+// run time, in a module that is already loaded or in System32, and each has a Windows 7
+// fallback where it is used.
 
 #include <windows.h>
-// after windows.h, which it needs
-#include <wincrypt.h>
 
 #include "platform/win32/UniqueHandle.h"
 
@@ -31,40 +30,6 @@ struct DpiFunctions {
 // Those the running Windows has.
 DpiFunctions FindDpiFunctions();
 
-// CryptoAPI's hashing functions. advapi32 forwards them to cryptsp.dll, which is no KnownDLL: as
-// static imports, the loader would resolve them as the exe loads, before RestrictDllSearch, and
-// look for cryptsp.dll in the application folder (a user's Downloads) first. Looked up on first
-// use, with cryptsp.dll loaded from System32 where Windows has it. Null where missing.
-struct CryptFunctions {
-    BOOL(WINAPI* acquireContext)(HCRYPTPROV*, LPCWSTR, LPCWSTR, DWORD, DWORD) = nullptr;
-    BOOL(WINAPI* createHash)(HCRYPTPROV, ALG_ID, HCRYPTKEY, DWORD, HCRYPTHASH*) = nullptr;
-    BOOL(WINAPI* hashData)(HCRYPTHASH, const BYTE*, DWORD, DWORD) = nullptr;
-    BOOL(WINAPI* getHashParam)(HCRYPTHASH, DWORD, BYTE*, DWORD*, DWORD) = nullptr;
-    BOOL(WINAPI* destroyHash)(HCRYPTHASH) = nullptr;
-    BOOL(WINAPI* releaseContext)(HCRYPTPROV, DWORD) = nullptr;
-
-    bool Complete() const {
-        return acquireContext && createHash && hashData && getHashParam && destroyHash &&
-               releaseContext;
-    }
-};
-const CryptFunctions& Crypt();
-
-struct CryptProviderTraits {
-    using Type = HCRYPTPROV;
-    static Type Invalid() noexcept { return 0; }
-    static void Close(Type provider) noexcept { Crypt().releaseContext(provider, 0); }
-};
-
-struct CryptHashTraits {
-    using Type = HCRYPTHASH;
-    static Type Invalid() noexcept { return 0; }
-    static void Close(Type hash) noexcept { Crypt().destroyHash(hash); }
-};
-
-using UniqueCryptProvider = UniqueHandle<CryptProviderTraits>;  // CryptAcquireContextW
-using UniqueCryptHash = UniqueHandle<CryptHashTraits>;          // CryptCreateHash
-
 // Restart Manager (Windows Vista), which names the programs that have a file open, asks them to
 // close and starts them again. rstrtmgr.dll is no KnownDLL: imported, it would be looked for in
 // the application folder first; it is loaded from System32 on first use. Null where missing.
@@ -82,6 +47,13 @@ struct RestartManagerFunctions {
     }
 };
 const RestartManagerFunctions& RestartManager();
+
+// SHGetKnownFolderPath (Windows Vista), which gives a known folder's path wherever the user or
+// OneDrive moved it. Only an access-denied error asks for it: shell32.dll, which the exe does
+// not import, is loaded from System32 then. Null where missing; the path it gives is freed with
+// CoTaskMemFree.
+using KnownFolderPathFunction = HRESULT(WINAPI*)(const GUID&, DWORD, HANDLE, PWSTR*);
+KnownFolderPathFunction KnownFolderPath();
 
 // Where the process is per-monitor DPI aware in the first way only (Windows 10 before 1703
 // knows no other), the window's frame follows its DPI only if asked, at WM_NCCREATE.

@@ -106,6 +106,12 @@ struct EventSourceTraits {
     static void Close(Type source) noexcept { ::DeregisterEventSource(source); }
 };
 
+struct CoTaskMemoryTraits {
+    using Type = wchar_t*;
+    static Type Invalid() noexcept { return nullptr; }
+    static void Close(Type text) noexcept { ::CoTaskMemFree(text); }
+};
+
 using UniqueFile = UniqueHandle<FileTraits>;                  // CreateFileW
 using UniqueKernelObject = UniqueHandle<KernelObjectTraits>;  // processes, threads, events
 using UniqueKey = UniqueHandle<RegistryKeyTraits>;            // RegOpenKeyExW, RegCreateKeyExW
@@ -117,6 +123,7 @@ using UniqueModule = UniqueHandle<ModuleTraits>;              // LoadLibraryExW
 using UniqueLocalMemory = UniqueHandle<LocalMemoryTraits>;    // FORMAT_MESSAGE_ALLOCATE_BUFFER
 using UniqueBstr = UniqueHandle<BstrTraits>;                  // SysAllocString
 using UniqueEventSource = UniqueHandle<EventSourceTraits>;    // RegisterEventSourceW
+using UniqueCoTaskText = UniqueHandle<CoTaskMemoryTraits>;    // SHGetKnownFolderPath
 
 // Owner of one COM interface pointer.
 template <typename Interface>

@@ -4,6 +4,10 @@
 // after windows.h, which it needs
 #include <restartmanager.h>
 
+#include <algorithm>
+#include <string>
+#include <vector>
+
 #include "platform/win32/NewerWindowsFunctions.h"
 
 namespace kdu::win32 {
@@ -17,8 +21,9 @@ public:
         WCHAR key[CCH_RM_SESSION_KEY + 1] = {};
         if (rm_.startSession(&handle_, 0, key) != ERROR_SUCCESS) return;
         open_ = true;
-        std::vector<LPCWSTR> names;
-        for (const auto& file : files) names.push_back(file.c_str());
+        std::vector<LPCWSTR> names(files.size());
+        std::ranges::transform(files, names.begin(),
+                               [](const std::wstring& file) { return file.c_str(); });
         registered_ = rm_.registerResources(handle_, static_cast<UINT>(names.size()), names.data(),
                                             0, nullptr, 0, nullptr) == ERROR_SUCCESS;
     }

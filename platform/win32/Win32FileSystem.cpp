@@ -8,6 +8,7 @@
 #include <limits>
 #include <vector>
 
+#include "platform/Paths.h"
 #include "platform/win32/NewerWindowsFunctions.h"
 #include "platform/win32/SystemErrors.h"
 #include "platform/win32/UniqueHandle.h"
@@ -153,20 +154,15 @@ BY_HANDLE_FILE_INFORMATION InformationOf(const UniqueFile& file, const std::wstr
 struct Likeness {
     UniqueLocalMemory descriptor;  // owns dacl
     PACL dacl = nullptr;
-    bool ownDacl = false;  // the DACL is set on the new file (KeepsItsOwnDacl)
+    bool ownDacl = false;  // the DACL may have to be set on the new file (KeepsItsOwnDacl)
     SECURITY_INFORMATION protection = UNPROTECTED_DACL_SECURITY_INFORMATION;
-    DWORD attributes = FILE_ATTRIBUTE_NORMAL;  // those it is created with
+    CarriedAttributes attributes = AttributesToCarry(0);
 };
 
 Likeness LikenessOf(const std::wstring& model) {
     const auto file = OpenItself(model, READ_CONTROL);
-    constexpr DWORD kCarried = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-                               FILE_ATTRIBUTE_NOT_CONTENT_INDEXED | FILE_ATTRIBUTE_ARCHIVE |
-                               FILE_ATTRIBUTE_ENCRYPTED;
     Likeness likeness;
-    if (const DWORD carried = InformationOf(file, model).dwFileAttributes & kCarried) {
-        likeness.attributes = carried;
-    }
+    likeness.attributes = AttributesToCarry(InformationOf(file, model).dwFileAttributes);
     const DWORD error =
         ::GetSecurityInfo(file.get(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
                           &likeness.dacl, nullptr, likeness.descriptor.put());
@@ -182,15 +178,89 @@ Likeness LikenessOf(const std::wstring& model) {
     return likeness;
 }
 
-// Where a file with its own DACL cannot be made with WRITE_DAC, whether the folder would take a
-// new file without it: the DACL is then what cannot be kept. The file it makes goes at once.
-bool CreatableWithoutWriteDac(const std::wstring& path) {
-    const UniqueFile probe{::CreateFileW(FileApiPath(path).c_str(), DELETE, 0, nullptr, CREATE_NEW,
-                                         FILE_FLAG_DELETE_ON_CLOSE, nullptr)};
-    return static_cast<bool>(probe);
+// The entries of a DACL that apply to a file, as they compare: an entry's inheritance flags say
+// only where it came from or would go, and an inherit-only entry applies to nothing here.
+std::vector<std::vector<BYTE>> EntriesThatApply(PSECURITY_DESCRIPTOR descriptor, bool& isNull) {
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    PACL dacl = nullptr;
+    std::vector<std::vector<BYTE>> entries;
+    isNull =
+        !::GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) || !present || !dacl;
+    if (isNull) return entries;
+    constexpr BYTE kWhence =
+        INHERITED_ACE | OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE | NO_PROPAGATE_INHERIT_ACE;
+    for (DWORD i = 0; i < dacl->AceCount; ++i) {
+        void* ace = nullptr;
+        if (!::GetAce(dacl, i, &ace)) {
+            isNull = true;  // unreadable: compares with nothing
+            return {};
+        }
+        const auto* header = static_cast<const ACE_HEADER*>(ace);
+        if (header->AceFlags & INHERIT_ONLY_ACE) continue;
+        const auto* bytes = static_cast<const BYTE*>(ace);
+        std::vector<BYTE> entry{header->AceType, static_cast<BYTE>(header->AceFlags & ~kWhence)};
+        entry.insert(entry.end(), bytes + sizeof(ACE_HEADER), bytes + header->AceSize);
+        entries.push_back(std::move(entry));
+    }
+    return entries;
+}
+
+bool IsProtected(PSECURITY_DESCRIPTOR descriptor) {
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    return ::GetSecurityDescriptorControl(descriptor, &control, &revision) &&
+           (control & SE_DACL_PROTECTED);
+}
+
+bool InheritsTheSameAccess(HANDLE file, const Likeness& likeness) {
+    UniqueLocalMemory inherited;
+    PACL dacl = nullptr;
+    return ::GetSecurityInfo(file, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                             &dacl, nullptr, inherited.put()) == ERROR_SUCCESS &&
+           GrantTheSame(inherited.get(), likeness.descriptor.get());
+}
+
+// CREATE_NEW: a file planted under this name is never written through. Encrypted from the start
+// where the model is, so no byte is ever on the disk in the clear. No sharing: nothing else opens
+// it until it is in place. From here a failure deletes the file through its handle. Refused
+// WRITE_DAC where a file without it could be made: model's DACL is what cannot be kept.
+std::unique_ptr<Win32NewFile> CreateNewFile(const std::wstring& path, const std::wstring& model,
+                                            const Likeness& likeness, DWORD moreAccess) {
+    UniqueFile created{::CreateFileW(FileApiPath(path).c_str(),
+                                     GENERIC_WRITE | DELETE | READ_CONTROL | moreAccess, 0, nullptr,
+                                     CREATE_NEW, likeness.attributes.atCreation, nullptr)};
+    if (!created && moreAccess == WRITE_DAC && ::GetLastError() == ERROR_ACCESS_DENIED) {
+        throw SystemError{Failure::PermissionsNotKept, model};
+    }
+    if (!created) throw LastError(path);
+    return std::make_unique<Win32NewFile>(std::move(created), path);
 }
 
 }  // namespace
+
+CarriedAttributes AttributesToCarry(DWORD model) {
+    // OneDrive's "Always keep on this device" and "Free up space". CreateFileW would read these
+    // bits as FILE_FLAG_FIRST_PIPE_INSTANCE and FILE_FLAG_OPEN_NO_RECALL: they are set afterwards.
+    constexpr DWORD kPinned = 0x00080000;    // FILE_ATTRIBUTE_PINNED
+    constexpr DWORD kUnpinned = 0x00100000;  // FILE_ATTRIBUTE_UNPINNED
+    constexpr DWORD kCarried = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                               FILE_ATTRIBUTE_NOT_CONTENT_INDEXED | FILE_ATTRIBUTE_ARCHIVE;
+    const DWORD atCreation = model & (kCarried | FILE_ATTRIBUTE_ENCRYPTED);
+    const DWORD afterwards = model & (kCarried | kPinned | kUnpinned);
+    // Given nothing, an encrypted file is left as it was made (0), any other is made normal.
+    const DWORD plain = (model & FILE_ATTRIBUTE_ENCRYPTED) ? 0 : FILE_ATTRIBUTE_NORMAL;
+    return {atCreation ? atCreation : FILE_ATTRIBUTE_NORMAL, afterwards ? afterwards : plain};
+}
+
+bool GrantTheSame(PSECURITY_DESCRIPTOR made, PSECURITY_DESCRIPTOR model) {
+    if (IsProtected(made) != IsProtected(model)) return false;
+    bool madeIsNull = false;
+    bool modelIsNull = false;
+    const auto madeEntries = EntriesThatApply(made, madeIsNull);
+    const auto modelEntries = EntriesThatApply(model, modelIsNull);
+    return !madeIsNull && !modelIsNull && madeEntries == modelEntries;
+}
 
 bool KeepsItsOwnDacl(PSECURITY_DESCRIPTOR descriptor) {
     BOOL present = FALSE;
@@ -230,32 +300,6 @@ Bytes Win32FileSystem::ReadAll(const std::wstring& path) {
 
 bool Win32FileSystem::Exists(const std::wstring& path) {
     return Attributes(path) != INVALID_FILE_ATTRIBUTES;
-}
-
-// CryptoAPI, looked up in System32 (CryptFunctions), loads its provider by the full path the
-// registry gives: hashing loads nothing from the folder the program was downloaded to.
-Sha256Digest Win32FileSystem::Sha256Of(std::string_view bytes) {
-    const CryptFunctions& crypt = Crypt();
-    if (!crypt.Complete()) throw ErrorFromCode(ERROR_PROC_NOT_FOUND);
-    UniqueCryptProvider provider;
-    if (!crypt.acquireContext(provider.put(), nullptr, nullptr, PROV_RSA_AES,
-                              CRYPT_VERIFYCONTEXT)) {
-        throw LastError();
-    }
-    UniqueCryptHash hashOwner;
-    if (!crypt.createHash(provider.get(), CALG_SHA_256, 0, 0, hashOwner.put())) throw LastError();
-    const HCRYPTHASH hash = hashOwner.get();
-    do {
-        const auto size = static_cast<DWORD>(std::min(bytes.size(), kBlock));
-        if (!crypt.hashData(hash, reinterpret_cast<const BYTE*>(bytes.data()), size, 0)) {
-            throw LastError();
-        }
-        bytes.remove_prefix(size);
-    } while (!bytes.empty());
-    Sha256Digest digest{};
-    DWORD size = digest.size();
-    if (!crypt.getHashParam(hash, HP_HASHVAL, digest.data(), &size, 0)) throw LastError();
-    return digest;
 }
 
 bool Win32FileSystem::SameFileName(std::string_view utf8Name, std::wstring_view name) {
@@ -305,24 +349,16 @@ std::unique_ptr<NewFile> Win32FileSystem::WriteNewFile(const Bytes& content,
                                                        const std::wstring& path,
                                                        const std::wstring& model) {
     const auto likeness = LikenessOf(model);
-    // CREATE_NEW: a file planted under this name is never written through. Encrypted from the
-    // start where model is, so no byte is ever on the disk in the clear. No sharing: nothing
-    // else opens it until it is in place.
-    const DWORD access = GENERIC_WRITE | DELETE | (likeness.ownDacl ? WRITE_DAC : 0);
-    UniqueFile created{::CreateFileW(FileApiPath(path).c_str(), access, 0, nullptr, CREATE_NEW,
-                                     likeness.attributes, nullptr)};
-    if (!created) {
-        const DWORD error = ::GetLastError();
-        if (error == ERROR_ACCESS_DENIED && likeness.ownDacl && CreatableWithoutWriteDac(path)) {
-            throw SystemError{Failure::PermissionsNotKept, model};
-        }
-        throw ErrorFromCode(error, path);
-    }
-    // From here a failure deletes the file through its handle.
-    auto file = std::make_unique<Win32NewFile>(std::move(created), path);
+    auto file = CreateNewFile(path, model, likeness, 0);
     // Model's permissions before the first byte: the content is never readable by more people
-    // than before. A DACL that only inherits is the one the new file already has.
-    if (likeness.ownDacl) {
+    // than before, nor by fewer (the product's service account, say). A DACL that only inherits
+    // is the one the new file already has. Setting one takes WRITE_DAC, which a share with the
+    // "Change" permission, or a NAS that shows inherited entries as the file's own, does not
+    // grant: asked for only where what the file inherited lets in others, the empty file made
+    // again with it.
+    if (likeness.ownDacl && !InheritsTheSameAccess(file->Handle(), likeness)) {
+        file.reset();  // deleted through its handle
+        file = CreateNewFile(path, model, likeness, WRITE_DAC);
         const DWORD error = ::SetSecurityInfo(file->Handle(), SE_FILE_OBJECT,
                                               DACL_SECURITY_INFORMATION | likeness.protection,
                                               nullptr, nullptr, likeness.dacl, nullptr);
@@ -331,9 +367,9 @@ std::unique_ptr<NewFile> Win32FileSystem::WriteNewFile(const Bytes& content,
         }
         if (error != ERROR_SUCCESS) throw ErrorFromCode(error, path);
     }
-    // Creation takes not every attribute (not-content-indexed, for one); 0 leaves them as they are.
+    // Creation takes not every attribute (not-content-indexed, the pins, for two).
     FILE_BASIC_INFO basic{};
-    basic.FileAttributes = likeness.attributes & ~FILE_ATTRIBUTE_ENCRYPTED;
+    basic.FileAttributes = likeness.attributes.afterwards;
     if (!::SetFileInformationByHandle(file->Handle(), FileBasicInfo, &basic, sizeof(basic))) {
         throw LastError(path);
     }
@@ -357,6 +393,23 @@ void Win32FileSystem::Remove(const std::wstring& path) {
     if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
         throw ErrorFromCode(error, path);
     }
+}
+
+// The folders User Account Control virtualizes, as this process's environment names them (in a
+// 32-bit process on 64-bit Windows, ProgramFiles is the x86 one and ProgramW6432 the other).
+std::wstring Win32FileSystem::VirtualStoreCopyOf(const std::wstring& path) {
+    const auto expanded = [](const wchar_t* variable) {
+        wchar_t value[MAX_PATH] = {};
+        const DWORD size = ::ExpandEnvironmentStringsW(variable, value, MAX_PATH);
+        return size > 0 && size <= MAX_PATH && value[0] != L'%' ? std::wstring{value}
+                                                                : std::wstring{};
+    };
+    std::vector<std::wstring> virtualized;
+    for (const wchar_t* folder : {L"%ProgramFiles%", L"%ProgramFiles(x86)%", L"%ProgramW6432%",
+                                  L"%SystemRoot%", L"%ProgramData%"}) {
+        if (auto value = expanded(folder); !value.empty()) virtualized.push_back(std::move(value));
+    }
+    return VirtualStorePathOf(path, expanded(L"%LOCALAPPDATA%"), virtualized);
 }
 
 }  // namespace kdu::win32

@@ -64,6 +64,12 @@ while read -r import; do
   fi
 done <<<"$functions"
 
+grep -q 'TERMINAL_SERVICE_AWARE' <<<"$headers" ||
+  fail "not terminal-server aware: a Remote Desktop session host applies its legacy layer"
+# SHA-256 is the program's own: looking CryptoAPI up would, on a Windows 7 without KB2533623,
+# load cryptsp.dll by name, from the application folder first.
+grep -aq 'CryptAcquireContext' "$exe" && fail "looks CryptoAPI up, which loads cryptsp.dll"
+
 # The manifest is stored as text in the resources.
 grep -aq 'requestedExecutionLevel level="asInvoker"' "$exe" || fail "manifest lacks asInvoker"
 grep -aq '<activeCodePage' "$exe" && fail "manifest sets activeCodePage"

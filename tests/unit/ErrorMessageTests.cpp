@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <string>
+
 #include "app/Form1.h"
 #include "app/Texts.h"
 
@@ -11,6 +14,23 @@ TEST(ErrorMessage, AccessDeniedIsRemarkedByWhoRunsTheProgram) {
     EXPECT_NE(AccessDeniedRemark(Rights::StandardUser).find(L"請聯絡系統管理員"),
               std::wstring_view::npos);
     EXPECT_EQ(AccessDeniedRemark(Rights::Elevated), L"") << "more rights would not help";
+
+    // Controlled Folder Access denies whoever runs the program: only an administrator's
+    // allowing it helps.
+    EXPECT_EQ(AccessDeniedRemark(Rights::LimitedAdministrator, true),
+              texts::kControlledFolderAccess);
+    const std::wstring documents = L"C:\\Users\\mei\\OneDrive\\Documents";
+    const auto mayHaveRefused = [&](std::optional<std::uint32_t> policy,
+                                    std::optional<std::uint32_t> setting, const wchar_t* folder) {
+        return MayHaveRefused({policy, setting, {L"C:\\Users\\Public\\Documents", documents}},
+                              folder);
+    };
+    EXPECT_TRUE(mayHaveRefused({}, 1, L"C:\\Users\\mei\\OneDrive\\Documents\\Kestova"));
+    EXPECT_FALSE(mayHaveRefused({}, 2, L"C:\\Users\\mei\\OneDrive\\Documents\\Kestova"))
+        << "audit mode refuses nothing";
+    EXPECT_FALSE(mayHaveRefused(0, 1, L"C:\\Users\\mei\\OneDrive\\Documents\\Kestova"))
+        << "the policy rules";
+    EXPECT_FALSE(mayHaveRefused({}, 1, L"C:\\Program Files\\Kestova"));
 }
 
 TEST(ErrorMessage, GivesNumberDescriptionAndFile) {

@@ -53,8 +53,13 @@ public:
         items[static_cast<std::size_t>(index)] = text;
     }
     void Repaint() override { Note(L"Repaint"); }
+    void Select(int index) override {
+        if (index < 0 || index >= Count()) throw SystemError{1413, L"invalid index"};
+        selected = index;
+    }
 
     std::vector<std::wstring> items;
+    int selected = -1;
     std::set<std::wstring> failingTexts;  // Append of these fails
     Journal* journal = nullptr;
     std::wstring name = L"List1";
@@ -206,12 +211,6 @@ public:
         return content;
     }
     bool Exists(const std::wstring& path) override { return files.contains(path); }
-    Sha256Digest Sha256Of(std::string_view bytes) override {
-        Step(L"Sha256Of");
-        Sha256Digest digest{};
-        EVP_Digest(bytes.data(), bytes.size(), digest.data(), nullptr, EVP_sha256(), nullptr);
-        return digest;
-    }
     // ASCII letters only ignore case here.
     bool SameFileName(std::string_view utf8Name, std::wstring_view name) override {
         const auto lower = [](auto c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : int{c}; };
@@ -261,6 +260,10 @@ public:
         if (writers.contains(path)) throw SystemError{kSharingViolation, L"", path};
         return std::make_unique<Held>(*this, path, Readable(path));
     }
+    std::wstring VirtualStoreCopyOf(const std::wstring& path) override {
+        const auto copy = virtualStore.find(path);
+        return copy == virtualStore.end() ? std::wstring{} : copy->second;
+    }
     // Another program writes a file, unless this program holds it.
     bool Write(const std::wstring& path, const Bytes& content) {
         if (held.contains(path)) return false;
@@ -284,8 +287,9 @@ public:
     std::set<std::wstring> encrypted;
     std::set<std::wstring> unreadablePermissions;
     std::map<std::wstring, std::uint32_t> reparseTags;
-    std::map<std::wstring, std::uint32_t> links;  // hard links, where more than one
-    std::set<int> failAt;                         // 1-based steps to fail
+    std::map<std::wstring, std::uint32_t> links;        // hard links, where more than one
+    std::map<std::wstring, std::wstring> virtualStore;  // where each file's copy would be
+    std::set<int> failAt;                               // 1-based steps to fail
     std::exception_ptr thrown;               // what a failing step throws instead of a SystemError
     std::uint32_t injectedCode = kInjected;  // the number a failing step's error carries
     std::function<void(const std::wstring&)> onStep;  // what other programs do as a step begins

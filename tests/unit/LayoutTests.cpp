@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <initializer_list>
+
 namespace kdu::layout {
 namespace {
 
@@ -31,6 +34,15 @@ TEST(Layout, LabelFontScalesWithDpi) {
     EXPECT_EQ(FontHeight(kLabelFontHundredthsOfPoint, 96), -11);
     EXPECT_EQ(FontHeight(kLabelFontHundredthsOfPoint, 144), -17);
     EXPECT_EQ(FontHeight(kLabelFontHundredthsOfPoint, 192), -22);
+    // The face: 新細明體 where the system has it, whatever else it has.
+    const auto with = [](std::initializer_list<std::wstring_view> faces) {
+        return [faces](std::wstring_view face) { return std::ranges::count(faces, face) > 0; };
+    };
+    EXPECT_EQ(ChooseLabelFace(with({L"新細明體", L"Microsoft JhengHei UI"}), L"Segoe UI"),
+              (LabelFace{L"新細明體", kLabelFontCharset}));
+    EXPECT_EQ(ChooseLabelFace(with({L"Microsoft JhengHei UI"}), L"Segoe UI"),
+              (LabelFace{L"Microsoft JhengHei UI", kLabelFontCharset}));
+    EXPECT_EQ(ChooseLabelFace(with({}), L"Segoe UI"), (LabelFace{L"Segoe UI", kAnyCharset}));
 }
 
 }  // namespace

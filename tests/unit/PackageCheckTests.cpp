@@ -88,5 +88,36 @@ TEST(PackageCheck, PemStructureAndChecksumLines) {
     }
 }
 
+// The digests the package is checked by: the standard's examples, in one piece and in pieces
+// that cross the 64-byte blocks and the padding's edge.
+TEST(Sha256, GivesTheStandardsDigestsInAnyPieces) {
+    const auto hex = [](const Sha256Digest& digest) {
+        std::string text;
+        for (const auto byte : digest) {
+            text += "0123456789abcdef"[byte >> 4];
+            text += "0123456789abcdef"[byte & 0xF];
+        }
+        return text;
+    };
+    const std::pair<std::string, const char*> rows[] = {
+        {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+        {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",  // 56 bytes: two blocks
+         "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+        {std::string(1000000, 'a'),
+         "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+    };
+    for (const auto& [message, digest] : rows) {
+        EXPECT_EQ(hex(Sha256Of(message)), digest) << message.size() << " bytes";
+        for (const std::size_t piece : {1u, 55u, 63u, 64u, 65u}) {
+            Sha256 pieces;
+            for (std::size_t at = 0; at < message.size(); at += piece) {
+                pieces.Add(std::string_view{message}.substr(at, piece));
+            }
+            EXPECT_EQ(hex(pieces.Finish()), digest) << message.size() << " bytes by " << piece;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace kdu::testing

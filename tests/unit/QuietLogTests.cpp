@@ -34,6 +34,7 @@ TEST(QuietExitCodes, AreTheDocumentedOnes) {
         {failed(SystemError{Failure::ChangedAfterPackaging}), 323},
         {failed(SystemError{Failure::NotInPackage}), 323},
         {failed(SystemError{Failure::PermissionsNotKept}), 5},
+        {failed(SystemError{Failure::VirtualStoreCopy}), 183},
         {failed(SystemError{kFileNotFound, L"", L"C:\\Kestova\\PrivateKey.pem_old"}), 2},
         {failed(SystemError{Failure::PackageFileMissing}), 1612},
         {failed(SystemError{Failure::NoBackup}), 1168},

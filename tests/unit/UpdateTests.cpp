@@ -45,6 +45,17 @@ constexpr std::uint32_t kMountPointTag = 0xA0000003;    // IO_REPARSE_TAG_MOUNT_
 constexpr std::uint32_t kCloudTag = 0x9000001A;         // IO_REPARSE_TAG_CLOUD_A (OneDrive)
 constexpr std::uint32_t kDedupTag = 0x80000013;         // IO_REPARSE_TAG_DEDUP
 
+// A copy of an installed file that a product without a manifest reads instead.
+std::wstring VirtualStoreCopyPath(const std::wstring& installed) {
+    return L"C:\\Users\\user\\AppData\\Local\\VirtualStore" + installed.substr(2);
+}
+std::function<void(FakeFileSystem&)> VirtualStoreCopy(const std::wstring& installed) {
+    return [installed](FakeFileSystem& f) {
+        f.virtualStore[installed] = VirtualStoreCopyPath(installed);
+        f.files[VirtualStoreCopyPath(installed)] = "COPY";
+    };
+}
+
 // SHA256SUMS as the package builder writes it.
 const std::wstring kData3 = kApp + L"\\data3.bin";
 const std::string kMessages = "one\r\ntwo\r\nthree\r\nfour\r\nfive\r\nsix\r\n";
@@ -78,6 +89,7 @@ protected:
         files.unreadablePermissions.clear();
         files.reparseTags.clear();
         files.links.clear();
+        files.virtualStore.clear();
         files.failAt.clear();
         files.thrown = nullptr;
         files.onStep = nullptr;
@@ -117,6 +129,7 @@ protected:
     void Restart() {
         NewForm();
         list1.items.clear();
+        list1.selected = -1;
         list2.items.clear();
         command1.enabled = true;
         errors.shown.clear();
@@ -173,6 +186,7 @@ TEST_F(Update, CompleteRunInstallsTheNewPairAndKeepsTheOld) {
     EXPECT_EQ(File(kPrivateKeyBackup), L"OLD KEY");
     EXPECT_EQ(File(kData1), L"NEW CERTIFICATE") << "sources stay";
     EXPECT_EQ(list1.items, (Lines{L"one", L"two", L"three", kProgress3, L"four", L"", L"five"}));
+    EXPECT_EQ(list1.selected, 6) << "the last closing row, which a screen reader says";
     EXPECT_FALSE(command1.enabled);
     EXPECT_TRUE(errors.shown.empty());
     EXPECT_TRUE(form.PairReplaced);
@@ -397,6 +411,8 @@ TEST_F(Update, RefusedBeforeAnyChange) {
          Failure::NotACertificate, kData1},
         {"key has a second hard link", [](FakeFileSystem& f) { f.links[kPrivateKey] = 2; },
          Failure::HardLink, kPrivateKey},
+        {"a VirtualStore copy of the certificate", VirtualStoreCopy(kCertificate),
+         Failure::VirtualStoreCopy, VirtualStoreCopyPath(kCertificate)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -924,6 +940,8 @@ TEST_F(Restore, RefusedWithNothingChanged) {
          Failure::BackupExpired, kCertificateBackup},
         {"key backup read-only", [](FakeFileSystem& f) { f.readOnly.insert(kPrivateKeyBackup); },
          Failure::System, kPrivateKeyBackup},
+        {"a VirtualStore copy of the key", VirtualStoreCopy(kPrivateKey), Failure::VirtualStoreCopy,
+         VirtualStoreCopyPath(kPrivateKey)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

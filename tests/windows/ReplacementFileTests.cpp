@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <tuple>
 
 #include "platform/win32/LockFileRunLock.h"
 #include "platform/win32/UniqueHandle.h"
@@ -89,6 +90,39 @@ TEST(NewFilePermissions, AreSetOnlyWhereTheFileHasItsOwn) {
         EXPECT_EQ(win32::KeepsItsOwnDacl(SecurityDescriptorOf(sddl).get()), own)
             << std::string(sddl, sddl + std::wcslen(sddl));
     }
+    // Such a DACL is set only where the one the new file inherited lets in others, or fewer.
+    const std::tuple<const wchar_t*, const wchar_t*, bool> inherited[] = {
+        // a share that shows inherited entries as the file's own
+        {L"D:AI(A;ID;FA;;;SY)(A;ID;FA;;;BA)(A;OICIIOID;GA;;;CO)", L"D:(A;;FA;;;SY)(A;;FA;;;BA)",
+         true},
+        {L"D:AI(A;ID;FA;;;SY)(A;ID;FR;;;BU)", L"D:P(A;;FA;;;SY)", false},  // users read it too
+        {L"D:AI(A;ID;FA;;;SY)", L"D:(A;;FA;;;SY)(A;;FR;;;NS)", false},     // the service cannot
+        {L"D:AI(A;ID;FA;;;SY)", L"D:P(A;;FA;;;SY)", false},  // the folder's changes would reach it
+        {L"O:BA", L"D:(A;;FA;;;SY)", false},                 // no DACL: anyone may
+    };
+    for (const auto& [made, model, same] : inherited) {
+        EXPECT_EQ(win32::GrantTheSame(SecurityDescriptorOf(made).get(),
+                                      SecurityDescriptorOf(model).get()),
+                  same)
+            << std::string(made, made + std::wcslen(made));
+    }
+}
+
+// OneDrive's pins are carried after creation, which would take their bits for flags.
+TEST(NewFileAttributes, PinsComeAfterCreationAndEncryptionWithIt) {
+    constexpr DWORD kPinned = 0x00080000;
+    constexpr DWORD kUnpinned = 0x00100000;
+    const std::tuple<DWORD, DWORD, DWORD> rows[] = {
+        {0, FILE_ATTRIBUTE_NORMAL, FILE_ATTRIBUTE_NORMAL},
+        {FILE_ATTRIBUTE_HIDDEN | kPinned, FILE_ATTRIBUTE_HIDDEN, FILE_ATTRIBUTE_HIDDEN | kPinned},
+        {kUnpinned | FILE_ATTRIBUTE_READONLY, FILE_ATTRIBUTE_NORMAL, kUnpinned},
+        {FILE_ATTRIBUTE_ENCRYPTED, FILE_ATTRIBUTE_ENCRYPTED, 0},
+    };
+    for (const auto& [model, atCreation, afterwards] : rows) {
+        const auto carried = win32::AttributesToCarry(model);
+        EXPECT_EQ(carried.atCreation, atCreation) << model;
+        EXPECT_EQ(carried.afterwards, afterwards) << model;
+    }
 }
 
 TEST_F(ReplacementFiles, AFileAlreadyUnderTheNewNameIsNeverWrittenThrough) {
@@ -132,21 +166,8 @@ TEST_F(ReplacementFiles, FileHeldOpenByOthersIsNotReplaceable) {
     EXPECT_EQ(ErrorOf([&] { files.CheckReplaceable(folder / L"missing"); }), ERROR_FILE_NOT_FOUND);
 }
 
-// The package check's two questions, as the system answers them.
-TEST_F(ReplacementFiles, Sha256AndFileNamesAsWindowsHasThem) {
-    const auto digest = [&](std::string_view content) {
-        std::string hex;
-        for (const auto byte : files.Sha256Of(content)) {
-            hex += "0123456789abcdef"[byte >> 4];
-            hex += "0123456789abcdef"[byte & 0xF];
-        }
-        return hex;
-    };
-    EXPECT_EQ(digest("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-    EXPECT_EQ(digest(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
-    EXPECT_EQ(digest(std::string(2 * 1024 * 1024 + 1, 'a')),
-              "16a429a1e5162fcf59e3079724763e9afafcef1e2c7f862571e9267b3d959113")
-        << "over more than one block";
+// The package check's question of names, as the system answers it.
+TEST_F(ReplacementFiles, FileNamesAsWindowsComparesThem) {
     EXPECT_TRUE(files.SameFileName("DATA1.BIN", L"data1.bin"));
     EXPECT_TRUE(files.SameFileName("\xC3\x84.BIN", L"\u00E4.bin")) << "UTF-8, case beyond ASCII";
     EXPECT_FALSE(files.SameFileName("data1.bin ", L"data1.bin"));
